@@ -1,0 +1,75 @@
+#pragma once
+// A virtual null-modem cable: two pseudo-terminal ends joined by a relay that
+// can pace each direction at a baud rate (10 bits per byte, as 8N1 on a wire)
+// and inject faults. Programs open the ends (endA(), endB()) as serial ports.
+// Linux only; tests, the demo and the benchmarks use it in-process.
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zarvek {
+
+enum class Direction { AtoB, BtoA };
+
+// Faults for one direction. Byte indexes count from 0 over the bytes that the
+// sending end wrote in that direction since the cable started.
+struct FaultPlan {
+  struct Flip { uint64_t byteIndex; int bit; };        // xor 1 << bit
+  struct Pause { uint64_t beforeByte; int milliseconds; };
+  struct Replace { uint64_t byteIndex; uint8_t value; };
+
+  std::vector<Flip> flips;
+  std::vector<uint64_t> drops;  // these bytes never arrive
+  std::vector<Pause> pauses;    // the line stays silent this long before the byte
+  std::vector<Replace> replaces;
+  double bitErrorRate = 0.0;    // each bit flipped with this probability
+  uint64_t seed = 1;            // for bitErrorRate
+};
+
+struct CableConfig {
+  int32_t baud = 0;  // 0: no pacing, bytes pass as fast as they come
+  FaultPlan aToB;
+  FaultPlan bToA;
+  bool keepLog = false;  // record every byte that arrived, with its time
+};
+
+struct LoggedByte {
+  uint8_t value;
+  std::chrono::steady_clock::time_point at;  // when it reached the far end
+};
+
+class Cable {
+ public:
+  explicit Cable(CableConfig config = {});
+  ~Cable();  // stops the relay and closes both ends
+  Cable(const Cable&) = delete;
+  Cable& operator=(const Cable&) = delete;
+
+  // The device paths a program opens as its port (/dev/pts/N).
+  const std::string& endA() const;
+  const std::string& endB() const;
+
+  // Points symlinks at the two ends (replacing what was there), for programs
+  // that take a fixed port path (the Wine prefix's COM ports).
+  void linkEnds(const std::string& linkA, const std::string& linkB) const;
+
+  // Pulls the plug: from now on nothing passes either way.
+  void unplug();
+
+  // Changes the faults of one direction from the next byte on; indexes keep
+  // counting from the cable's start.
+  void setFaults(Direction direction, const FaultPlan& plan);
+
+  // Bytes that arrived at the far end so far, in order (keepLog only).
+  std::vector<LoggedByte> log(Direction direction) const;
+  // Bytes the sending end wrote in that direction so far.
+  uint64_t bytesIn(Direction direction) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace zarvek

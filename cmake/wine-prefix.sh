@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Makes the Wine prefix given as $1 once (under a lock, as tests run in parallel).
+# COM1..COM9 are pinned in the registry to links in $1/ports/comN: Wine would
+# otherwise rewrite dosdevices/comN from the machine's /dev/ttyS* when its server
+# starts. A test points $1/ports/comN at a cable end (ln -sfn) and the Windows
+# program opens it as COMn.
+set -euo pipefail
+prefix=$1
+[ -f "$prefix/.zarvek-ready" ] && exit 0
+mkdir -p "$(dirname "$prefix")"
+exec 9>"$prefix.lock"
+flock 9
+if [ ! -f "$prefix/.zarvek-ready" ]; then
+  export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  wineboot --init >/dev/null 2>&1 || true
+  mkdir -p "$prefix/ports"
+  for n in 1 2 3 4 5 6 7 8 9; do
+    wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$prefix/ports/com$n" /f >/dev/null 2>&1
+  done
+  wineserver -k || true
+  wineserver -w || true
+  touch "$prefix/.zarvek-ready"
+fi

@@ -1,0 +1,9 @@
+#include "job/paths.h"
+
+namespace zarvek {
+
+const char kPathSeparator = '\\';
+
+bool isPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+}  // namespace zarvek
