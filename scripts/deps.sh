@@ -13,6 +13,7 @@ packages=(
   xvfb xdotool x11-utils imagemagick  # the program's windows, driven and photographed
   gnuplot-nox                         # benchmark plots
   procps psmisc                       # pgrep / killall in the scripts
+  python3                             # writes the help file, zarvek.hlp
 )
 
 missing=()
