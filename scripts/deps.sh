@@ -12,9 +12,8 @@ packages=(
   wine wine64                         # runs the Windows build
   xvfb xdotool x11-utils imagemagick  # the program's windows, driven and photographed
   gnuplot-nox                         # benchmark plots
-  python3                             # draws the icon, the logo and the chime at build time
+  python3                             # draws the icon, logo and chime, writes the help file
   procps psmisc                       # pgrep / killall in the scripts
-  python3                             # writes the help file, zarvek.hlp
 )
 
 missing=()
