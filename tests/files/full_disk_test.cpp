@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "diagnostic_log.h"
 #include "protocol/packet.h"
 #include "receive/target_file.h"
 #include "support/recording_ui.h"
@@ -48,6 +49,7 @@ class FullDisk : public ::testing::Test {
 
   test::TempDir dir_;
   test::RecordingUi ui_;
+  test::DiagnosticLog log_;
   bool mounted_ = false;
 };
 
@@ -56,6 +58,7 @@ TEST_F(FullDisk, SizeBeyondTheDiskFailsTheNameStepAndLeavesAnEmptyFile) {
   EXPECT_EQ(receive(t, "big.bin", 1024 * 1024), 0);
   EXPECT_FALSE(t.isMapped());
   EXPECT_NE(t.refusal().find("no room"), std::string::npos) << t.refusal();
+  EXPECT_EQ(log_.codes(), std::vector<unsigned long>{ENOSPC});
   std::array<uint8_t, kPacketSize> chunk{};
   chunk.fill('x');
   EXPECT_EQ(t.writeChunk(chunk.data(), kMaxChunk, 0), 0);
