@@ -157,7 +157,7 @@ class Relay {
       for (const auto& r : plan_.replaces)
         if (r.byteIndex == index) value = r.value;
       for (const auto& f : plan_.flips)
-        if (f.byteIndex == index) value ^= static_cast<uint8_t>(1u << f.bit);
+        if (f.byteIndex == index) value ^= static_cast<uint8_t>(1u << (f.bit & 7));
       for (; nextErrorBit_ < bitsSeen_ + 8; nextErrorBit_ += 1 + errorSkip())
         value ^= static_cast<uint8_t>(1u << (nextErrorBit_ - bitsSeen_));
       bitsSeen_ += 8;
@@ -176,7 +176,10 @@ class Relay {
   // Writes every byte whose time has come. When the far end's queue is full it
   // waits (without stalling the loop) and drops the due bytes after kOverrunWait.
   void deliverDue(Clock::time_point now) {
-    if (unplugged_.load()) inFlight_.clear();
+    if (unplugged_.load()) {
+      inFlight_.clear();
+      blockedSince_ = {};
+    }
     uint8_t out[4096];
     while (!inFlight_.empty() && inFlight_.front().due <= now) {
       size_t n = 0;
