@@ -63,8 +63,9 @@ void LineTest::startSend(const std::vector<std::string>& names, int32_t retryLim
 SendBatchResult LineTest::finishSend() {
   // A conversation that stalls is a failure to report, not a test that hangs.
   if (!eventually([this] { return senderDone_.load(); }, std::chrono::seconds(120))) {
+    const auto answered = replies();
     ADD_FAILURE() << "the send did not end; line so far: " << kinds() << "; replies: "
-                  << std::string(replies().begin(), replies().end());
+                  << std::string(answered.begin(), answered.end());
     sendJob->running = 0;
   }
   senderThread_.join();
