@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -175,9 +176,18 @@ Dialog parseDialog(const BYTE* bytes) {
   return d;
 }
 
-constexpr char kButton[] = "#128";
-constexpr char kEdit[] = "#129";
-constexpr char kStatic[] = "#130";
+// Class names compare without case; the predefined classes may come as atoms.
+std::string className(std::string name) {
+  if (name == "#128") return "BUTTON";
+  if (name == "#129") return "EDIT";
+  if (name == "#130") return "STATIC";
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return name;
+}
+
+constexpr char kButton[] = "BUTTON";
+constexpr char kEdit[] = "EDIT";
+constexpr char kStatic[] = "STATIC";
 constexpr DWORD kDialogStyle = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SETFONT;
 
 // Compares in template order; `style` holds the bits each control must have.
@@ -188,14 +198,16 @@ void expectItems(const Dialog& d, const std::vector<DialogItem>& expected) {
     const DialogItem& g = d.items[i];
     const std::string where = "item " + std::to_string(i) + " \"" + e.text + "\"";
     EXPECT_EQ(g.id, e.id) << where;
-    EXPECT_EQ(g.cls, e.cls) << where;
+    EXPECT_EQ(className(g.cls), className(e.cls)) << where;
     EXPECT_EQ(g.text, e.text) << where;
     EXPECT_EQ(g.x, e.x) << where;
     EXPECT_EQ(g.y, e.y) << where;
     EXPECT_EQ(g.cx, e.cx) << where;
     EXPECT_EQ(g.cy, e.cy) << where;
     EXPECT_EQ(g.style & e.style, e.style) << where;
-    if (e.cls == kButton) EXPECT_EQ(g.style & 0xF, e.style & 0xF) << where << ": button kind";
+    if (e.cls == kButton) {
+      EXPECT_EQ(g.style & 0xF, e.style & 0xF) << where << ": button kind";
+    }
   }
 }
 
