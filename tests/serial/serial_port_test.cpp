@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "protocol/diagnostic.h"
+#include "line_pattern.h"
 #include "pty_line.h"
 #include "support/temp_dir.h"
 
@@ -24,6 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using test::PtyLine;
+using test::allValuesPacket;
 
 // Error codes the port wrote to the diagnostic stream.
 std::mutex codesMutex;
@@ -54,13 +56,6 @@ class SerialPortTest : public ::testing::Test {
   PtyLine line;
   std::atomic<uint8_t> running{1};
 };
-
-// Every byte value, then the pattern again from a different start, to fill a packet.
-std::vector<uint8_t> allValuesPacket() {
-  std::vector<uint8_t> p(kPacketSize);
-  for (int32_t i = 0; i < kPacketSize; ++i) p[i] = static_cast<uint8_t>(i * 7 + i / 256);
-  return p;
-}
 
 TEST(PortDevicePath, MapsTheFourComNamesAndKeepsEveryOtherName) {
   const struct { const char* name; const char* path; } cases[] = {
