@@ -144,6 +144,7 @@ int SerialPort::open(const char* name, PortRole /*role*/) {
     handle_ = kClosed;
   }
   havePending_ = false;
+  replied_ = false;
   const std::string path = portDevicePath(name);
   // O_NONBLOCK: neither waiting for carrier on open nor blocking in read or
   // write; every wait below is a poll() with its own limit.
@@ -218,7 +219,8 @@ int SerialPort::configure(int32_t speed, PortRole /*role*/) {
 
 int SerialPort::waitForData(const std::atomic<uint8_t>& running) {
   const int fd = fdOf(handle_);
-  ::tcflush(fd, TCIFLUSH);
+  if (!replied_) ::tcflush(fd, TCIFLUSH);
+  replied_ = false;
   for (;;) {
     if (!running.load(std::memory_order_relaxed)) return 0;
     if (sliceForInput(fd)) return 1;
@@ -260,11 +262,14 @@ int SerialPort::readPacket(uint8_t* packet) {
 
 int SerialPort::sendReply(uint8_t byte) {
   const int fd = fdOf(handle_);
-  ::tcflush(fd, TCOFLUSH);
+  // Input is discarded here rather than in the next wait: the sender may answer
+  // this reply with its next packet before the wait begins.
+  ::tcflush(fd, TCIOFLUSH);
   if (const int code = writeAll(fd, &byte, 1, line_.speed()); code != 0) {
     writeErrorCode(static_cast<unsigned long>(code));
     return 0;
   }
+  replied_ = true;
   line_.queued(1);
   return 1;
 }

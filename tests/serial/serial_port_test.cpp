@@ -201,6 +201,23 @@ TEST_F(SerialPortTest, TheWaitForDataDiscardsEarlierInput) {
   EXPECT_EQ(got, fresh);
 }
 
+TEST_F(SerialPortTest, AnAnswerToAReplyIsKeptEvenWhenItComesBeforeTheWait) {
+  SerialPort receiver;
+  openPort(receiver, PortRole::Receiver);
+  line.peerWrite(std::vector<uint8_t>(100, 0x33));  // the torn rest of the last packet
+  std::this_thread::sleep_for(30ms);
+  ASSERT_EQ(receiver.sendReply('N'), 1);
+  ASSERT_EQ(line.peerRead(1), std::vector<uint8_t>{'N'});
+  const std::vector<uint8_t> again = allValuesPacket(3);
+  line.peerWrite(again);  // the sender answers at once, before the receiver waits
+  std::this_thread::sleep_for(50ms);
+  ASSERT_EQ(receiver.waitForData(running), 1);
+  std::vector<uint8_t> got(kPacketSize);
+  ASSERT_EQ(receiver.readPacket(got.data()), 1);
+  EXPECT_EQ(receiver.lastReadCount(), kPacketSize);
+  EXPECT_EQ(got, again) << "input before the reply is discarded, the answer to it kept";
+}
+
 TEST_F(SerialPortTest, APacketReadEndsAtAGapOfMoreThan20Ms) {
   SerialPort receiver;
   openPort(receiver, PortRole::Receiver);
