@@ -291,7 +291,10 @@ PacketResult SerialPort::waitReply(const std::atomic<uint8_t>& running) {
     if (!sliceForInput(fd)) continue;
     uint8_t byte = 0;
     const ssize_t r = ::read(fd, &byte, 1);
-    if (r == 1) return byte == kReplyRefuse ? PacketResult::CrcFailed : PacketResult::Accepted;
+    if (r == 1) {
+      line_.answered();
+      return byte == kReplyRefuse ? PacketResult::CrcFailed : PacketResult::Accepted;
+    }
     if (r < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     if (r == 0) {  // readable yet empty: a hung-up line; do not spin on it
       std::this_thread::sleep_for(kWaitSlice);

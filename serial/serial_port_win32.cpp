@@ -275,7 +275,10 @@ PacketResult SerialPort::waitReply(const std::atomic<uint8_t>& running) {
       writeLastError();
       return PacketResult::Failed;
     }
-    if (got == 1) return byte == kReplyRefuse ? PacketResult::CrcFailed : PacketResult::Accepted;
+    if (got == 1) {
+      line_.answered();
+      return byte == kReplyRefuse ? PacketResult::CrcFailed : PacketResult::Accepted;
+    }
   }
 }
 

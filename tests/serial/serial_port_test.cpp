@@ -330,6 +330,15 @@ TEST_F(SerialPortTest, DrainLineLastsUntilThePacketHasLeftTheLine) {
   sender.drainLine();
   EXPECT_GE(Clock::now() - start, 530ms);
   EXPECT_EQ(line.peerRead(kPacketSize).size(), size_t(kPacketSize));
+
+  // A reply proves the packet has gone, on a line faster than its speed too.
+  sender.writePacket(packet.data());
+  EXPECT_EQ(line.peerRead(kPacketSize).size(), size_t(kPacketSize));
+  line.peerWrite({'A'});
+  ASSERT_EQ(sender.waitReply(running), PacketResult::Accepted);
+  const auto drained = Clock::now();
+  sender.drainLine();
+  EXPECT_LT(Clock::now() - drained, 300ms) << "the clock's 536 ms were not cut short by the reply";
 }
 
 // Both roles on the two ends of a cable paced like a 115200 bit/s line.
