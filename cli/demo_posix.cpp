@@ -89,9 +89,9 @@ int runDemo(const DemoOptions& options, Terminal& terminal, InterruptGuard& inte
     terminal.message(std::string("cannot start the virtual cable: ") + e.what());
     return kExitPortError;
   }
-  terminal.message("virtual cable paced at " + std::to_string(options.speed) + " bit/s: sender on " +
+  terminal.line("Virtual cable paced at " + std::to_string(options.speed) + " bit/s: sender on " +
                    cable->endA() + ", receiver on " + cable->endB());
-  terminal.message("sending " + std::to_string(files.size()) + " files from " + (outbox / "letters").string() +
+  terminal.line("Sending " + std::to_string(files.size()) + " files from " + (outbox / "letters").string() +
                    " and " + (outbox / "pictures").string() + " into " + received.string());
 
   ReceiveStopper stopper;
