@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <pty.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
@@ -27,6 +29,7 @@ using namespace std::chrono_literals;
 
 // How long a far end may keep its input queue full before bytes are lost.
 constexpr auto kOverrunWait = 50ms;
+constexpr auto kRetryInterval = 1ms;
 // Beyond this many bytes in flight the relay stops reading, so a writer far
 // ahead of a slow line blocks as it would on a real port's output queue.
 constexpr size_t kMaxInFlight = 64 * 1024;
@@ -100,23 +103,28 @@ class Relay {
 
   void run(int stop) {
     ::prctl(PR_SET_TIMERSLACK, 1UL);  // wake at the deadline, not up to 50 us after it
+    // A UART is hardware and is never late; where allowed, the relay runs ahead
+    // of ordinary threads. Each wake-up does bounded work, then blocks again.
+    const sched_param realtime{1};
+    ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &realtime);
     uint8_t buffer[4096];
     for (;;) {
       deliverDue(Clock::now());
       const bool blocked = blockedSince_ != Clock::time_point{};
-      pollfd fds[3] = {{stop, POLLIN, 0},
-                       {from_, static_cast<short>(inFlight_.size() < kMaxInFlight ? POLLIN : 0), 0},
-                       {to_, static_cast<short>(blocked ? POLLOUT : 0), 0}};
+      pollfd fds[2] = {{stop, POLLIN, 0},
+                       {from_, static_cast<short>(inFlight_.size() < kMaxInFlight ? POLLIN : 0), 0}};
       timespec timeout{};
       timespec* wait = nullptr;  // nothing in flight: sleep until input or stop
       if (blocked || !inFlight_.empty()) {
-        const auto deadline = blocked ? blockedSince_ + kOverrunWait : inFlight_.front().due;
+        // A full far end is retried each millisecond, not polled for room: a pty
+        // may report room that a write then cannot use, and this thread must not spin.
+        const auto deadline = blocked ? Clock::now() + kRetryInterval : inFlight_.front().due;
         const auto left = std::max<Clock::duration>(deadline - Clock::now(), 0ns);
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
         timeout = {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
         wait = &timeout;
       }
-      if (::ppoll(fds, 3, wait, nullptr) < 0 && errno != EINTR) return;
+      if (::ppoll(fds, 2, wait, nullptr) < 0 && errno != EINTR) return;
       if (fds[0].revents) return;
       if (fds[1].revents & POLLIN) {
         const ssize_t n = ::read(from_, buffer, sizeof buffer);
@@ -149,7 +157,7 @@ class Relay {
       for (const auto& r : plan_.replaces)
         if (r.byteIndex == index) value = r.value;
       for (const auto& f : plan_.flips)
-        if (f.byteIndex == index) value ^= static_cast<uint8_t>(1u << f.bit);
+        if (f.byteIndex == index) value ^= static_cast<uint8_t>(1u << (f.bit & 7));
       for (; nextErrorBit_ < bitsSeen_ + 8; nextErrorBit_ += 1 + errorSkip())
         value ^= static_cast<uint8_t>(1u << (nextErrorBit_ - bitsSeen_));
       bitsSeen_ += 8;
@@ -168,14 +176,19 @@ class Relay {
   // Writes every byte whose time has come. When the far end's queue is full it
   // waits (without stalling the loop) and drops the due bytes after kOverrunWait.
   void deliverDue(Clock::time_point now) {
-    if (unplugged_.load()) inFlight_.clear();
+    if (unplugged_.load()) {
+      inFlight_.clear();
+      blockedSince_ = {};
+    }
     uint8_t out[4096];
     while (!inFlight_.empty() && inFlight_.front().due <= now) {
       size_t n = 0;
       for (; n < inFlight_.size() && n < sizeof out && inFlight_[n].due <= now; ++n) out[n] = inFlight_[n].value;
+      // Logged before the write, so a reader that has a byte finds it in the log.
+      const size_t logged = record(n, Clock::now());
       const ssize_t written = std::max<ssize_t>(::write(to_, out, n), 0);
+      unrecord(logged, n - static_cast<size_t>(written));
       if (written > 0) {
-        record(static_cast<size_t>(written), Clock::now());
         inFlight_.erase(inFlight_.begin(), inFlight_.begin() + written);
         blockedSince_ = {};
       }
@@ -190,10 +203,16 @@ class Relay {
     }
   }
 
-  void record(size_t n, Clock::time_point at) {
-    if (!keepLog_) return;
+  size_t record(size_t n, Clock::time_point at) {
+    if (!keepLog_) return 0;
     std::lock_guard lock(logMutex_);
     for (size_t i = 0; i < n; ++i) log_.push_back({inFlight_[i].value, at, inFlight_[i].due});
+    return n;
+  }
+  void unrecord(size_t logged, size_t unwritten) {
+    if (logged == 0 || unwritten == 0) return;
+    std::lock_guard lock(logMutex_);
+    log_.resize(log_.size() - unwritten);
   }
 
   const int from_, to_;

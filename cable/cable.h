@@ -18,7 +18,7 @@ enum class Direction { AtoB, BtoA };
 // Faults for one direction. Byte indexes count from 0 over the bytes that the
 // sending end wrote in that direction since the cable started.
 struct FaultPlan {
-  struct Flip { uint64_t byteIndex; int bit; };        // xor 1 << bit
+  struct Flip { uint64_t byteIndex; int bit; };        // xor 1 << bit, bit 0-7
   struct Pause { uint64_t beforeByte; int milliseconds; };
   struct Replace { uint64_t byteIndex; uint8_t value; };
 

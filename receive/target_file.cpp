@@ -33,6 +33,7 @@ uint32_t TargetFile::storeSize(const uint8_t* packet) {
 
 int TargetFile::takeName(const uint8_t* packet, TransferUi& ui) {
   refusal_.clear();
+  nameTaken_ = false;
   // Byte 2 is not part of a name's length: only byte 3 counts.
   const int32_t n = packet[offset::lengthLow];
   if (n >= kNameSize) {
@@ -55,6 +56,7 @@ int TargetFile::takeName(const uint8_t* packet, TransferUi& ui) {
     refusal_ = "the name cannot be shown";
     return 0;
   }
+  nameTaken_ = true;
   return 1;
 }
 
@@ -75,10 +77,10 @@ int TargetFile::preparePath() {
     refusal_ = "no usable receive folder";
     return 0;
   }
-  // openForWrite may be called without a successful takeName; the name is
-  // checked here too, so no path can ever leave the folder.
-  if (const char* why = refuseReceivedName(name_)) {
-    refusal_ = why;
+  // Only a name that takeName accepted is used: a refused one (even when what
+  // is left of it before a NUL looks harmless) never becomes a file.
+  if (!nameTaken_) {
+    refusal_ = "no accepted name";
     return 0;
   }
   const std::string joined = joinPath(folder_.c_str(), name_);
@@ -99,7 +101,10 @@ int TargetFile::failStep(const char* what, unsigned long code) {
 
 int TargetFile::writeChunk(const uint8_t* packet, int32_t length, int64_t offset) {
   if (view_ == nullptr || length < 0 || length > kMaxChunk || offset < 0) return 0;
-  if (offset + length > static_cast<int64_t>(mapped_)) return 0;
+  // Compared without adding, so no offset can wrap around past the check.
+  if (offset > static_cast<int64_t>(mapped_) || length > static_cast<int64_t>(mapped_) - offset) {
+    return 0;
+  }
   std::memcpy(view_ + offset, packet + offset::payload, static_cast<size_t>(length));
   return 1;
 }

@@ -40,12 +40,14 @@ class TargetFile {
   // Joins the folder and the name into path, creates (or truncates) the file,
   // reserves and zero-fills `size` bytes, maps them read/write. 1 only if the
   // file, the reservation, the mapping and the view were all made. A size of 0
-  // leaves an empty file and fails at the mapping step.
+  // leaves an empty file and fails at the mapping step. Refused without a
+  // folder from setFolder or a name that the last takeName accepted. A file left
+  // open by an earlier name is closed first and stays on disk.
   int openForWrite();
 
   // Copies `length` bytes from packet byte 4 into the view at `offset`.
   // Refused (0) without a view, for a length outside 0..1024, or when the chunk
-  // would end past size.
+  // would end past the mapped view (size as it was when the file was mapped).
   int writeChunk(const uint8_t* packet, int32_t length, int64_t offset);
 
   // Unmaps the view, closes the mapping and the file; nothing that was not made.
@@ -81,9 +83,10 @@ class TargetFile {
   char name_[kNameSize] = {};
   char path_[kPathSize] = {};
   std::string folder_;   // kept apart from path, so a second name joins the folder again
-  bool hasFolder_ = false;
-  bool named_ = false;    // path holds the file's full path, not the folder
-  bool created_ = false;  // this object created (or truncated) the file at path
+  bool hasFolder_ = false;  // setFolder accepted a folder
+  bool nameTaken_ = false;  // the last takeName accepted the name
+  bool named_ = false;      // path holds the file's full path, not the folder
+  bool created_ = false;    // this object created (or truncated) the file at path
   std::string refusal_;
 };
 

@@ -217,8 +217,9 @@ bool nextSelectedPath(TransferUi& ui, const char* selection, int32_t selectionSi
   if (folderLength > beforeName) folderLength = beforeName;
 
   pathBuffer.assign(selection, folderLength);
-  // A root folder already ends with its separator; a bare name has no folder.
-  if (!pathBuffer.empty() && !isPathSeparator(pathBuffer.back())) pathBuffer += kPathSeparator;
+  // A root folder already ends with its separator; only a bare name at offset 0
+  // has no folder at all.
+  if (nextName > 0 && (pathBuffer.empty() || !isPathSeparator(pathBuffer.back()))) pathBuffer += kPathSeparator;
   pathBuffer.append(selection + nextName, nameLength);
   nextName += static_cast<int32_t>(nameLength) + 1;
 
