@@ -1,0 +1,176 @@
+#include "app/commands.h"
+
+#include <cderr.h>
+#include <commctrl.h>
+
+#include "app/dialogs.h"
+#include "app/main_window.h"
+#include "app/resource.h"
+#include "job/transfer_thread.h"
+
+namespace zarvek {
+namespace {
+
+constexpr UINT kSendWaitMs = 4000;
+constexpr UINT kReceiveWaitMs = 5000;
+constexpr UINT kExitSendingSleepMs = 300;
+
+// The commands that would start a transfer or change a setting.
+constexpr UINT kIdleCommands[] = {ID_ACTION_RECEIVE, ID_ACTION_SEND, ID_SETUP_RECEIVEFOLDER,
+                                  ID_SETUP_COMMSETUP};
+
+void setMenuStates(HWND window, UINT abortState, UINT idleState) {
+  const HMENU menu = GetMenu(window);
+  EnableMenuItem(menu, ID_ACTION_ABORT, MF_BYCOMMAND | abortState);
+  for (const UINT id : kIdleCommands) EnableMenuItem(menu, id, MF_BYCOMMAND | idleState);
+}
+
+// A fresh, empty field for each run. The previous one belongs to a worker
+// that has ended (the wait before each start sees to that), so it can go.
+HWND createStatusField(HWND window) {
+  if (transferJob.statusField != nullptr) DestroyWindow(static_cast<HWND>(transferJob.statusField));
+  return CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE | ES_READONLY | ES_LEFT, 17, 15, 300,
+                         20, window, nullptr, appInstance, nullptr);
+}
+
+HWND createProgressBar(HWND window) {
+  return CreateWindowExA(0, PROGRESS_CLASSA, "Progress Bar",
+                         WS_CHILD | WS_VISIBLE | WS_BORDER | PBS_SMOOTH, 17, 50, 300, 15, window,
+                         nullptr, appInstance, nullptr);
+}
+
+// With no worker the window would stay busy with nothing to end it: say so
+// and go back to Idle.
+void startWorker(HWND window) {
+  if (StartTransferThread(transferJob, windowUi)) return;
+  MessageBoxA(window, "The transfer could not be started.", "Error", MB_OK);
+  AbortCommand();
+}
+
+bool confirmExit(HWND window, const char* text, const char* caption) {
+  return MessageBoxA(window, text, caption, MB_OKCANCEL | MB_ICONQUESTION) == IDOK;
+}
+
+}  // namespace
+
+void InitFileOpenRequest(OPENFILENAMEA& request, HWND owner, char* selection, HINSTANCE instance) {
+  request = {};
+  // The record without the fields later Windows versions added.
+  request.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+  request.hwndOwner = owner;
+  request.hInstance = instance;
+  request.lpstrFilter = "All Files (*.*)\0*.*\0";
+  selection[0] = '\0';
+  request.lpstrFile = selection;
+  request.nMaxFile = kSelectionSize;
+  request.lpstrTitle = "File(s) To Send";
+  request.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_ALLOWMULTISELECT | OFN_HIDEREADONLY;
+  request.lpstrDefExt = "*.*";
+}
+
+void SetBusyMenus(HWND window) { setMenuStates(window, MF_ENABLED, MF_GRAYED); }
+
+void ReturnToIdle(TransferJob& job, AppState& state) {
+  const auto window = static_cast<HWND>(job.mainWindow);
+  setMenuStates(window, MF_GRAYED, MF_ENABLED);
+  SetWindowTextA(window, "ZARVEK [IDLE]");
+  if (state == Sending) DestroyWindow(static_cast<HWND>(job.progressBar));
+  ShowWindow(static_cast<HWND>(job.statusField), SW_HIDE);
+  state = Idle;
+}
+
+void SendCommand(HWND window) {
+  if (!WaitForPreviousThread(window, kSendWaitMs, "Send thread error, Aborting")) return;
+  OPENFILENAMEA request;
+  InitFileOpenRequest(request, window, transferJob.selection, appInstance);
+  if (!GetOpenFileNameA(&request)) {
+    if (CommDlgExtendedError() == FNERR_BUFFERTOOSMALL) {
+      MessageBoxA(window, "Sorry, too many files selected!", "Error", MB_OK);
+    }
+    return;
+  }
+  appState = Sending;
+  SetBusyMenus(window);
+  transferJob.nextName = request.nFileOffset;
+  transferJob.progressBar = createProgressBar(window);
+  transferJob.statusField = createStatusField(window);
+  SetWindowTextA(window, "ZARVEK [SEND MODE]");
+  transferJob.running = 1;
+  transferJob.mode = Sending;
+  transferJob.mainWindow = window;
+  startWorker(window);
+}
+
+void ReceiveCommand(HWND window) {
+  if (!WaitForPreviousThread(window, kReceiveWaitMs, "Receive thread error, Aborting")) return;
+  appState = Receiving;
+  SetBusyMenus(window);
+  transferJob.statusField = createStatusField(window);
+  SetWindowTextA(window, "ZARVEK [RECEIVE MODE]");
+  transferJob.running = 1;
+  transferJob.mainWindow = window;
+  transferJob.mode = Receiving;
+  startWorker(window);
+}
+
+void AbortCommand() {
+  transferJob.running = 0;
+  ReturnToIdle(transferJob, appState);
+}
+
+void ExitCommand(HWND window) {
+  switch (appState) {
+    case Sending:
+      if (!confirmExit(window, "Data Transfer in Progress, Exit Zarvek?", "Sending Data!")) return;
+      transferJob.running = 0;
+      ReturnToIdle(transferJob, appState);
+      // Time for the sender to see the flag and send its abort packet.
+      Sleep(kExitSendingSleepMs);
+      PostQuitMessage(0);
+      return;
+    case Receiving:
+      // The receiver is not told: it ends with the process, its file kept.
+      if (confirmExit(window, "Still In Receive Mode, Exit Zarvek?", "Receive Mode")) PostQuitMessage(0);
+      return;
+    case Idle:
+      PostQuitMessage(0);
+      return;
+  }
+}
+
+void OnCommand(HWND window, WORD command) {
+  // TranslateAccelerator already skips the keys of grayed items; the mode is
+  // checked here too, so that no other sender of a command can start a second
+  // run or change a setting under a running worker.
+  const bool idle = appState == Idle;
+  switch (command) {
+    case ID_ACTION_SEND:
+      if (idle) SendCommand(window);
+      break;
+    case ID_ACTION_RECEIVE:
+      if (idle) ReceiveCommand(window);
+      break;
+    case ID_ACTION_ABORT:
+      AbortCommand();
+      break;
+    case ID_ACTION_EXIT:
+      ExitCommand(window);
+      break;
+    case ID_SETUP_COMMSETUP:
+      if (idle) DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_COMMSETUP), window, CommSetupDlgProc, 0);
+      break;
+    case ID_SETUP_RECEIVEFOLDER:
+      if (idle) ChooseReceiveFolder(window, transferJob);
+      break;
+    case ID_HELP_CONTENTS:
+      ShowHelp(window, helpPath);
+      break;
+    case ID_HELP_ABOUT:
+      DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_ABOUT), window, AboutDlgProc, 0);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace zarvek

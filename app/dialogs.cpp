@@ -1,0 +1,116 @@
+#include "app/dialogs.h"
+
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <cstring>
+
+#include "app/main_window.h"
+#include "app/resource.h"
+
+namespace zarvek {
+namespace {
+
+constexpr int kRetryMin = 1;
+constexpr int kRetryMax = 20;
+
+struct PortButton {
+  int id;
+  const char* name;
+};
+constexpr PortButton kPortButtons[] = {
+    {IDC_PORT_COM1, "COM1"}, {IDC_PORT_COM2, "COM2"}, {IDC_PORT_COM3, "COM3"}, {IDC_PORT_COM4, "COM4"}};
+
+struct SpeedButton {
+  int id;
+  const char* shown;
+  int32_t speed;
+};
+constexpr SpeedButton kSpeedButtons[] = {{IDC_SPEED_9600, "9600", 9600},
+                                         {IDC_SPEED_19200, "19200", 19200},
+                                         {IDC_SPEED_115200, "115200", 115200},
+                                         {IDC_SPEED_57600, "57600", 57600}};
+
+void initCommSetup(HWND dialog, const TransferJob& job) {
+  SetDlgItemTextA(dialog, IDC_PORT_SHOWN, job.portName);
+  SetDlgItemInt(dialog, IDC_SPEED_SHOWN, static_cast<UINT>(job.speed), TRUE);
+  SendDlgItemMessageA(dialog, IDC_RETRY_SLIDER, TBM_SETRANGE, TRUE, MAKELPARAM(kRetryMin, kRetryMax));
+  SendDlgItemMessageA(dialog, IDC_RETRY_SLIDER, TBM_SETPOS, TRUE, job.crcRetryLimit);
+  SetDlgItemInt(dialog, IDC_RETRY_VALUE, static_cast<UINT>(job.crcRetryLimit), TRUE);
+}
+
+void commSetupCommand(HWND dialog, TransferJob& job, int id) {
+  for (const PortButton& port : kPortButtons) {
+    if (port.id != id) continue;
+    SetDlgItemTextA(dialog, IDC_PORT_SHOWN, port.name);
+    std::strcpy(job.portName, port.name);  // "COMn" fits the 8 bytes
+    return;
+  }
+  for (const SpeedButton& speed : kSpeedButtons) {
+    if (speed.id != id) continue;
+    SetDlgItemTextA(dialog, IDC_SPEED_SHOWN, speed.shown);
+    job.speed = speed.speed;
+    return;
+  }
+  // IDCANCEL (Esc, the close box) is ignored: only OK closes, and there is no Cancel.
+  if (id == IDC_COMM_OK) EndDialog(dialog, 0);
+}
+
+void retryMoved(HWND dialog, TransferJob& job) {
+  job.crcRetryLimit = static_cast<int32_t>(SendDlgItemMessageA(dialog, IDC_RETRY_SLIDER, TBM_GETPOS, 0, 0));
+  SetDlgItemInt(dialog, IDC_RETRY_VALUE, static_cast<UINT>(job.crcRetryLimit), TRUE);
+}
+
+}  // namespace
+
+INT_PTR CALLBACK CommSetupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      initCommSetup(dialog, transferJob);
+      break;
+    case WM_COMMAND:
+      commSetupCommand(dialog, transferJob, LOWORD(wParam));
+      break;
+    case WM_HSCROLL:
+      retryMoved(dialog, transferJob);
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  if (message == WM_COMMAND && LOWORD(wParam) == IDC_ABOUT_OK) EndDialog(dialog, 0);
+  return 0;
+}
+
+bool StoreReceiveFolder(TransferJob& job, const char* path) {
+  const size_t length = std::strlen(path);
+  if (length >= sizeof job.receiveFolder) return false;
+  std::memcpy(job.receiveFolder, path, length + 1);
+  return true;
+}
+
+void ChooseReceiveFolder(HWND owner, TransferJob& job) {
+  BROWSEINFOA request = {};
+  request.hwndOwner = owner;
+  request.lpszTitle = "Choose a folder to hold received files";
+  request.ulFlags = BIF_RETURNONLYFSDIRS;
+  const PIDLIST_ABSOLUTE chosen = SHBrowseForFolderA(&request);
+  if (chosen == nullptr) return;  // cancelled
+  // The shell writes up to MAX_PATH; the job's field holds 255 characters.
+  char path[MAX_PATH] = {};
+  const bool gotPath = SHGetPathFromIDListA(chosen, path) != 0;
+  CoTaskMemFree(chosen);
+  if (gotPath && !StoreReceiveFolder(job, path)) {
+    MessageBoxA(owner,
+                "The folder's path is longer than 255 characters. "
+                "Choose a folder with a shorter path; the receive folder is unchanged.",
+                "Receive Folder", MB_OK | MB_ICONWARNING);
+  }
+}
+
+void ShowHelp(HWND owner, const char* path) { WinHelpA(owner, path, HELP_FORCEFILE, 0); }
+
+}  // namespace zarvek

@@ -1,0 +1,23 @@
+#pragma once
+// Communications Setup, About, the receive-folder browser and help. Every
+// choice lands in the TransferJob at once; nothing is kept elsewhere.
+#include <windows.h>
+
+#include "job/transfer_job.h"
+
+namespace zarvek {
+
+INT_PTR CALLBACK CommSetupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The system's folder browser; a confirmed folder becomes job.receiveFolder.
+void ChooseReceiveFolder(HWND owner, TransferJob& job);
+
+// Copies `path` into job.receiveFolder when it fits (255 characters at most);
+// false, with the field untouched, when it does not.
+bool StoreReceiveFolder(TransferJob& job, const char* path);
+
+// Opens the help file in the help viewer.
+void ShowHelp(HWND owner, const char* path);
+
+}  // namespace zarvek
