@@ -139,8 +139,9 @@ void ExitCommand(HWND window) {
 }
 
 void OnCommand(HWND window, WORD command) {
-  // A grayed item's accelerator must do nothing; the menu state alone decides
-  // that in TranslateAccelerator, so the mode is checked here as well.
+  // TranslateAccelerator already skips the keys of grayed items; the mode is
+  // checked here too, so that no other sender of a command can start a second
+  // run or change a setting under a running worker.
   const bool idle = appState == Idle;
   switch (command) {
     case ID_ACTION_SEND:

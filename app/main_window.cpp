@@ -12,7 +12,9 @@ TransferJob transferJob;
 AppState appState = Idle;
 HINSTANCE appInstance = nullptr;
 char helpPath[kHelpPathSize] = {};
-WindowUi windowUi(transferJob);
+// Never destroyed: after Exit while Receiving, the worker may still use it
+// while the process ends.
+WindowUi& windowUi = *new WindowUi(transferJob);
 
 namespace {
 

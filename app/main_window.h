@@ -19,7 +19,7 @@ extern TransferJob transferJob;  // the one record shared with the worker
 extern AppState appState;        // Idle at start
 extern HINSTANCE appInstance;
 extern char helpPath[kHelpPathSize];
-extern WindowUi windowUi;        // the engines' view of this window
+extern WindowUi& windowUi;       // the engines' view of this window
 
 // The class "Zarvek": icon IDI_APPICON, arrow cursor, `background`, menu
 // "IDR_MAINMENU". False when it cannot be registered.

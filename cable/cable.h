@@ -3,6 +3,8 @@
 // can pace each direction at a baud rate (10 bits per byte, as 8N1 on a wire)
 // and inject faults. Programs open the ends (endA(), endB()) as serial ports.
 // Linux only; tests, the demo and the benchmarks use it in-process.
+// A program that stops reading its end loses bytes once its input queue has
+// stayed full for 50 ms, as a UART overruns; the relay itself never stalls.
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -16,7 +18,7 @@ enum class Direction { AtoB, BtoA };
 // Faults for one direction. Byte indexes count from 0 over the bytes that the
 // sending end wrote in that direction since the cable started.
 struct FaultPlan {
-  struct Flip { uint64_t byteIndex; int bit; };        // xor 1 << bit
+  struct Flip { uint64_t byteIndex; int bit; };        // xor 1 << bit, bit 0-7
   struct Pause { uint64_t beforeByte; int milliseconds; };
   struct Replace { uint64_t byteIndex; uint8_t value; };
 
@@ -37,11 +39,13 @@ struct CableConfig {
 
 struct LoggedByte {
   uint8_t value;
-  std::chrono::steady_clock::time_point at;  // when it reached the far end
+  std::chrono::steady_clock::time_point at;   // when it reached the far end
+  std::chrono::steady_clock::time_point due;  // when the line had it there (at >= due)
 };
 
 class Cable {
  public:
+  // Throws std::system_error when a pseudo-terminal or the relay cannot be set up.
   explicit Cable(CableConfig config = {});
   ~Cable();  // stops the relay and closes both ends
   Cable(const Cable&) = delete;
@@ -55,7 +59,8 @@ class Cable {
   // that take a fixed port path (the Wine prefix's COM ports).
   void linkEnds(const std::string& linkA, const std::string& linkB) const;
 
-  // Pulls the plug: from now on nothing passes either way.
+  // Pulls the plug: from now on nothing passes either way (bytes still count in
+  // bytesIn, and those not yet delivered are lost).
   void unplug();
 
   // Changes the faults of one direction from the next byte on; indexes keep

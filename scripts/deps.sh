@@ -11,6 +11,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64   # the Windows build
   wine wine64                         # runs the Windows build
   xvfb xdotool x11-utils imagemagick  # the program's windows, driven and photographed
+  xauth                               # xvfb-run, which gives the window tests a display
   gnuplot-nox                         # benchmark plots
   python3                             # draws the icon, logo and chime, writes the help file
   procps psmisc                       # pgrep / killall in the scripts

@@ -35,6 +35,9 @@ class SourceFile {
   unsigned long errorCode() const { return errorCode_; }  // of the failed step
 
  private:
+  // Records the failed step and its code and writes the code: open's failure path.
+  int fail(Step step, unsigned long code);
+
   intptr_t file_;
   intptr_t mapping_;  // Windows mapping object; unused on Linux
   uint32_t size_ = 0;

@@ -14,6 +14,7 @@ class LineClock {
   using Clock = std::chrono::steady_clock;
 
   void setSpeed(int32_t bitsPerSecond) { speed_ = bitsPerSecond; }
+  int32_t speed() const { return speed_; }
 
   // Counts `bytes` just handed to the driver: 10 bits each on an 8N1 line.
   void queued(int64_t bytes) {
@@ -22,6 +23,11 @@ class LineClock {
     const auto lineTime = std::chrono::nanoseconds(bytes * 10 * 1'000'000'000LL / speed_);
     busyUntil_ = std::max(busyUntil_, now) + lineTime;
   }
+
+  // An answer to the bytes written so far has come back, so they have left the
+  // line, however slow the clock took it to be (a line faster than its speed,
+  // the virtual cable unpaced, would otherwise pile up line time packet after packet).
+  void answered() { busyUntil_ = std::min(busyUntil_, Clock::now()); }
 
   // Blocks until the counted bytes have left the line.
   void waitIdle() const { std::this_thread::sleep_until(busyUntil_); }

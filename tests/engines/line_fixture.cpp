@@ -46,18 +46,28 @@ void LineTest::startSend(const std::vector<std::string>& names, int32_t retryLim
   sendJob->speed = 115200;
   sendJob->crcRetryLimit = retryLimit;
   sendJob->running = 1;
+  senderDone_ = false;
   senderThread_ = std::thread([this] {
     FileSender sender;
     if (!sender.openPort(cable_.endA().c_str())) {
       ADD_FAILURE() << "sender could not open " << cable_.endA();
+      senderDone_ = true;
       return;
     }
     sender.configurePort(sendJob->speed);
     sendResult_ = runSendBatch(*sendJob, sender, senderUi);
+    senderDone_ = true;
   });
 }
 
 SendBatchResult LineTest::finishSend() {
+  // A conversation that stalls is a failure to report, not a test that hangs.
+  if (!eventually([this] { return senderDone_.load(); }, std::chrono::seconds(120))) {
+    const auto answered = replies();
+    ADD_FAILURE() << "the send did not end; line so far: " << kinds() << "; replies: "
+                  << std::string(answered.begin(), answered.end());
+    sendJob->running = 0;
+  }
   senderThread_.join();
   return sendResult_;
 }

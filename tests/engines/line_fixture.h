@@ -3,6 +3,7 @@
 // on its own thread as the program runs them, with a log of the line.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -66,6 +67,7 @@ class LineTest : public ::testing::Test {
   std::thread receiverThread_;
   std::thread senderThread_;
   SendBatchResult sendResult_;
+  std::atomic<bool> senderDone_{false};
 };
 
 }  // namespace zarvek::test

@@ -1,0 +1,127 @@
+#include "receive/target_file.h"
+
+#include <cstring>
+#include <string>
+
+#include "job/paths.h"
+#include "job/transfer_ui.h"
+#include "protocol/diagnostic.h"
+#include "protocol/packet.h"
+
+namespace zarvek {
+
+int TargetFile::setFolder(const char* folder) {
+  const size_t length = folder ? std::strlen(folder) : 0;
+  if (folder == nullptr || length >= static_cast<size_t>(kPathSize)) {
+    path_[0] = '\0';
+    folder_.clear();
+    hasFolder_ = false;
+    return 0;
+  }
+  std::memcpy(path_, folder, length + 1);
+  folder_.assign(folder, length);
+  hasFolder_ = true;
+  named_ = false;
+  return 1;
+}
+
+uint32_t TargetFile::storeSize(const uint8_t* packet) {
+  const uint8_t* p = packet + offset::payload;
+  size_ = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+  return size_;
+}
+
+int TargetFile::takeName(const uint8_t* packet, TransferUi& ui) {
+  refusal_.clear();
+  nameTaken_ = false;
+  // Byte 2 is not part of a name's length: only byte 3 counts.
+  const int32_t n = packet[offset::lengthLow];
+  if (n >= kNameSize) {
+    name_[0] = '\0';
+    refusal_ = "name is longer than 99 characters";
+    return 0;
+  }
+  std::memcpy(name_, packet + offset::payload, static_cast<size_t>(n));
+  name_[n] = '\0';
+  // A NUL inside the name would make the file's name differ from the one sent.
+  if (std::strlen(name_) != static_cast<size_t>(n)) {
+    refusal_ = "name contains a control character";
+    return 0;
+  }
+  if (const char* why = refuseReceivedName(name_)) {
+    refusal_ = why;
+    return 0;
+  }
+  if (!ui.setStatusText(name_)) {
+    refusal_ = "the name cannot be shown";
+    return 0;
+  }
+  nameTaken_ = true;
+  return 1;
+}
+
+std::string TargetFile::joinPath(const char* folder, const char* name) {
+  std::string path = folder ? folder : "";
+  if (!path.empty() && !isPathSeparator(path.back())) path += kPathSeparator;
+  path += name ? name : "";
+  if (path.size() >= static_cast<size_t>(kPathSize)) return {};
+  return path;
+}
+
+int TargetFile::preparePath() {
+  refusal_.clear();
+  // A second name in one cycle: the earlier file is closed and stays as it is.
+  close();
+  created_ = false;
+  if (!hasFolder_) {
+    refusal_ = "no usable receive folder";
+    return 0;
+  }
+  // Only a name that takeName accepted is used: a refused one (even when what
+  // is left of it before a NUL looks harmless) never becomes a file.
+  if (!nameTaken_) {
+    refusal_ = "no accepted name";
+    return 0;
+  }
+  const std::string joined = joinPath(folder_.c_str(), name_);
+  if (joined.empty()) {
+    refusal_ = "folder and name are longer than 255 characters";
+    return 0;
+  }
+  std::memcpy(path_, joined.c_str(), joined.size() + 1);
+  named_ = true;
+  return 1;
+}
+
+int TargetFile::failStep(const char* what, unsigned long code) {
+  refusal_ = std::string(what) + " (error " + std::to_string(code) + ")";
+  writeErrorCode(code);
+  return 0;
+}
+
+int TargetFile::writeChunk(const uint8_t* packet, int32_t length, int64_t offset) {
+  if (view_ == nullptr || length < 0 || length > kMaxChunk || offset < 0) return 0;
+  // Compared without adding, so no offset can wrap around past the check.
+  if (offset > static_cast<int64_t>(mapped_) || length > static_cast<int64_t>(mapped_) - offset) {
+    return 0;
+  }
+  std::memcpy(view_ + offset, packet + offset::payload, static_cast<size_t>(length));
+  return 1;
+}
+
+const char* refuseReceivedName(const char* name) {
+  if (name == nullptr || name[0] == '\0') return "name is empty";
+  // ".", ".." and their look-alikes: Windows drops trailing dots and spaces, so
+  // ".. " would name the parent folder there.
+  if (std::strspn(name, ". ") == std::strlen(name)) return "name is only dots and spaces";
+  for (const char* c = name; *c != '\0'; ++c) {
+    const auto byte = static_cast<unsigned char>(*c);
+    if (byte == '/' || byte == '\\') return "name contains a path separator";
+    if (byte == ':') return "name contains a drive colon";
+    if (byte < 0x20 || byte == 0x7F) return "name contains a control character";
+  }
+  if (isReservedDeviceName(name)) return "name is a reserved device name";
+  return nullptr;
+}
+
+}  // namespace zarvek
