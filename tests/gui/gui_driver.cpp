@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,6 +68,7 @@ Xvfb::Xvfb() {
   if (pipe(fds) != 0) return;
   pid_ = fork();
   if (pid_ == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);  // no stray server when the test is killed
     close(fds[0]);
     int devnull = open("/dev/null", O_WRONLY);
     dup2(devnull, 1);
@@ -129,15 +131,20 @@ WineDesk::WineDesk(const std::string& display)
   int rc = 0;
   capture(std::string(ZARVEK_SOURCE_DIR) + "/cmake/wine-prefix.sh " + quote(prefix_) + " 2>&1", &rc);
   if (rc != 0) return;
-  // Without a window manager Wine draws the title bars itself when told to,
-  // so that screenshots show titles and close boxes.
-  if (!fs::exists(prefix_ + "/.zarvek-gui")) {
-    capture("WINEPREFIX=" + quote(prefix_) + " WINEDEBUG=-all " + wine_ +
-                " reg add 'HKCU\\Software\\Wine\\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1",
+  // The programs run in Wine's own desktop window, which fills the screen:
+  // Wine then draws title bars and activates windows on a click as Windows
+  // does, which it does not do reliably for separate X windows without a
+  // window manager.
+  const std::string marker = prefix_ + "/.zarvek-gui-desktop";
+  if (!fs::exists(marker)) {
+    const std::string reg = "WINEPREFIX=" + quote(prefix_) + " WINEDEBUG=-all " + wine_ + " reg add ";
+    capture(reg + "'HKCU\\Software\\Wine\\Explorer' /v Desktop /t REG_SZ /d Default /f >/dev/null 2>&1", &rc);
+    if (rc != 0) return;
+    capture(reg + "'HKCU\\Software\\Wine\\Explorer\\Desktops' /v Default /t REG_SZ /d 1024x768 /f >/dev/null 2>&1",
             &rc);
     if (rc != 0) return;
     capture("WINEPREFIX=" + quote(prefix_) + " wineserver -w");
-    std::FILE* f = std::fopen((prefix_ + "/.zarvek-gui").c_str(), "w");
+    std::FILE* f = std::fopen(marker.c_str(), "w");
     if (f) std::fclose(f);
   }
   ok_ = true;
@@ -184,6 +191,7 @@ pid_t WineDesk::start(const std::vector<std::string>& args, const std::string& f
   cargv.push_back(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (chdir(folder.c_str()) != 0) _exit(126);
     int log = open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (log >= 0) {
@@ -228,14 +236,15 @@ std::string peekCommand(const std::string& prefix, const std::string& display, c
 
 }  // namespace
 
-bool WineDesk::hasWindow(pid_t pid, const std::string& title) {
+std::vector<std::string> WineDesk::titlesOf(pid_t pid) {
+  std::vector<std::string> titles;
   std::istringstream lines(capture(peekCommand(prefix_, display_, wine_, "list")));
   std::string line;
   while (std::getline(lines, line)) {
     auto f = split(line, '\t');
-    if (f.size() >= 5 && f[0] == "window" && f[4] == title && windowPid(std::stoul(f[2])) == pid) return true;
+    if (f.size() >= 5 && f[0] == "window" && windowPid(std::stoul(f[2])) == pid) titles.push_back(f[4]);
   }
-  return false;
+  return titles;
 }
 
 unsigned long WineDesk::waitWindow(pid_t pid, const std::string& title, seconds limit) {
@@ -276,6 +285,8 @@ WindowView WineDesk::peek(unsigned long xid) {
       v.exists = true;
       v.cls = f[3];
       v.title = f[4];
+      v.active = f.size() >= 6 && f[5] == "1";
+      v.focused = f.size() >= 7 && f[6] == "1";
     } else if (f.size() >= 5 && f[0] == "rect") {
       v.left = std::stoi(f[1]);
       v.top = std::stoi(f[2]);
@@ -302,17 +313,29 @@ WindowView WineDesk::peek(unsigned long xid) {
 }
 
 void WineDesk::activate(unsigned long xid) {
-  // A click on the title bar, as a user would. Without a window manager the
-  // X server sends keys to the window under the pointer, and the click makes
-  // it Wine's active window; keys typed next follow the click in order.
-  WindowView v = peek(xid);
-  if (!v.exists) return;
-  click(v.left + 40, v.top + 8);
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  // A click on the title bar, as a user would, before every input. Wine can
+  // leave the X keyboard focus on a window that has gone (a worker thread's
+  // message box), and keys then go nowhere until the next click. Keys typed
+  // next follow the click in order.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    WindowView v = peek(xid);
+    if (!v.exists) return;
+    click(v.left + 60, v.top + 8);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    v = peek(xid);
+    if (v.active && v.focused) return;
+  }
 }
 
 void WineDesk::move(unsigned long xid, int left, int top) {
-  x("xdotool windowmove --sync " + std::to_string(xid) + " " + std::to_string(left) + " " + std::to_string(top));
+  // Dragged by its title bar.
+  WindowView v = peek(xid);
+  if (!v.exists) return;
+  const int grabX = 60, grabY = 8;
+  x("xdotool mousemove --sync " + std::to_string(v.left + grabX) + " " + std::to_string(v.top + grabY) +
+    " mousedown 1 sleep 0.2 mousemove --sync " + std::to_string(left + grabX) + " " +
+    std::to_string((v.top + top) / 2 + grabY) + " sleep 0.2 mousemove --sync " + std::to_string(left + grabX) + " " +
+    std::to_string(top + grabY) + " sleep 0.2 mouseup 1");
 }
 
 void WineDesk::key(unsigned long xid, const std::string& keys) {

@@ -46,6 +46,8 @@ struct Control {
 
 struct WindowView {
   bool exists = false;
+  bool active = false;   // the foreground window
+  bool focused = false;  // keys reach it: its thread's focus is on it or inside it
   std::string cls, title;
   int left = 0, top = 0, right = 0, bottom = 0;
   std::vector<Control> controls;
@@ -57,8 +59,9 @@ struct WindowView {
   const Control* byText(const std::string& text) const;
 };
 
-// A Wine prefix for the GUI tests (made once under the build folder, drawing
-// its own title bars so screenshots show them) and the programs started in it.
+// A Wine prefix for the GUI tests (made once under the build folder, its
+// programs shown in Wine's own desktop window filling the screen) and the
+// programs started in it.
 // Everything started in it is stopped with the object.
 class WineDesk {
  public:
@@ -88,8 +91,8 @@ class WineDesk {
   std::string title(unsigned long xid);
   // Polls until the window's title is title; false after limit.
   bool waitTitle(unsigned long xid, const std::string& title, seconds limit);
-  // True while a visible window of pid has this title.
-  bool hasWindow(pid_t pid, const std::string& title);
+  // The titles of the visible top-level windows of process pid.
+  std::vector<std::string> titlesOf(pid_t pid);
   // The window and its controls as the program sees them.
   WindowView peek(unsigned long xid);
 

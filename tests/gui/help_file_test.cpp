@@ -151,6 +151,7 @@ class HelpFileTest : public ::testing::Test {
   void SetUp() override {
     fs::path path = fs::path(ZARVEK_WINDOWS_BUILD_DIR) / "app/zarvek.hlp";
     if (!fs::exists(path)) {
+      // Built with the Windows program; ./test.sh builds it first and requires it.
       if (std::getenv("ZARVEK_REQUIRE_WINE")) FAIL() << path << " is missing";
       GTEST_SKIP() << "no " << path;
     }

@@ -3,7 +3,7 @@
 // only; this runs in the same Wine prefix and reads the controls.
 //
 //   zarvek-peek list          every visible top-level window:
-//                             "window <hwnd> <x-window> <class> <title>"
+//                             "window <hwnd> <x-window> <class> <title> <active> <focused>"
 //   zarvek-peek XID           the window whose X window is XID, then its children:
 //                             "window ..." as above,
 //                             "rect <left> <top> <right> <bottom>" (screen pixels),
@@ -42,12 +42,22 @@ LRESULT query(HWND w, UINT msg, WPARAM wp = 0) {
   return static_cast<LRESULT>(r);
 }
 
+// Whether keys would reach the window: its thread's keyboard focus is on it
+// or inside it (a window can be active and still have no focus).
+bool hasFocus(HWND w) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &info)) return false;
+  return info.hwndFocus == w || IsChild(w, info.hwndFocus);
+}
+
 void printWindow(HWND w) {
   char cls[128] = {};
   GetClassNameA(w, cls, sizeof cls);
   auto xid = reinterpret_cast<uintptr_t>(GetPropA(w, kXWindowProp));
-  std::printf("window\t%llu\t%llu\t%s\t%s\n", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(w)),
-              static_cast<unsigned long long>(xid), cls, textOf(w).c_str());
+  std::printf("window\t%llu\t%llu\t%s\t%s\t%d\t%d\n", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(w)),
+              static_cast<unsigned long long>(xid), cls, textOf(w).c_str(), GetForegroundWindow() == w ? 1 : 0,
+              hasFocus(w) ? 1 : 0);
 }
 
 BOOL CALLBACK listOne(HWND w, LPARAM) {
