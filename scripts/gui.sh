@@ -35,7 +35,7 @@ trap 'exit 130' INT TERM
 
 if [ -z "${DISPLAY:-}" ]; then
   displayfile=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
   xvfb=$!
   for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
   [ -s "$displayfile" ] || { echo "Xvfb did not start" >&2; exit 1; }
@@ -47,6 +47,21 @@ fi
 
 echo "Preparing the Wine prefixes (the first time takes a minute)..."
 for p in "${prefixes[@]}"; do cmake/wine-prefix.sh "$p"; done
+# On our own Xvfb there is no window manager: each copy then runs in a Wine
+# desktop window of its own (A on the left, B on the right), where Wine draws
+# the title bars and a click activates a window. On the user's display the
+# windows are ordinary ones.
+names=(A B)
+for i in 0 1; do
+  reg=(env WINEPREFIX="${prefixes[$i]}" WINEDEBUG=-all "$wine" reg)
+  if [ -n "$xvfb" ]; then
+    "${reg[@]}" add 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d "${names[$i]}" /f >/dev/null 2>&1
+    "${reg[@]}" add 'HKCU\Software\Wine\Explorer\Desktops' /v "${names[$i]}" /t REG_SZ /d 620x640 /f >/dev/null 2>&1
+  else
+    "${reg[@]}" delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >/dev/null 2>&1 || true
+  fi
+  WINEPREFIX="${prefixes[$i]}" wineserver -k 2>/dev/null || true  # the desktop starts afresh with it
+done
 
 mkdir -p build/gui-a/files build/gui-b/received
 [ -f build/gui-a/files/readme.txt ] || printf 'A short text file sent over the virtual cable.\r\n' > build/gui-a/files/readme.txt
@@ -71,6 +86,20 @@ start() {  # start PREFIX FOLDER
 start "${prefixes[0]}" build/gui-a/files
 start "${prefixes[1]}" build/gui-b/received
 apps=("${pids[@]:1}")
+if [ -n "$xvfb" ]; then
+  # B's desktop beside A's; the keyboard follows the pointer into a desktop.
+  for _ in $(seq 150); do
+    a=$(xdotool search --name '^A - Wine desktop$' 2>/dev/null | head -1 || true)
+    b=$(xdotool search --name '^B - Wine desktop$' 2>/dev/null | head -1 || true)
+    [ -n "$a" ] && [ -n "$b" ] && break
+    sleep 0.2
+  done
+  if [ -n "$a" ] && [ -n "$b" ]; then
+    xdotool windowmove "$b" 640 0
+    xdotool search --name ' - Wine desktop$' behave %@ mouse-enter windowfocus >/dev/null 2>&1 &
+    pids+=($!)
+  fi
+fi
 
 cat <<TEXT
 
