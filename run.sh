@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # With no arguments: installs what is missing, builds, and runs the main job, a
-# transfer over a virtual null-modem cable. With arguments: runs the command line
-# (./run.sh send ..., ./run.sh receive ..., ./run.sh gui).
+# transfer over a virtual null-modem cable (scripts/demo.sh). With arguments: runs
+# the command line (./run.sh send ..., ./run.sh receive ..., ./run.sh ports,
+# ./run.sh cable, ./run.sh gui).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
 ./scripts/deps.sh
@@ -10,10 +11,6 @@ cmake --build --preset native -j "$(nproc)" >/dev/null
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$(nproc)" >/dev/null
 
-if [ $# -eq 0 ]; then
-  if [ -x scripts/demo.sh ]; then exec scripts/demo.sh; fi
-  echo "Built build/native and build/windows. The transfer demo arrives with the engines."
-  exit 0
-fi
+if [ $# -eq 0 ]; then exec scripts/demo.sh; fi
 if [ "$1" = gui ] && [ -x scripts/gui.sh ]; then shift; exec scripts/gui.sh "$@"; fi
 exec build/native/cli/zarvek "$@"

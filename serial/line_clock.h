@@ -14,6 +14,7 @@ class LineClock {
   using Clock = std::chrono::steady_clock;
 
   void setSpeed(int32_t bitsPerSecond) { speed_ = bitsPerSecond; }
+  int32_t speed() const { return speed_; }
 
   // Counts `bytes` just handed to the driver: 10 bits each on an 8N1 line.
   void queued(int64_t bytes) {

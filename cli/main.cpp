@@ -1,0 +1,108 @@
+// zarvek: the command line. Parses the arguments, then runs one subcommand with
+// a terminal for its output and Ctrl+C turned into the engines' stop.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/exit_codes.h"
+#include "cli/ports.h"
+#include "cli/receive_command.h"
+#include "cli/send_command.h"
+#include "job/transfer_job.h"
+
+using namespace zarvek;
+using namespace zarvek::cli;
+
+namespace {
+
+std::string defaultPortHelp() {
+  const std::string device = portDevicePath(kDefaultPort);
+  return device == kDefaultPort ? std::string(kDefaultPort)
+                                : std::string(kDefaultPort) + ", which is " + device;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"zarvek: copies files between two computers over a serial (RS-232) cable.\n"
+               "Start `zarvek receive` on one computer first, then `zarvek send` on the other.",
+               "zarvek"};
+  app.footer(kExitCodesHelp);
+  app.set_version_flag("--version", "zarvek 3.12");
+  app.require_subcommand(1);
+  app.fallthrough();  // --quiet after the subcommand's name too
+
+  bool quiet = false;
+  app.add_flag("-q,--quiet", quiet, "No progress line and no bell; results and errors only");
+
+  std::string port = kDefaultPort;
+  int speed = kDefaultSpeed;
+  const std::vector<int> speeds(std::begin(kSpeeds), std::end(kSpeeds));
+  auto addLineOptions = [&](CLI::App* command) {
+    command->add_option("-p,--port", port, "Serial port: COM1.., /dev/ttyUSB0, a cable end (default " +
+                                               defaultPortHelp() + ")");
+    command->add_option("-s,--speed", speed, "Line speed in bit/s (default 115200)")
+        ->check(CLI::IsMember(speeds));
+  };
+
+  Action chosen;
+
+  ReceiveOptions receive;
+  CLI::App* receiveCommand =
+      app.add_subcommand("receive", "Receive files into a folder until Ctrl+C (or --files N)");
+  addLineOptions(receiveCommand);
+  receiveCommand->add_option("-d,--dir", receive.folder, "Folder for the received files (default: the current one)");
+  receiveCommand->add_option("-n,--files", receive.files, "End after this many files have ended")
+      ->check(CLI::PositiveNumber);
+  receiveCommand->callback([&] {
+    chosen = [&](Terminal& terminal, InterruptGuard& interrupts) {
+      receive.port = port;
+      receive.speed = speed;
+      receive.banner = !quiet;
+      return runReceive(receive, terminal, interrupts);
+    };
+  });
+
+  SendOptions send;
+  send.retryLimit = kDefaultRetryLimit;
+  CLI::App* sendCommand = app.add_subcommand("send", "Send files, from any folders");
+  addLineOptions(sendCommand);
+  sendCommand->add_option("-r,--retry-limit", send.retryLimit,
+                          "Refusals of one packet in a row before a file is abandoned, 1-20 (default 4)")
+      ->check(CLI::Range(1, 20));
+  sendCommand->add_option("FILE", send.files, "Files to send")->required();
+  sendCommand->callback([&] {
+    chosen = [&](Terminal& terminal, InterruptGuard& interrupts) {
+      send.port = port;
+      send.speed = speed;
+      return runSend(send, terminal, interrupts);
+    };
+  });
+
+  CLI::App* portsCommand = app.add_subcommand("ports", "List the serial ports of this machine");
+  portsCommand->callback([&] {
+    chosen = [](Terminal& terminal, InterruptGuard&) {
+      for (const auto& line : describePorts(listPorts())) terminal.line(line);
+      return kExitSuccess;
+    };
+  });
+
+  addPlatformCommands(app, chosen);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? kExitSuccess : kExitBadArguments;
+  }
+  if (!chosen) return kExitBadArguments;
+
+  const bool live = !quiet && isTerminal(stdout);
+  Terminal terminal(live, !quiet && isTerminal(stdout));
+  DiagnosticLines diagnostics(terminal);
+  InterruptGuard interrupts;
+  return chosen(terminal, interrupts);
+}

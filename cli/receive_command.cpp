@@ -1,0 +1,112 @@
+#include "cli/receive_command.h"
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "cli/exit_codes.h"
+#include "cli/ports.h"
+#include "cli/terminal_ui.h"
+#include "job/transfer_job.h"
+#include "receive/file_receiver.h"
+
+namespace fs = std::filesystem;
+
+namespace zarvek::cli {
+
+void ReceiveStopper::stop() {
+  std::lock_guard lock(mutex_);
+  stopped_ = true;
+  if (running_) running_->store(0);
+}
+
+void ReceiveStopper::attach(std::atomic<uint8_t>* running) {
+  std::lock_guard lock(mutex_);
+  running_ = running;
+  if (running_ && stopped_) running_->store(0);
+}
+
+int runReceive(const ReceiveOptions& options, Terminal& terminal, InterruptGuard& interrupts) {
+  std::error_code ec;
+  const fs::path folder =
+      fs::absolute(options.folder.empty() ? fs::current_path(ec) : fs::path(options.folder), ec)
+          .lexically_normal();
+  if (!fs::is_directory(folder, ec)) {
+    terminal.message("folder " + folder.string() + " does not exist; make it first or name another");
+    return kExitBadArguments;
+  }
+  // The receive folder field holds 255 characters.
+  std::string folderText = folder.string();
+  if (folderText.size() > 1 && (folderText.back() == '/' || folderText.back() == '\\') &&
+      folder.has_relative_path()) {
+    folderText.pop_back();
+  }
+  if (folderText.size() > static_cast<size_t>(kFolderSize - 1)) {
+    terminal.message("folder " + folderText + " is " + std::to_string(folderText.size()) +
+                     " characters long; the receive folder may have at most " +
+                     std::to_string(kFolderSize - 1) + ". Choose a shorter one.");
+    return kExitBadArguments;
+  }
+
+  auto job = std::make_unique<TransferJob>();
+  std::memcpy(job->receiveFolder, folderText.c_str(), folderText.size() + 1);
+  job->speed = options.speed;
+  job->mode = Receiving;
+  job->running = 1;
+  if (options.stopper) options.stopper->attach(&job->running);
+  interrupts.watch(job->running);
+
+  TerminalUi ui(terminal, Role::Receive, options.linePrefix);
+  ui.endAfter(options.files, &job->running);
+  if (!options.liveLine) ui.withoutLiveLine();
+  PortError portError = PortError::None;
+  unsigned long portCode = 0;
+
+  std::thread worker = startWorker([&] {
+    FileReceiver receiver;
+    DiagnosticLines::mute(true);
+    const int opened = receiver.openPort(options.port.c_str());
+    DiagnosticLines::mute(false);
+    if (!opened) {
+      portError = receiver.openError();
+      portCode = DiagnosticLines::lastCode();
+      return;
+    }
+    if (!receiver.configurePort(options.speed)) {
+      terminal.message("the line settings of " + options.port + " could not all be applied; going on");
+    }
+    receiver.attachStatusField(ui);
+    if (options.banner) {
+      terminal.message("receiving into " + folderText + " through " + options.port + " at " +
+                       std::to_string(options.speed) + " bit/s; Ctrl+C stops");
+    }
+    if (options.onWaiting) options.onWaiting();
+    receiver.runReceiveLoop(*job);
+  });
+  worker.join();
+  interrupts.forget(job->running);
+  if (options.stopper) options.stopper->attach(nullptr);
+
+  if (portError != PortError::None) {
+    terminal.message(portErrorText(options.port, portError, portCode));
+    return kExitPortError;
+  }
+  bool allComplete = true;
+  bool cutShort = false;
+  for (const auto& report : ui.reports()) {
+    if (report.outcome != FileOutcome::Complete) allComplete = false;
+    if (report.outcome == FileOutcome::Kept) {
+      cutShort = true;
+      terminal.message("interrupted: " + report.name + " left at " + report.path + ", " +
+                       std::to_string(report.size) + " bytes long with " + std::to_string(report.written) +
+                       " received");
+    }
+  }
+  if (cutShort) return kExitInterrupted;
+  if (interrupts.interrupted()) {
+    terminal.message("stopped after " + std::to_string(ui.reports().size()) + " file(s), none in progress");
+  }
+  return allComplete ? kExitSuccess : kExitFileFailed;
+}
+
+}  // namespace zarvek::cli

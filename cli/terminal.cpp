@@ -1,0 +1,93 @@
+#include "cli/terminal.h"
+
+#include <atomic>
+#include <cstdio>
+
+#include "cli/console.h"
+#include "protocol/diagnostic.h"
+
+namespace zarvek::cli {
+
+Terminal::Terminal(bool live, bool bell) : live_(live), bell_(bell) {}
+
+Terminal::~Terminal() { clearProgress(); }
+
+void Terminal::eraseProgressLocked() {
+  if (shown_ == 0) return;
+  // Plain spaces rather than escape sequences: every console understands them.
+  std::fprintf(stdout, "\r%s\r", std::string(shown_, ' ').c_str());
+  shown_ = 0;
+}
+
+void Terminal::line(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  eraseProgressLocked();
+  std::fprintf(stdout, "%s\n", text.c_str());
+  std::fflush(stdout);
+}
+
+void Terminal::message(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  eraseProgressLocked();
+  std::fflush(stdout);
+  std::fprintf(stderr, "zarvek: %s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+void Terminal::progress(const std::string& text) {
+  if (!live_) return;
+  std::lock_guard lock(mutex_);
+  // One column short of the width, so the cursor never wraps to a new line.
+  const size_t width = static_cast<size_t>(terminalColumns() > 1 ? terminalColumns() - 1 : 79);
+  std::string shown = text.substr(0, width);
+  const size_t pad = shown_ > shown.size() ? shown_ - shown.size() : 0;
+  std::fprintf(stdout, "\r%s%s", shown.c_str(), std::string(pad, ' ').c_str());
+  if (pad) std::fprintf(stdout, "\r%s", shown.c_str());
+  std::fflush(stdout);
+  shown_ = shown.size();
+}
+
+void Terminal::clearProgress() {
+  std::lock_guard lock(mutex_);
+  eraseProgressLocked();
+  std::fflush(stdout);
+}
+
+void Terminal::bell() {
+  if (!bell_) return;
+  std::lock_guard lock(mutex_);
+  std::fputc('\a', stdout);
+  std::fflush(stdout);
+}
+
+namespace {
+
+std::atomic<Terminal*> sinkTerminal{nullptr};
+std::atomic<bool> sinkMuted{false};
+std::atomic<unsigned long> sinkLastCode{0};
+
+void writeDiagnosticLine(unsigned long code) {
+  sinkLastCode.store(code);
+  if (sinkMuted.load()) return;
+  if (Terminal* terminal = sinkTerminal.load()) {
+    terminal->message("system error " + std::to_string(code) + " (" + systemErrorText(code) + ")");
+  }
+}
+
+}  // namespace
+
+DiagnosticLines::DiagnosticLines(Terminal& terminal) {
+  sinkTerminal.store(&terminal);
+  setDiagnosticSink(writeDiagnosticLine);
+}
+
+DiagnosticLines::~DiagnosticLines() {
+  setDiagnosticSink(nullptr);
+  sinkTerminal.store(nullptr);
+}
+
+void DiagnosticLines::mute(bool muted) { sinkMuted.store(muted); }
+
+unsigned long DiagnosticLines::lastCode() { return sinkLastCode.load(); }
+
+}  // namespace zarvek::cli

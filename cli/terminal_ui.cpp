@@ -1,0 +1,168 @@
+#include "cli/terminal_ui.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "protocol/packet.h"
+
+namespace zarvek::cli {
+
+std::string formatBytes(uint64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + " B";
+  static const char* const units[] = {"KiB", "MiB", "GiB"};
+  double value = static_cast<double>(bytes) / 1024.0;
+  int unit = 0;
+  while (value >= 1024.0 && unit < 2) {
+    value /= 1024.0;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, value < 10.0 ? "%.1f %s" : "%.0f %s", value, units[unit]);
+  return text;
+}
+
+std::string formatDuration(uint64_t seconds) {
+  char text[32];
+  if (seconds >= 3600) {
+    std::snprintf(text, sizeof text, "%llu:%02llu:%02llu",
+                  static_cast<unsigned long long>(seconds / 3600),
+                  static_cast<unsigned long long>(seconds / 60 % 60),
+                  static_cast<unsigned long long>(seconds % 60));
+  } else {
+    std::snprintf(text, sizeof text, "%llu:%02llu", static_cast<unsigned long long>(seconds / 60),
+                  static_cast<unsigned long long>(seconds % 60));
+  }
+  return text;
+}
+
+TerminalUi::TerminalUi(Terminal& terminal, Role role, std::string linePrefix)
+    : terminal_(terminal), role_(role), prefix_(std::move(linePrefix)) {}
+
+void TerminalUi::endAfter(int files, std::atomic<uint8_t>* running) {
+  endAfter_ = files;
+  running_ = running;
+}
+
+bool TerminalUi::setStatusText(const char* text) {
+  if (text == nullptr || text[0] == '\0') {
+    // The receiver empties its status at the end of every file cycle.
+    active_ = false;
+    if (liveLine_) terminal_.clearProgress();
+    return true;
+  }
+  active_ = true;
+  name_ = text;
+  chunks_ = 0;
+  resends_ = 0;
+  started_ = Clock::now();
+  lastDrawn_ = {};
+  sizeKnown_ = false;
+  size_ = 0;
+  if (role_ == Role::Send) {
+    // The sender shows the full path it is about to send: its size is on disk.
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(std::filesystem::path(name_), ec);
+    if (!ec) {
+      size_ = size;
+      sizeKnown_ = true;
+    }
+  }
+  if (!terminal_.live()) {
+    terminal_.line(prefix_ + (role_ == Role::Send ? "sending " : "receiving ") + name_ +
+                   (sizeKnown_ ? " (" + std::to_string(size_) + " bytes)" : ""));
+  }
+  draw(true);
+  return true;
+}
+
+void TerminalUi::setProgressRange(uint32_t upper) {
+  // The range is the size in KiB rounded down: a fallback when the size could
+  // not be read from disk.
+  if (!sizeKnown_) size_ = static_cast<uint64_t>(upper) * kMaxChunk;
+}
+
+void TerminalUi::stepProgress() {
+  ++chunks_;
+  draw(false);
+}
+
+void TerminalUi::chunkRefused() {
+  ++resends_;
+  ++totalResends_;
+  draw(false);
+}
+
+void TerminalUi::draw(bool force) {
+  if (!terminal_.live() || !liveLine_ || !active_) return;
+  const auto now = Clock::now();
+  // Ten redraws a second are plenty for the eye and cost nothing on the line.
+  if (!force && now - lastDrawn_ < std::chrono::milliseconds(100)) return;
+  lastDrawn_ = now;
+
+  std::string text = prefix_ + (role_ == Role::Send ? "sending " : "receiving ") +
+                     std::filesystem::path(name_).filename().string();
+  if (chunks_ > 0 || sizeKnown_) {
+    const uint64_t bytes = sizeKnown_ ? std::min<uint64_t>(chunks_ * kMaxChunk, size_)
+                                      : chunks_ * kMaxChunk;
+    const double seconds = std::chrono::duration<double>(now - started_).count();
+    if (size_ > 0) text += "  " + std::to_string(bytes * 100 / size_) + "%";
+    text += "  " + formatBytes(bytes);
+    if (size_ > 0) text += " of " + formatBytes(size_);
+    if (seconds > 0.5 && bytes > 0) {
+      const double rate = static_cast<double>(bytes) / seconds;
+      text += "  " + formatBytes(static_cast<uint64_t>(rate)) + "/s";
+      if (size_ > bytes) {
+        text += "  " + formatDuration(static_cast<uint64_t>(static_cast<double>(size_ - bytes) / rate)) +
+                " left";
+      }
+    }
+  }
+  if (resends_ > 0) text += "  " + std::to_string(resends_) + (resends_ == 1 ? " resend" : " resends");
+  terminal_.progress(text);
+}
+
+void TerminalUi::showMessage(const char* text, const char* caption, MessageIcon) {
+  // A message box on the window; here a line, and the engine goes on at once.
+  terminal_.message(std::string(caption ? caption : "") + ": " + (text ? text : ""));
+}
+
+void TerminalUi::playCompletionSound() { terminal_.bell(); }
+
+std::string TerminalUi::resultLine(Role role, const FileReport& r, int retryLimit) {
+  const std::string sized = r.name + "  " + std::to_string(r.size) + " bytes  ";
+  switch (r.outcome) {
+    case FileOutcome::Complete:
+      return sized + (role == Role::Send ? "sent" : "complete");
+    case FileOutcome::Incomplete:
+      return sized + "incomplete: " + std::to_string(r.written) + " bytes arrived";
+    case FileOutcome::AbortedDeleted:
+      return sized + "aborted by the sender, deleted";
+    case FileOutcome::Kept:
+      return sized + "interrupted, kept at its full size with " + std::to_string(r.written) +
+             " bytes received: " + r.path;
+    case FileOutcome::Refused:
+      return r.name + "  refused: " + r.reason;
+    case FileOutcome::Abandoned:
+      return sized + "abandoned after " +
+             (retryLimit > 0 ? std::to_string(retryLimit) + " " : std::string()) +
+             "refusals in a row (AF sent; the receiver deletes its copy)";
+    case FileOutcome::Stopped:
+      return sized + "stopped after " + std::to_string(r.written) +
+             " bytes (AF sent; the receiver deletes its copy)";
+    case FileOutcome::Skipped:
+      return r.name + "  skipped: " + r.reason;
+  }
+  return sized;
+}
+
+void TerminalUi::fileEnded(const FileReport& report) {
+  active_ = false;
+  reports_.push_back(report);
+  terminal_.line(prefix_ + resultLine(role_, report, retryLimit_));
+  if (endAfter_ > 0 && running_ != nullptr && static_cast<int>(reports_.size()) >= endAfter_) {
+    running_->store(0);
+  }
+}
+
+}  // namespace zarvek::cli

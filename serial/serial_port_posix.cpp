@@ -1,0 +1,307 @@
+// SerialPort on Linux: a tty (a serial device, a USB adapter or a pty end) in
+// raw 8N1 through termios. Waits block in poll() in short slices so that a
+// cleared `running` is seen within a few ms while an idle line costs no CPU.
+#include "serial/serial_port.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "protocol/diagnostic.h"
+
+namespace zarvek {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr intptr_t kClosed = -1;
+
+// How often a wait looks at `running`.
+constexpr milliseconds kWaitSlice{5};
+// The receiver's read time-outs: a packet read ends after this gap with no
+// byte, or after this much per byte in all.
+constexpr milliseconds kReadGap{20};
+constexpr milliseconds kReadPerByte{10};
+
+int fdOf(intptr_t handle) { return static_cast<int>(handle); }
+
+PortError errorFromErrno(int code) {
+  switch (code) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+    case ENOTDIR:
+      return PortError::NotFound;
+    case EBUSY:
+    case EWOULDBLOCK:
+      return PortError::Busy;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return PortError::NotPermitted;
+    default:
+      return PortError::Other;
+  }
+}
+
+bool speedCode(int32_t speed, speed_t* code) {
+  struct Entry { int32_t bits; speed_t code; };
+  static constexpr Entry kSpeeds[] = {
+      {1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},
+      {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},
+      {230400, B230400}, {460800, B460800}, {921600, B921600},
+  };
+  for (const Entry& e : kSpeeds) {
+    if (e.bits == speed) {
+      *code = e.code;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Waits up to `timeout` for `events` on fd. The revents, 0 on time-out or EINTR.
+short pollFor(int fd, short events, Clock::duration timeout) {
+  if (timeout < Clock::duration::zero()) timeout = Clock::duration::zero();
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(timeout).count();
+  const timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+  pollfd p{fd, events, 0};
+  if (::ppoll(&p, 1, &ts, nullptr) <= 0) return 0;
+  return p.revents;
+}
+
+// Waits one slice for input. True when a byte can be read. A hung-up line (a
+// pty whose other end is gone) reports POLLHUP at once; the slice is slept out
+// then, so that a wait on it does not spin.
+bool sliceForInput(int fd) {
+  const auto start = Clock::now();
+  const short revents = pollFor(fd, POLLIN, kWaitSlice);
+  if (revents & POLLIN) return true;
+  if (revents) std::this_thread::sleep_until(start + kWaitSlice);
+  return false;
+}
+
+// Writes all n bytes to a non-blocking fd. 0 on success, else the errno. A line
+// that takes nothing for far longer than the bytes need fails with ETIMEDOUT
+// rather than holding the worker for ever.
+int writeAll(int fd, const uint8_t* data, int32_t n, int32_t speed) {
+  const int64_t lineMs = speed > 0 ? int64_t{n} * 10 * 1000 / speed : 0;
+  const auto deadline = Clock::now() + milliseconds(2 * lineMs + 2000);
+  int32_t done = 0;
+  while (done < n) {
+    const ssize_t w = ::write(fd, data + done, static_cast<size_t>(n - done));
+    if (w > 0) {
+      done += static_cast<int32_t>(w);
+      continue;
+    }
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0 && errno != EAGAIN) return errno;
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) return ETIMEDOUT;
+    pollFor(fd, POLLOUT, left);
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string portDevicePath(const std::string& name) {
+  // The four names the windowed program offers map onto the first four UARTs.
+  if (name.size() == 4 && name.compare(0, 3, "COM") == 0 && name[3] >= '1' && name[3] <= '4') {
+    return "/dev/ttyS" + std::string(1, static_cast<char>(name[3] - 1));
+  }
+  return name;
+}
+
+SerialPort::SerialPort() : handle_(kClosed) {}
+
+SerialPort::~SerialPort() {
+  if (handle_ == kClosed) return;
+  // The exclusive flag lives on the tty, which outlives this descriptor when the
+  // tty stays open elsewhere (a pty whose master is still held).
+  ::ioctl(fdOf(handle_), TIOCNXCL);
+  ::close(fdOf(handle_));  // also drops the flock
+}
+
+bool SerialPort::isOpen() const { return handle_ != kClosed; }
+
+int SerialPort::open(const char* name, PortRole /*role*/) {
+  // The receiver's "create" disposition has no meaning for a device node here:
+  // both roles open an existing device, never a file.
+  if (handle_ != kClosed) {
+    ::ioctl(fdOf(handle_), TIOCNXCL);
+    ::close(fdOf(handle_));
+    handle_ = kClosed;
+  }
+  havePending_ = false;
+  const std::string path = portDevicePath(name);
+  // O_NONBLOCK: neither waiting for carrier on open nor blocking in read or
+  // write; every wait below is a poll() with its own limit.
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int code = errno;
+    openError_ = errorFromErrno(code);
+    writeErrorCode(static_cast<unsigned long>(code));
+    return 0;
+  }
+  // TIOCEXCL keeps out later openers but not root; the flock keeps out every
+  // other holder that asks, root included, and goes with the descriptor.
+  int code = 0;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    code = errno;
+    openError_ = code == EWOULDBLOCK ? PortError::Busy : errorFromErrno(code);
+  } else if (::ioctl(fd, TIOCEXCL) != 0) {
+    code = errno;  // ENOTTY: not a serial device at all
+    openError_ = PortError::Other;
+  }
+  if (code != 0) {
+    ::close(fd);
+    writeErrorCode(static_cast<unsigned long>(code));
+    return 0;
+  }
+  handle_ = fd;
+  openError_ = PortError::None;
+  return 1;
+}
+
+int SerialPort::configure(int32_t speed, PortRole /*role*/) {
+  // Both roles share the line settings. Queue sizes are the driver's own on
+  // Linux (no request exists), and the receiver's read time-outs are kept by
+  // readPacket itself.
+  const int fd = fdOf(handle_);
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) {
+    writeErrorCode(static_cast<unsigned long>(errno));
+    return 0;
+  }
+  speed_t code = B0;
+  if (!speedCode(speed, &code)) {
+    writeErrorCode(EINVAL);
+    return 0;
+  }
+  // Raw: no echo, no line editing, no signals, no CR/LF translation, no
+  // stripping of the eighth bit, a break or parity error read as plain bytes.
+  ::cfmakeraw(&tio);
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | IGNPAR | IUCLC | IMAXBEL);
+  tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
+  // 8 data bits, no parity, one stop bit; CLOCAL: no modem lines, no hang-up.
+  tio.c_cflag |= CS8 | CLOCAL | CREAD;
+  // Reads never block in the driver: poll() does all the waiting.
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  if (::cfsetispeed(&tio, code) != 0 || ::cfsetospeed(&tio, code) != 0 ||
+      ::tcsetattr(fd, TCSANOW, &tio) != 0) {
+    writeErrorCode(static_cast<unsigned long>(errno));
+    return 0;
+  }
+  // USB adapters otherwise hold a short read, such as a one-byte reply, for
+  // their latency timer (16 ms). Drivers without the setting (ptys) refuse it.
+  serial_struct serial{};
+  if (::ioctl(fd, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
+    serial.flags |= ASYNC_LOW_LATENCY;
+    ::ioctl(fd, TIOCSSERIAL, &serial);
+  }
+  line_.setSpeed(speed);
+  return 1;
+}
+
+int SerialPort::waitForData(const std::atomic<uint8_t>& running) {
+  const int fd = fdOf(handle_);
+  ::tcflush(fd, TCIFLUSH);
+  for (;;) {
+    if (!running.load(std::memory_order_relaxed)) return 0;
+    if (sliceForInput(fd)) return 1;
+  }
+}
+
+int SerialPort::readPacket(uint8_t* packet) {
+  const int fd = fdOf(handle_);
+  const auto start = Clock::now();
+  const auto totalEnd = start + kReadPerByte * kPacketSize;
+  // As a read with interval time-outs: the gap is timed from the last byte, and
+  // only once a first byte has come.
+  Clock::time_point gapEnd = Clock::time_point::max();
+  int32_t count = 0;
+  while (count < kPacketSize) {
+    const ssize_t r = ::read(fd, packet + count, static_cast<size_t>(kPacketSize - count));
+    if (r > 0) {
+      count += static_cast<int32_t>(r);
+      gapEnd = Clock::now() + kReadGap;
+      continue;
+    }
+    // With VMIN and VTIME 0 an empty queue reads as 0, with O_NONBLOCK alone as EAGAIN.
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && errno != EAGAIN) {
+      lastReadCount_ = count;
+      writeErrorCode(static_cast<unsigned long>(errno));
+      return 0;
+    }
+    const auto now = Clock::now();
+    const auto end = std::min(totalEnd, gapEnd);
+    if (now >= end) break;
+    // A hung-up line polls ready with nothing to read: nothing more will come.
+    const short revents = pollFor(fd, POLLIN, end - now);
+    if ((revents & (POLLHUP | POLLERR)) && !(revents & POLLIN)) break;
+  }
+  lastReadCount_ = count;
+  return 1;
+}
+
+int SerialPort::sendReply(uint8_t byte) {
+  const int fd = fdOf(handle_);
+  ::tcflush(fd, TCOFLUSH);
+  if (const int code = writeAll(fd, &byte, 1, line_.speed()); code != 0) {
+    writeErrorCode(static_cast<unsigned long>(code));
+    return 0;
+  }
+  line_.queued(1);
+  return 1;
+}
+
+int SerialPort::writePacket(const uint8_t* packet) {
+  const int fd = fdOf(handle_);
+  if (const int code = writeAll(fd, packet, kPacketSize, line_.speed()); code != 0) {
+    writeErrorCode(static_cast<unsigned long>(code));
+    return 1;
+  }
+  line_.queued(kPacketSize);
+  return 1;
+}
+
+PacketResult SerialPort::waitReply(const std::atomic<uint8_t>& running) {
+  const int fd = fdOf(handle_);
+  for (;;) {
+    if (!running.load(std::memory_order_relaxed)) return PacketResult::Failed;
+    if (!sliceForInput(fd)) continue;
+    uint8_t byte = 0;
+    const ssize_t r = ::read(fd, &byte, 1);
+    if (r == 1) return byte == kReplyRefuse ? PacketResult::CrcFailed : PacketResult::Accepted;
+    if (r < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (r == 0) {  // readable yet empty: a hung-up line; do not spin on it
+      std::this_thread::sleep_for(kWaitSlice);
+      continue;
+    }
+    writeErrorCode(static_cast<unsigned long>(errno));
+    return PacketResult::Failed;
+  }
+}
+
+void SerialPort::drainLine() {
+  // tcdrain waits for the driver's queue (a UART's FIFO may still hold a few
+  // bytes); the clock covers drivers that report empty early, ptys among them.
+  ::tcdrain(fdOf(handle_));
+  line_.waitIdle();
+}
+
+}  // namespace zarvek
