@@ -24,6 +24,10 @@ class LineClock {
     busyUntil_ = std::max(busyUntil_, now) + lineTime;
   }
 
+  // The far end has answered everything written so far, so it has all left the
+  // line, whatever the clock predicted (a line faster than the set speed).
+  void farEndAnswered() { busyUntil_ = std::min(busyUntil_, Clock::now()); }
+
   // Blocks until the counted bytes have left the line.
   void waitIdle() const { std::this_thread::sleep_until(busyUntil_); }
 

@@ -45,7 +45,10 @@ class SerialPort {
   int configure(int32_t speed, PortRole role);
 
   // Receiver. Discards whatever input is queued, then returns 1 as soon as at
-  // least one byte is queued, or 0 once `running` is found clear.
+  // least one byte is queued, or 0 once `running` is found clear. After a
+  // reply the discard has already happened, just before the reply went out
+  // (see sendReply): the sender answers a reply at once, and a discard after it
+  // would eat the start of its next packet.
   int waitForData(const std::atomic<uint8_t>& running);
 
   // Receiver. One read of up to kPacketSize bytes into `packet` from its first
@@ -55,7 +58,9 @@ class SerialPort {
   int readPacket(uint8_t* packet);
   int32_t lastReadCount() const { return lastReadCount_; }
 
-  // Receiver. Abandons output still pending, then writes the one byte. 1 / 0.
+  // Receiver. Discards the input queued so far (the rest of a cut-short packet,
+  // stray bytes), abandons output still pending, then writes the one byte.
+  // The next waitForData then keeps what arrives after the reply. 1 / 0.
   int sendReply(uint8_t byte);
 
   // Sender. All kPacketSize bytes in one write. Always 1; a failed write shows
@@ -76,6 +81,7 @@ class SerialPort {
   PortError openError_ = PortError::None;
   int32_t lastReadCount_ = 0;
   bool havePending_ = false;  // a byte taken by waitForData, owed to readPacket
+  bool inputFreshSinceReply_ = false;  // sendReply discarded; the next wait must not
   uint8_t pendingByte_ = 0;
   LineClock line_;
 };

@@ -218,7 +218,8 @@ int SerialPort::configure(int32_t speed, PortRole /*role*/) {
 
 int SerialPort::waitForData(const std::atomic<uint8_t>& running) {
   const int fd = fdOf(handle_);
-  ::tcflush(fd, TCIFLUSH);
+  if (!inputFreshSinceReply_) ::tcflush(fd, TCIFLUSH);
+  inputFreshSinceReply_ = false;
   for (;;) {
     if (!running.load(std::memory_order_relaxed)) return 0;
     if (sliceForInput(fd)) return 1;
@@ -260,7 +261,8 @@ int SerialPort::readPacket(uint8_t* packet) {
 
 int SerialPort::sendReply(uint8_t byte) {
   const int fd = fdOf(handle_);
-  ::tcflush(fd, TCOFLUSH);
+  ::tcflush(fd, TCIOFLUSH);
+  inputFreshSinceReply_ = true;
   if (const int code = writeAll(fd, &byte, 1, line_.speed()); code != 0) {
     writeErrorCode(static_cast<unsigned long>(code));
     return 0;
@@ -286,7 +288,10 @@ PacketResult SerialPort::waitReply(const std::atomic<uint8_t>& running) {
     if (!sliceForInput(fd)) continue;
     uint8_t byte = 0;
     const ssize_t r = ::read(fd, &byte, 1);
-    if (r == 1) return byte == kReplyRefuse ? PacketResult::CrcFailed : PacketResult::Accepted;
+    if (r == 1) {
+      line_.farEndAnswered();  // a reply means the packet is through
+      return byte == kReplyRefuse ? PacketResult::CrcFailed : PacketResult::Accepted;
+    }
     if (r < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     if (r == 0) {  // readable yet empty: a hung-up line; do not spin on it
       std::this_thread::sleep_for(kWaitSlice);

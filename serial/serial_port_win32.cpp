@@ -164,7 +164,8 @@ int SerialPort::configure(int32_t speed, PortRole role) {
 int SerialPort::waitForData(const std::atomic<uint8_t>& running) {
   const HANDLE h = handleOf(handle_);
   havePending_ = false;
-  PurgeComm(h, PURGE_RXCLEAR);
+  if (!inputFreshSinceReply_) PurgeComm(h, PURGE_RXCLEAR);
+  inputFreshSinceReply_ = false;
   // Without read time-outs a ReadFile could block for ever: poll the queue
   // then, as a slice that sleeps.
   const bool timed = setFirstByteTimeouts(h, kWaitSliceMs);
@@ -234,7 +235,8 @@ int SerialPort::readPacket(uint8_t* packet) {
 
 int SerialPort::sendReply(uint8_t byte) {
   const HANDLE h = handleOf(handle_);
-  PurgeComm(h, PURGE_TXABORT);
+  PurgeComm(h, PURGE_RXCLEAR | PURGE_TXABORT);
+  inputFreshSinceReply_ = true;
   DWORD written = 0;
   if (!WriteFile(h, &byte, 1, &written, nullptr)) {
     writeLastError();
@@ -269,7 +271,10 @@ PacketResult SerialPort::waitReply(const std::atomic<uint8_t>& running) {
       writeLastError();
       return PacketResult::Failed;
     }
-    if (got == 1) return byte == kReplyRefuse ? PacketResult::CrcFailed : PacketResult::Accepted;
+    if (got == 1) {
+      line_.farEndAnswered();  // a reply means the packet is through
+      return byte == kReplyRefuse ? PacketResult::CrcFailed : PacketResult::Accepted;
+    }
   }
 }
 
