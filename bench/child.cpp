@@ -140,6 +140,24 @@ ScratchDir::~ScratchDir() {
   fs::remove_all(path_, ignored);
 }
 
+namespace {
+const std::string kPrefix = ZARVEK_SOURCE_DIR "/build/wineprefix";
+}  // namespace
+
+WineSession::WineSession(const std::string& exe) {
+  Child make({ZARVEK_SOURCE_DIR "/cmake/wine-prefix.sh", kPrefix}, logs_.path() + "/prefix.log");
+  if (make.wait(std::chrono::minutes(10)) != 0) throw std::runtime_error("cannot make the Wine prefix: " + make.output());
+  Child server({"/bin/sh", "-c", "WINEPREFIX=" + kPrefix + " exec wineserver -p"}, logs_.path() + "/server.log");
+  server.wait(std::chrono::seconds(30));
+  Child warm({ZARVEK_SOURCE_DIR "/cmake/wine-run.sh", exe, "--help"}, logs_.path() + "/warm.log");
+  warm.wait(std::chrono::minutes(5));
+}
+
+WineSession::~WineSession() {
+  Child stop({"/bin/sh", "-c", "WINEPREFIX=" + kPrefix + " exec wineserver -k"}, logs_.path() + "/stop.log");
+  stop.wait(std::chrono::seconds(30));
+}
+
 std::string windowsPath(const std::string& path) {
   std::string text = "Z:" + path;
   for (auto& c : text) {

@@ -62,6 +62,20 @@ class ScratchDir {
   std::string path_;
 };
 
+// The source tree's Wine prefix made if needed, one Wine server kept for the
+// whole benchmark (a run would otherwise start one, or meet the last one as it
+// shuts down), and one start of `exe` to warm it; the server is ended after.
+class WineSession {
+ public:
+  explicit WineSession(const std::string& exe);
+  ~WineSession();
+  WineSession(const WineSession&) = delete;
+  WineSession& operator=(const WineSession&) = delete;
+
+ private:
+  ScratchDir logs_{"wine"};
+};
+
 // The Linux root as the Windows build sees it: Z:\...
 std::string windowsPath(const std::string& path);
 

@@ -229,20 +229,8 @@ int main(int argc, char** argv) try {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   const Options options = parse(argc, argv);
   const char* build = options.wineExe.empty() ? "Linux" : "Windows (Wine)";
-  if (!options.wineExe.empty()) {
-    // The prefix whose COMn open the links in its ports folder, made once.
-    ScratchDir scratch("prefix");
-    Child make({ZARVEK_SOURCE_DIR "/cmake/wine-prefix.sh", ZARVEK_SOURCE_DIR "/build/wineprefix"},
-               scratch.path() + "/log");
-    if (make.wait(600s) != 0) throw std::runtime_error("cannot make the Wine prefix: " + make.output());
-    // One Wine server for the whole run: otherwise each run would start one, or
-    // meet the last one as it shuts down.
-    Child server({"/bin/sh", "-c", "WINEPREFIX=" ZARVEK_SOURCE_DIR "/build/wineprefix exec wineserver -p"},
-                 scratch.path() + "/server.log");
-    server.wait(30s);
-    Child warm({ZARVEK_SOURCE_DIR "/cmake/wine-run.sh", options.wineExe, "--help"}, scratch.path() + "/log");
-    warm.wait(300s);
-  }
+  std::optional<WineSession> wine;
+  if (!options.wineExe.empty()) wine.emplace(options.wineExe);
   std::printf("Line efficiency, %s sender, native receiver, paced virtual cable\n", build);
   std::printf("%8s %8s %10s %10s %9s %9s  %s\n", "bit/s", "file", "time s", "line s", "eff %", "ceil %", "");
 

@@ -74,7 +74,7 @@ SendBatchResult sendBatch(const std::string& port, int32_t speed, const std::str
                           const std::vector<std::string>& names, TransferUi& ui);
 
 // The moment the first byte the sending end writes after this call enters the
-// cable, polled every 100 us by a thread of its own.
+// cable, polled every 20 us by a thread of its own.
 class FirstByteWatch {
  public:
   FirstByteWatch(const Cable& cable, Direction direction);
