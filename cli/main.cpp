@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
   if (!chosen) return kExitBadArguments;
 
   const bool live = !quiet && isTerminal(stdout);
-  Terminal terminal(live, !quiet && isTerminal(stdout));
+  Terminal terminal(live, !quiet && isTerminal(stdout), quiet);
   DiagnosticLines diagnostics(terminal);
   InterruptGuard interrupts;
   return chosen(terminal, interrupts);

@@ -8,7 +8,7 @@
 
 namespace zarvek::cli {
 
-Terminal::Terminal(bool live, bool bell) : live_(live), bell_(bell) {}
+Terminal::Terminal(bool live, bool bell, bool quiet) : live_(live), bell_(bell), quiet_(quiet) {}
 
 Terminal::~Terminal() { clearProgress(); }
 

@@ -12,7 +12,8 @@ class Terminal {
  public:
   // live: standard output is a terminal and a progress line is wanted.
   // bell: the completion sound may ring the terminal's bell.
-  Terminal(bool live, bool bell);
+  // quiet: results and errors only, no lines about what is going on.
+  Terminal(bool live, bool bell, bool quiet = false);
   ~Terminal();  // leaves the cursor on a fresh line
   Terminal(const Terminal&) = delete;
   Terminal& operator=(const Terminal&) = delete;
@@ -23,6 +24,7 @@ class Terminal {
   void clearProgress();
   void bell();
   bool live() const { return live_; }
+  bool quiet() const { return quiet_; }
 
  private:
   void eraseProgressLocked();
@@ -30,6 +32,7 @@ class Terminal {
   std::mutex mutex_;
   const bool live_;
   const bool bell_;
+  const bool quiet_;
   size_t shown_ = 0;  // characters of the live line now on screen
 };
 

@@ -68,7 +68,7 @@ bool TerminalUi::setStatusText(const char* text) {
       sizeKnown_ = true;
     }
   }
-  if (!terminal_.live()) {
+  if (!terminal_.live() && !terminal_.quiet()) {
     terminal_.line(prefix_ + (role_ == Role::Send ? "sending " : "receiving ") + name_ +
                    (sizeKnown_ ? " (" + std::to_string(size_) + " bytes)" : ""));
   }

@@ -1,20 +1,12 @@
 #include "receive/file_receiver.h"
 
+#include "job/silent_ui.h"
 #include "job/transfer_job.h"
 
 namespace zarvek {
 namespace {
 
 // Until a front end attaches itself, requests to the user go nowhere.
-class SilentUi : public TransferUi {
- public:
-  bool setStatusText(const char*) override { return true; }
-  void setProgressRange(uint32_t) override {}
-  void stepProgress() override {}
-  void showMessage(const char*, const char*, MessageIcon) override {}
-  void playCompletionSound() override {}
-};
-
 SilentUi silentUi;
 
 }  // namespace

@@ -24,9 +24,10 @@ class LineClock {
     busyUntil_ = std::max(busyUntil_, now) + lineTime;
   }
 
-  // The far end has answered everything written so far, so it has all left the
-  // line, whatever the clock predicted (a line faster than the set speed).
-  void farEndAnswered() { busyUntil_ = std::min(busyUntil_, Clock::now()); }
+  // An answer to the bytes written so far has come back, so they have left the
+  // line, however slow the clock took it to be (a line faster than its speed,
+  // the virtual cable unpaced, would otherwise pile up line time packet after packet).
+  void answered() { busyUntil_ = std::min(busyUntil_, Clock::now()); }
 
   // Blocks until the counted bytes have left the line.
   void waitIdle() const { std::this_thread::sleep_until(busyUntil_); }

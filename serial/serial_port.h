@@ -45,10 +45,9 @@ class SerialPort {
   int configure(int32_t speed, PortRole role);
 
   // Receiver. Discards whatever input is queued, then returns 1 as soon as at
-  // least one byte is queued, or 0 once `running` is found clear. After a
-  // reply the discard has already happened, just before the reply went out
-  // (see sendReply): the sender answers a reply at once, and a discard after it
-  // would eat the start of its next packet.
+  // least one byte is queued, or 0 once `running` is found clear. Right after a
+  // reply the discarding was done by sendReply instead: what has come since is
+  // the sender's answer to that reply and must not be lost.
   int waitForData(const std::atomic<uint8_t>& running);
 
   // Receiver. One read of up to kPacketSize bytes into `packet` from its first
@@ -58,9 +57,9 @@ class SerialPort {
   int readPacket(uint8_t* packet);
   int32_t lastReadCount() const { return lastReadCount_; }
 
-  // Receiver. Discards the input queued so far (the rest of a cut-short packet,
-  // stray bytes), abandons output still pending, then writes the one byte.
-  // The next waitForData then keeps what arrives after the reply. 1 / 0.
+  // Receiver. Abandons output still pending and discards queued input (the
+  // rest of a packet, noise: nothing the sender meant as an answer), then writes
+  // the one byte. 1 / 0.
   int sendReply(uint8_t byte);
 
   // Sender. All kPacketSize bytes in one write. Always 1; a failed write shows
@@ -81,7 +80,7 @@ class SerialPort {
   PortError openError_ = PortError::None;
   int32_t lastReadCount_ = 0;
   bool havePending_ = false;  // a byte taken by waitForData, owed to readPacket
-  bool inputFreshSinceReply_ = false;  // sendReply discarded; the next wait must not
+  bool replied_ = false;      // a reply went out since the last waitForData
   uint8_t pendingByte_ = 0;
   LineClock line_;
 };

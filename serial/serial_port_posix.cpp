@@ -144,6 +144,7 @@ int SerialPort::open(const char* name, PortRole /*role*/) {
     handle_ = kClosed;
   }
   havePending_ = false;
+  replied_ = false;
   const std::string path = portDevicePath(name);
   // O_NONBLOCK: neither waiting for carrier on open nor blocking in read or
   // write; every wait below is a poll() with its own limit.
@@ -218,8 +219,8 @@ int SerialPort::configure(int32_t speed, PortRole /*role*/) {
 
 int SerialPort::waitForData(const std::atomic<uint8_t>& running) {
   const int fd = fdOf(handle_);
-  if (!inputFreshSinceReply_) ::tcflush(fd, TCIFLUSH);
-  inputFreshSinceReply_ = false;
+  if (!replied_) ::tcflush(fd, TCIFLUSH);
+  replied_ = false;
   for (;;) {
     if (!running.load(std::memory_order_relaxed)) return 0;
     if (sliceForInput(fd)) return 1;
@@ -261,12 +262,14 @@ int SerialPort::readPacket(uint8_t* packet) {
 
 int SerialPort::sendReply(uint8_t byte) {
   const int fd = fdOf(handle_);
+  // Input is discarded here rather than in the next wait: the sender may answer
+  // this reply with its next packet before the wait begins.
   ::tcflush(fd, TCIOFLUSH);
-  inputFreshSinceReply_ = true;
   if (const int code = writeAll(fd, &byte, 1, line_.speed()); code != 0) {
     writeErrorCode(static_cast<unsigned long>(code));
     return 0;
   }
+  replied_ = true;
   line_.queued(1);
   return 1;
 }
@@ -289,7 +292,7 @@ PacketResult SerialPort::waitReply(const std::atomic<uint8_t>& running) {
     uint8_t byte = 0;
     const ssize_t r = ::read(fd, &byte, 1);
     if (r == 1) {
-      line_.farEndAnswered();  // a reply means the packet is through
+      line_.answered();
       return byte == kReplyRefuse ? PacketResult::CrcFailed : PacketResult::Accepted;
     }
     if (r < 0 && (errno == EAGAIN || errno == EINTR)) continue;

@@ -99,6 +99,7 @@ int SerialPort::open(const char* name, PortRole role) {
     handle_ = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
   }
   havePending_ = false;
+  replied_ = false;
   const std::string path = portDevicePath(name);
   // The receiver's CREATE_ALWAYS is harmless on a device, but would create (or
   // empty) a file when the name is a plain path: such names must already exist.
@@ -164,8 +165,8 @@ int SerialPort::configure(int32_t speed, PortRole role) {
 int SerialPort::waitForData(const std::atomic<uint8_t>& running) {
   const HANDLE h = handleOf(handle_);
   havePending_ = false;
-  if (!inputFreshSinceReply_) PurgeComm(h, PURGE_RXCLEAR);
-  inputFreshSinceReply_ = false;
+  if (!replied_) PurgeComm(h, PURGE_RXCLEAR);
+  replied_ = false;
   // Without read time-outs a ReadFile could block for ever: poll the queue
   // then, as a slice that sleeps.
   const bool timed = setFirstByteTimeouts(h, kWaitSliceMs);
@@ -235,13 +236,16 @@ int SerialPort::readPacket(uint8_t* packet) {
 
 int SerialPort::sendReply(uint8_t byte) {
   const HANDLE h = handleOf(handle_);
-  PurgeComm(h, PURGE_RXCLEAR | PURGE_TXABORT);
-  inputFreshSinceReply_ = true;
+  // Input is discarded here rather than in the next wait: the sender may answer
+  // this reply with its next packet before the wait begins.
+  PurgeComm(h, PURGE_TXABORT | PURGE_RXCLEAR);
+  havePending_ = false;
   DWORD written = 0;
   if (!WriteFile(h, &byte, 1, &written, nullptr)) {
     writeLastError();
     return 0;
   }
+  replied_ = true;
   line_.queued(written);
   return 1;
 }
@@ -272,7 +276,7 @@ PacketResult SerialPort::waitReply(const std::atomic<uint8_t>& running) {
       return PacketResult::Failed;
     }
     if (got == 1) {
-      line_.farEndAnswered();  // a reply means the packet is through
+      line_.answered();
       return byte == kReplyRefuse ? PacketResult::CrcFailed : PacketResult::Accepted;
     }
   }

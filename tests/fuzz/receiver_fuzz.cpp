@@ -17,7 +17,7 @@
 #include <filesystem>
 #include <string>
 
-#include "job/transfer_ui.h"
+#include "job/silent_ui.h"
 #include "protocol/packet.h"
 #include "receive/file_receiver.h"
 
@@ -25,15 +25,6 @@ namespace fs = std::filesystem;
 using namespace zarvek;
 
 namespace {
-
-class NullUi : public TransferUi {
- public:
-  bool setStatusText(const char*) override { return true; }
-  void setProgressRange(uint32_t) override {}
-  void stepProgress() override {}
-  void showMessage(const char*, const char*, MessageIcon) override {}
-  void playCompletionSound() override {}
-};
 
 struct Reader {
   const uint8_t* data;
@@ -62,7 +53,7 @@ void setUp() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (sandbox.empty()) setUp();
-  static NullUi ui;
+  static SilentUi ui;
   {
     FileReceiver receiver;
     receiver.attachStatusField(ui);

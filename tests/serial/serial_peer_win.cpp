@@ -2,7 +2,6 @@
 // output line each, for a native test playing the far end of the cable.
 //
 //   open:R | open:S      open for the role           -> "open 1" | "open 0 <PortError>"
-//   open-again:R|S       a second port on PORT       -> "open-again <1|0> <PortError>"
 //   config:SPEED         configure for the open role -> "config <result>"
 //   wait                 waitForData                 -> "wait <result>"
 //   wait-stop:MS         waitForData, `running` cleared after MS
@@ -87,10 +86,6 @@ int main(int argc, char** argv) {
       role = arg == "S" ? PortRole::Sender : PortRole::Receiver;
       const int r = port.open(name, role);
       std::printf("open %d %d\n", r, static_cast<int>(port.openError()));
-    } else if (verb == "open-again") {
-      SerialPort second;
-      const int r = second.open(name, arg == "S" ? PortRole::Sender : PortRole::Receiver);
-      std::printf("open-again %d %d\n", r, static_cast<int>(second.openError()));
     } else if (verb == "config") {
       std::printf("config %d\n", port.configure(static_cast<int32_t>(n), role));
     } else if (verb == "wait") {

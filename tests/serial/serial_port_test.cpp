@@ -1,4 +1,5 @@
-// SerialPort on Linux over a pty line whose far end the test plays byte by byte.
+// SerialPort on Linux over the virtual cable, whose far end the test plays
+// byte by byte (unpaced, so that the test alone decides every pause).
 #include "serial/serial_port.h"
 
 #include <errno.h>
@@ -9,14 +10,16 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "protocol/diagnostic.h"
+#include "cable/cable.h"
+#include "cable/test_port.h"
 #include "line_pattern.h"
-#include "pty_line.h"
 #include "support/temp_dir.h"
 
 namespace zarvek {
@@ -24,8 +27,32 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using test::PtyLine;
 using test::allValuesPacket;
+
+// Clears `running` if the test is still going after the limit, so that a wait
+// that never ends fails its test instead of hanging it.
+class Watchdog {
+ public:
+  explicit Watchdog(std::atomic<uint8_t>& running, std::chrono::seconds limit = 60s)
+      : thread_([this, &running, limit] {
+          std::unique_lock lock(mutex_);
+          if (!done_changed_.wait_for(lock, limit, [this] { return done_; })) running = 0;
+        }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    done_changed_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_changed_;
+  bool done_ = false;
+  std::thread thread_;
+};
 
 // Error codes the port wrote to the diagnostic stream.
 std::mutex codesMutex;
@@ -53,8 +80,23 @@ class SerialPortTest : public ::testing::Test {
     ASSERT_EQ(port.configure(speed, role), 1);
   }
 
-  PtyLine line;
+  // The far end, written and read raw.
+  struct Line {
+    Cable cable;
+    test::TestPort peer{cable.endB()};
+    const std::string& portPath() const { return cable.endA(); }
+    void peerWrite(const std::vector<uint8_t>& bytes) {
+      ASSERT_TRUE(peer.write(std::string(bytes.begin(), bytes.end())));
+    }
+    std::vector<uint8_t> peerRead(size_t n) {
+      const std::string got = peer.read(n, std::chrono::seconds(5));
+      return {got.begin(), got.end()};
+    }
+  };
+
+  Line line;
   std::atomic<uint8_t> running{1};
+  Watchdog watchdog{running};
 };
 
 TEST(PortDevicePath, MapsTheFourComNamesAndKeepsEveryOtherName) {
@@ -201,6 +243,23 @@ TEST_F(SerialPortTest, TheWaitForDataDiscardsEarlierInput) {
   EXPECT_EQ(got, fresh);
 }
 
+TEST_F(SerialPortTest, AnAnswerToAReplyIsKeptEvenWhenItComesBeforeTheWait) {
+  SerialPort receiver;
+  openPort(receiver, PortRole::Receiver);
+  line.peerWrite(std::vector<uint8_t>(100, 0x33));  // the torn rest of the last packet
+  std::this_thread::sleep_for(30ms);
+  ASSERT_EQ(receiver.sendReply('N'), 1);
+  ASSERT_EQ(line.peerRead(1), std::vector<uint8_t>{'N'});
+  const std::vector<uint8_t> again = allValuesPacket(3);
+  line.peerWrite(again);  // the sender answers at once, before the receiver waits
+  std::this_thread::sleep_for(50ms);
+  ASSERT_EQ(receiver.waitForData(running), 1);
+  std::vector<uint8_t> got(kPacketSize);
+  ASSERT_EQ(receiver.readPacket(got.data()), 1);
+  EXPECT_EQ(receiver.lastReadCount(), kPacketSize);
+  EXPECT_EQ(got, again) << "input before the reply is discarded, the answer to it kept";
+}
+
 TEST_F(SerialPortTest, APacketReadEndsAtAGapOfMoreThan20Ms) {
   SerialPort receiver;
   openPort(receiver, PortRole::Receiver);
@@ -234,7 +293,7 @@ TEST_F(SerialPortTest, ClearingRunningEndsEitherWaitWithoutReading) {
   openPort(receiver, PortRole::Receiver);
   SerialPort sender;
   // A second line for the sender: one port per line.
-  PtyLine senderLine;
+  Line senderLine;
   ASSERT_EQ(sender.open(senderLine.portPath().c_str(), PortRole::Sender), 1);
   ASSERT_EQ(sender.configure(115200, PortRole::Sender), 1);
 
@@ -271,6 +330,45 @@ TEST_F(SerialPortTest, DrainLineLastsUntilThePacketHasLeftTheLine) {
   sender.drainLine();
   EXPECT_GE(Clock::now() - start, 530ms);
   EXPECT_EQ(line.peerRead(kPacketSize).size(), size_t(kPacketSize));
+
+  // A reply proves the packet has gone, on a line faster than its speed too.
+  sender.writePacket(packet.data());
+  EXPECT_EQ(line.peerRead(kPacketSize).size(), size_t(kPacketSize));
+  line.peerWrite({'A'});
+  ASSERT_EQ(sender.waitReply(running), PacketResult::Accepted);
+  const auto drained = Clock::now();
+  sender.drainLine();
+  EXPECT_LT(Clock::now() - drained, 300ms) << "the clock's 536 ms were not cut short by the reply";
+}
+
+// Both roles on the two ends of a cable paced like a 115200 bit/s line.
+TEST(SerialPortPair, OnePacketAndItsReplyCrossAPacedLine) {
+  Cable cable(CableConfig{115200, {}, {}, false});
+  std::atomic<uint8_t> running{1};
+  Watchdog watchdog{running};
+  SerialPort sender, receiver;
+  ASSERT_EQ(sender.open(cable.endA().c_str(), PortRole::Sender), 1);
+  ASSERT_EQ(sender.configure(115200, PortRole::Sender), 1);
+  ASSERT_EQ(receiver.open(cable.endB().c_str(), PortRole::Receiver), 1);
+  ASSERT_EQ(receiver.configure(115200, PortRole::Receiver), 1);
+
+  for (uint8_t salt : {0, 1, 2}) {
+    auto received = std::async(std::launch::async, [&] {
+      std::vector<uint8_t> got(kPacketSize);
+      if (receiver.waitForData(running) != 1 || receiver.readPacket(got.data()) != 1) got.clear();
+      receiver.sendReply(salt == 1 ? 'N' : 'A');
+      return got;
+    });
+    std::this_thread::sleep_for(20ms);  // the receiver is waiting
+    const std::vector<uint8_t> packet = allValuesPacket(salt);
+    ASSERT_EQ(sender.writePacket(packet.data()), 1);
+    sender.drainLine();
+    const PacketResult reply = sender.waitReply(running);
+    ASSERT_EQ(received.wait_for(15s), std::future_status::ready);
+    // The line's 87 us per byte never looks like a gap: one read takes the packet.
+    EXPECT_EQ(received.get(), packet) << "packet " << int(salt);
+    EXPECT_EQ(reply, salt == 1 ? PacketResult::CrcFailed : PacketResult::Accepted);
+  }
 }
 
 }  // namespace
