@@ -35,6 +35,7 @@ void FileReceiver::runReceiveLoop(TransferJob& job) {
         break;
       }
       const PacketResult result = dispatch();
+      port_.discardRestOfPacket();
       if (result == PacketResult::FileEnded) break;
       // The reply follows the packet's whole effect: for a name, the file is
       // already created and mapped when "A" goes out.
