@@ -92,6 +92,7 @@ PacketResult FileReceiver::dispatch() {
       // No view, or a chunk running past the announced size: written nowhere.
       if (!target_ || !target_->writeChunk(p, n, writeCount_)) return PacketResult::Failed;
       writeCount_ += n;
+      target_->releaseBefore(static_cast<uint64_t>(writeCount_));
       return PacketResult::Accepted;
     }
     return PacketResult::Accepted;
