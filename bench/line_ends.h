@@ -11,7 +11,7 @@
 
 #include "cable/cable.h"
 #include "job/transfer_job.h"
-#include "job/transfer_ui.h"
+#include "job/silent_ui.h"
 #include "send/file_sender.h"
 
 namespace zarvek::bench {
@@ -26,13 +26,8 @@ struct EndedFile {
 };
 
 // A silent front end that keeps the time and outcome of every file's end.
-class TimingUi : public TransferUi {
+class TimingUi : public SilentUi {
  public:
-  bool setStatusText(const char*) override { return true; }
-  void setProgressRange(uint32_t) override {}
-  void stepProgress() override {}
-  void showMessage(const char*, const char*, MessageIcon) override {}
-  void playCompletionSound() override {}
   void fileEnded(const FileReport& report) override;
   void chunkRefused() override { ++refused_; }
 
