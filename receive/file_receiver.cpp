@@ -35,6 +35,7 @@ void FileReceiver::runReceiveLoop(TransferJob& job) {
         break;
       }
       const PacketResult result = dispatch();
+      port_.discardRestOfPacket();
       if (result == PacketResult::FileEnded) break;
       // The reply follows the packet's whole effect: for a name, the file is
       // already created and mapped when "A" goes out.
@@ -91,6 +92,7 @@ PacketResult FileReceiver::dispatch() {
       // No view, or a chunk running past the announced size: written nowhere.
       if (!target_ || !target_->writeChunk(p, n, writeCount_)) return PacketResult::Failed;
       writeCount_ += n;
+      target_->releaseBefore(static_cast<uint64_t>(writeCount_));
       return PacketResult::Accepted;
     }
     return PacketResult::Accepted;

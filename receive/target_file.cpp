@@ -1,5 +1,7 @@
 #include "receive/target_file.h"
 
+#include "job/view_pages.h"
+
 #include <cstring>
 #include <string>
 
@@ -108,6 +110,8 @@ int TargetFile::writeChunk(const uint8_t* packet, int32_t length, int64_t offset
   std::memcpy(view_ + offset, packet + offset::payload, static_cast<size_t>(length));
   return 1;
 }
+
+void TargetFile::releaseBefore(uint64_t offset) { releaseViewBefore(view_, released_, offset); }
 
 const char* refuseReceivedName(const char* name) {
   if (name == nullptr || name[0] == '\0') return "name is empty";

@@ -53,6 +53,11 @@ class TargetFile {
   // Unmaps the view, closes the mapping and the file; nothing that was not made.
   void close();
 
+  // Everything before `offset` is written: its pages may leave this process's
+  // memory (they stay in the file), so that a large file costs no more
+  // resident memory than a small one.
+  void releaseBefore(uint64_t offset);
+
   // Closes, then deletes the file at path. 1 if it was deleted. Only a file
   // this object created is deleted: before a name step path is the folder, and
   // after a failed create the file at path belongs to someone else.
@@ -76,6 +81,7 @@ class TargetFile {
   intptr_t file_;
   intptr_t mapping_;  // Windows mapping object; unused on Linux
   uint8_t* view_ = nullptr;
+  uint64_t released_ = 0;  // pages before this offset were given back
   uint32_t size_ = 0;
   // Length of the view. size can change after the file is mapped (a second
   // size packet); chunks are bounded by what is really mapped.

@@ -60,6 +60,7 @@ int TargetFile::openForWrite() {
   void* view = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (view == MAP_FAILED) return failStep("cannot map the file", static_cast<unsigned long>(errno));
   view_ = static_cast<uint8_t*>(view);
+  released_ = 0;
   mapped_ = size_;
   return 1;
 }

@@ -47,6 +47,7 @@ int TargetFile::openForWrite() {
   void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, size_);
   if (view == nullptr) return failStep("cannot map a view of the file", GetLastError());
   view_ = static_cast<uint8_t*>(view);
+  released_ = 0;
   mapped_ = size_;
   return 1;
 }

@@ -58,6 +58,8 @@ PacketResult FileSender::sendNextChunk() {
     readPos_ += n;
     lastChunk_ = n;
     writePacket();
+    // Only this chunk may be wanted again (after an "N"); what lies before it not.
+    source_->releaseBefore(static_cast<uint64_t>(readPos_ - n));
     return PacketResult::Accepted;
   }
   sendEndOfFile();

@@ -1,5 +1,7 @@
 #include "send/source_file.h"
 
+#include "job/view_pages.h"
+
 #include "protocol/diagnostic.h"
 
 namespace zarvek {
@@ -10,5 +12,7 @@ int SourceFile::fail(Step step, unsigned long code) {
   writeErrorCode(code);
   return 0;
 }
+
+void SourceFile::releaseBefore(uint64_t offset) { releaseViewBefore(view_, released_, offset); }
 
 }  // namespace zarvek

@@ -28,6 +28,10 @@ class SourceFile {
   // Unmaps, closes the mapping and the file, each only if it exists.
   void close();
 
+  // Nothing before `offset` will be read again: its pages may leave memory, so
+  // that a large file costs no more resident memory than a small one.
+  void releaseBefore(uint64_t offset);
+
   uint32_t size() const { return size_; }
   const uint8_t* view() const { return view_; }
   const char* path() const { return path_.c_str(); }
@@ -42,6 +46,7 @@ class SourceFile {
   intptr_t mapping_;  // Windows mapping object; unused on Linux
   uint32_t size_ = 0;
   const uint8_t* view_ = nullptr;
+  uint64_t released_ = 0;  // pages before this offset were given back
   // Any length: a path longer than 99 characters still yields the whole name.
   std::string path_;
   Step failedStep_ = Step::None;

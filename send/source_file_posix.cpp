@@ -40,6 +40,7 @@ int SourceFile::open(const char* path) {
   void* view = mmap(nullptr, size_, PROT_READ, MAP_SHARED, fd, 0);
   if (view == MAP_FAILED) return fail(Step::Mapping, static_cast<unsigned long>(errno));
   view_ = static_cast<const uint8_t*>(view);
+  released_ = 0;
   // Read once from start to end; a failed hint changes nothing.
   madvise(view, size_, MADV_SEQUENTIAL);
   return 1;

@@ -45,6 +45,7 @@ int SourceFile::open(const char* path) {
   const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, size_);
   if (view == nullptr) return fail(Step::View, GetLastError());
   view_ = static_cast<const uint8_t*>(view);
+  released_ = 0;
   return 1;
 }
 

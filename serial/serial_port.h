@@ -57,6 +57,13 @@ class SerialPort {
   int readPacket(uint8_t* packet);
   int32_t lastReadCount() const { return lastReadCount_; }
 
+  // Receiver. After a read that a gap cut short, the rest of that packet is
+  // still on its way, however long the gap was (the sender writes whole
+  // packets): reads and drops those bytes as they come, for up to two seconds,
+  // so that they are never taken for the next packet, which would make every
+  // later reply answer the wrong packet. Nothing after a whole read.
+  void discardRestOfPacket();
+
   // Receiver. Abandons output still pending and discards queued input (the
   // rest of a packet, noise: nothing the sender meant as an answer), then writes
   // the one byte. 1 / 0.

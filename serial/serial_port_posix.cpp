@@ -91,6 +91,20 @@ bool sliceForInput(int fd) {
   return false;
 }
 
+// Reads and drops up to `missing` bytes as they come, for up to two seconds,
+// then discards whatever else is queued.
+void discardInput(int fd, int32_t missing) {
+  const auto until = Clock::now() + std::chrono::seconds(2);
+  uint8_t scrap[kPacketSize];
+  while (missing > 0 && Clock::now() < until) {
+    if (!(pollFor(fd, POLLIN, until - Clock::now()) & POLLIN)) break;
+    const ssize_t n = ::read(fd, scrap, static_cast<size_t>(missing));
+    if (n > 0) missing -= static_cast<int32_t>(n);
+    else if (n == 0 || (errno != EAGAIN && errno != EINTR)) break;
+  }
+  ::tcflush(fd, TCIFLUSH);
+}
+
 // Writes all n bytes to a non-blocking fd. 0 on success, else the errno. A line
 // that takes nothing for far longer than the bytes need fails with ETIMEDOUT
 // rather than holding the worker for ever.
@@ -258,6 +272,12 @@ int SerialPort::readPacket(uint8_t* packet) {
   }
   lastReadCount_ = count;
   return 1;
+}
+
+void SerialPort::discardRestOfPacket() {
+  if (lastReadCount_ <= 0 || lastReadCount_ >= kPacketSize) return;
+  discardInput(fdOf(handle_), kPacketSize - lastReadCount_);
+  lastReadCount_ = kPacketSize;
 }
 
 int SerialPort::sendReply(uint8_t byte) {

@@ -77,6 +77,21 @@ DWORD queuedBytes(HANDLE h) {
   return status.cbInQue;
 }
 
+// Reads and drops up to `missing` bytes as they come, for up to two seconds,
+// then discards whatever else is queued.
+void discardInput(HANDLE h, int32_t missing) {
+  const ULONGLONG until = GetTickCount64() + 2000;
+  uint8_t scrap[kPacketSize];
+  while (missing > 0) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= until || !setFirstByteTimeouts(h, static_cast<DWORD>(until - now))) break;
+    DWORD got = 0;
+    if (!ReadFile(h, scrap, static_cast<DWORD>(missing), &got, nullptr) || got == 0) break;
+    missing -= static_cast<int32_t>(got);
+  }
+  PurgeComm(h, PURGE_RXCLEAR);
+}
+
 }  // namespace
 
 std::string portDevicePath(const std::string& name) {
@@ -232,6 +247,13 @@ int SerialPort::readPacket(uint8_t* packet) {
   }
   lastReadCount_ = count;
   return 1;
+}
+
+void SerialPort::discardRestOfPacket() {
+  if (lastReadCount_ <= 0 || lastReadCount_ >= kPacketSize) return;
+  discardInput(handleOf(handle_), kPacketSize - lastReadCount_);
+  havePending_ = false;
+  lastReadCount_ = kPacketSize;
 }
 
 int SerialPort::sendReply(uint8_t byte) {

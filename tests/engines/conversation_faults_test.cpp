@@ -57,6 +57,21 @@ TEST_F(Conversation, RefusedLastShortChunkGoesAgainWithItsLength) {
   EXPECT_TRUE(readFile(target / "b.bin") == content);
 }
 
+TEST_F(Conversation, PacketCutShortByAGapIsRefusedAndItsRestNeverTakenForAPacket) {
+  const std::string content = randomBytes(5000, 7);
+  writeFile(source / "gap.bin", content);
+  FaultPlan plan;
+  plan.pauses.push_back({3 * kPacketSize + 500, 80});  // the line falls silent inside the second data packet
+  cable_.setFaults(Direction::AtoB, plan);
+  startReceiver();
+  send({"gap.bin"});
+  EXPECT_EQ(kinds(), "FS FN FD FD FD FD FD FD EF");
+  EXPECT_EQ(replies(), (std::vector<uint8_t>{'A', 'A', 'A', 'N', 'A', 'A', 'A', 'A'}));
+  ASSERT_TRUE(eventually([&] { return receiverUi.reports().size() == 1; }));
+  EXPECT_EQ(receiverUi.reports()[0].outcome, FileOutcome::Complete);
+  EXPECT_TRUE(readFile(target / "gap.bin") == content);
+}
+
 TEST_F(Conversation, SizeAndNameAreRepeatedWithoutLimit) {
   writeFile(source / "c.txt", "some text");
   spoilPackets({0, 1, 2, 3, 4, 6, 7, 8, 9, 10});  // five refusals each, above the limit of 4
