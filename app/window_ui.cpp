@@ -9,7 +9,49 @@
 namespace zarvek {
 
 bool WindowUi::setStatusText(const char* text) {
+  // The end of a file cycle empties the field; a failure note outlives it.
+  if (keepNote_ && text[0] == '\0') return true;
+  keepNote_ = false;
   return SetWindowTextA(static_cast<HWND>(job_.statusField), text) != 0;
+}
+
+std::string WindowUi::failureNote(const FileReport& r) {
+  const std::string sizes = std::to_string(r.written) + " of " + std::to_string(r.size) + " bytes";
+  std::string what;
+  switch (r.outcome) {
+    case FileOutcome::Incomplete:
+      what = "incomplete, " + sizes + " arrived";
+      break;
+    case FileOutcome::AbortedDeleted:
+      what = "aborted by the sender, deleted";
+      break;
+    case FileOutcome::Kept:
+      what = "interrupted, kept with " + sizes;
+      break;
+    case FileOutcome::Refused:
+      what = "refused: " + r.reason;
+      break;
+    default:
+      return {};
+  }
+  return "Not received: " + r.name + " (" + what + ")";
+}
+
+void WindowUi::fileEnded(const FileReport& report) {
+  const std::string note = failureNote(report);
+  if (note.empty()) return;
+  failures_.push_back(note);
+  SetWindowTextA(static_cast<HWND>(job_.statusField), note.c_str());
+  keepNote_ = true;
+}
+
+void WindowUi::receiveEnded() {
+  keepNote_ = false;
+  if (failures_.empty()) return;
+  std::string text = "These files did not arrive complete:\r\n";
+  for (const auto& note : failures_) text += "\r\n" + note.substr(note.find(':') + 2);
+  failures_.clear();
+  MessageBoxA(static_cast<HWND>(job_.mainWindow), text.c_str(), "Receive Mode", MB_OK | MB_ICONWARNING);
 }
 
 void WindowUi::setProgressRange(uint32_t upper) {

@@ -3,6 +3,9 @@
 // message boxes and the chime, carried out on the controls the job designates.
 // Called from the worker; every request is a SendMessage to the window thread,
 // which carries it out and returns, so each call is synchronous.
+#include <string>
+#include <vector>
+
 #include "job/transfer_job.h"
 #include "job/transfer_ui.h"
 
@@ -20,9 +23,19 @@ class WindowUi : public TransferUi {
   // "complete.wav" from the current directory, without waiting for its end;
   // nothing when the file is missing.
   void playCompletionSound() override;
+  // A received file that did not arrive complete stays named in the status
+  // field until the next file begins, and is listed once receiving has ended:
+  // the receiving user must learn of it without a box that would hold the line.
+  void fileEnded(const FileReport& report) override;
+  void receiveEnded() override;
+
+  // What the status field says of a received file that did not arrive complete.
+  static std::string failureNote(const FileReport& report);
 
  private:
   const TransferJob& job_;
+  bool keepNote_ = false;              // the status field shows a failure note
+  std::vector<std::string> failures_;  // of the current receive run
 };
 
 }  // namespace zarvek

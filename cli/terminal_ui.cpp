@@ -152,6 +152,9 @@ std::string TerminalUi::resultLine(Role role, const FileReport& r, int retryLimi
              " bytes (AF sent; the receiver deletes its copy)";
     case FileOutcome::Skipped:
       return r.name + "  skipped: " + r.reason;
+    case FileOutcome::LineFailed:
+      return sized + "not sent complete: a reply could not be read after " + std::to_string(r.written) +
+             " bytes (AF sent; the receiver deletes its copy)";
   }
   return sized;
 }

@@ -45,14 +45,18 @@ void runSender(TransferJob& job, TransferUi& ui) {
 }
 
 void runReceiver(TransferJob& job, TransferUi& ui) {
-  auto receiver = std::make_unique<FileReceiver>();
-  if (!receiver->openPort(job.portName)) {
-    ui.showMessage(kPortText, kPortCaption, MessageIcon::Warning);
-    return;
+  {
+    auto receiver = std::make_unique<FileReceiver>();
+    if (!receiver->openPort(job.portName)) {
+      ui.showMessage(kPortText, kPortCaption, MessageIcon::Warning);
+      return;
+    }
+    receiver->configurePort(job.speed);
+    receiver->attachStatusField(ui);
+    receiver->runReceiveLoop(job);
   }
-  receiver->configurePort(job.speed);
-  receiver->attachStatusField(ui);
-  receiver->runReceiveLoop(job);
+  // After the receiver is gone: a file cut short by the stop is reported by then.
+  ui.receiveEnded();
 }
 
 }  // namespace

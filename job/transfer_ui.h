@@ -19,6 +19,7 @@ enum class FileOutcome {
   Abandoned,       // sender: "AF" sent after the retry limit
   Stopped,         // sender: "AF" sent after the user stopped
   Skipped,         // sender: the file could not be sent at all (reason says why)
+  LineFailed,      // sender: a reply could not be read; "AF" sent, the batch ends
 };
 
 struct FileReport {
@@ -47,6 +48,8 @@ class TransferUi {
   virtual void fileEnded(const FileReport& /*report*/) {}
   // A data packet was refused ("N") and will be sent again.
   virtual void chunkRefused() {}
+  // The receive loop is over and the receiver gone: every file has been reported.
+  virtual void receiveEnded() {}
 };
 
 }  // namespace zarvek

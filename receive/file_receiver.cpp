@@ -28,21 +28,79 @@ void FileReceiver::attachStatusField(TransferUi& ui) { ui_ = &ui; }
 void FileReceiver::runReceiveLoop(TransferJob& job) {
   while (job.running.load()) {
     beginFile(job.receiveFolder);
-    for (;;) {
-      if (!waitForData(job.running)) break;
-      if (!readPacket()) {
-        ui_->showMessage("Invalid Packet", "Error", MessageIcon::None);
-        break;
-      }
-      const PacketResult result = dispatch();
-      port_.discardRestOfPacket();
-      if (result == PacketResult::FileEnded) break;
-      // The reply follows the packet's whole effect: for a name, the file is
-      // already created and mapped when "A" goes out.
-      sendReply(result == PacketResult::CrcFailed ? kReplyRefuse : kReplyAccept);
+    while (handleNextPacket(job.running)) {
     }
     ui_->setStatusText("");
   }
+}
+
+bool FileReceiver::handleNextPacket(const std::atomic<uint8_t>& running) {
+  if (!waitForData(running)) return false;
+  if (!readPacket()) return failedRead();
+  const uint8_t* p = packet_.get();
+  // "EF" and "AF" are known by their letters alone, even when cut short.
+  const bool endsFile = port_.lastReadCount() >= 2 && (isKind(p, kEndOfFile) || isKind(p, kAbortFile));
+  if (port_.lastReadCount() < kPacketSize && !endsFile) {
+    switch (settleShortRead(running)) {
+      case ShortRead::Stopped:
+        return false;
+      case ShortRead::ReadFailed:
+        return failedRead();
+      case ShortRead::Refuse:
+        sendReply(kReplyRefuse);
+        return true;
+      case ShortRead::WholePacketFollowed:
+        return handleNextPacketRead(running);
+    }
+  }
+  return handleNextPacketRead(running);
+}
+
+bool FileReceiver::handleNextPacketRead(const std::atomic<uint8_t>& running) {
+  const uint8_t* p = packet_.get();
+  // The sender's next file begins 50 ms after "EF"/"AF" has left the line:
+  // discard now, not after closing the file and updating the window.
+  if (isKind(p, kEndOfFile) || isKind(p, kAbortFile)) port_.discardInput();
+  const PacketResult result = dispatch();
+  if (result == PacketResult::FileEnded) return false;
+  // The rest of a damaged packet is still arriving (a byte lost, or noise
+  // merged with it): answered before it has passed, it would be taken for the
+  // next packet, and every later answer would answer the wrong one.
+  if (result == PacketResult::CrcFailed) port_.dropUntilQuiet(running);
+  // The reply follows the packet's whole effect: for a name, the file is
+  // already created and mapped when "A" goes out.
+  sendReply(result == PacketResult::CrcFailed ? kReplyRefuse : kReplyAccept);
+  return true;
+}
+
+FileReceiver::ShortRead FileReceiver::settleShortRead(const std::atomic<uint8_t>& running) {
+  // Noise on an idle line (a far end powering up or opening its port), or a
+  // packet cut by a gap or short of a lost byte. Its bytes are never used: the
+  // rest of the buffer still holds the previous packet. What follows tells
+  // which it was. A whole packet: the bytes before it were noise, and they get
+  // no answer, since a sender that never discards input would take it for the
+  // answer to that packet. Pieces that add up to a packet, or silence: a packet
+  // was cut, and its sender waits for an answer; "N" has it sent again.
+  int64_t received = port_.lastReadCount();
+  while (received < kPacketSize) {
+    switch (port_.waitForMore(running, kNoiseWindow)) {
+      case SerialPort::More::Stopped:
+        return ShortRead::Stopped;
+      case SerialPort::More::Quiet:
+        return ShortRead::Refuse;
+      case SerialPort::More::Data:
+        break;
+    }
+    if (!readPacket()) return ShortRead::ReadFailed;
+    if (port_.lastReadCount() == kPacketSize) return ShortRead::WholePacketFollowed;
+    received += port_.lastReadCount();
+  }
+  return ShortRead::Refuse;
+}
+
+bool FileReceiver::failedRead() {
+  ui_->showMessage("Invalid Packet", "Error", MessageIcon::None);
+  return false;
 }
 
 void FileReceiver::beginFile(const char* folder) {

@@ -4,6 +4,7 @@
 // It answers "N" only for a checksum failure and "A" for every other packet
 // that does not end the file, also when its step failed; "EF"/"AF" get no reply.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -15,6 +16,10 @@
 namespace zarvek {
 
 struct TransferJob;
+
+// How long the receiver waits, after a read that ended short, for what follows
+// it: longer than a far end takes from opening its port to its first packet.
+inline constexpr std::chrono::milliseconds kNoiseWindow{500};
 
 class FileReceiver {
  public:
@@ -45,6 +50,14 @@ class FileReceiver {
   int64_t writeCount() const { return writeCount_; }
 
  private:
+  enum class ShortRead { Stopped, ReadFailed, Refuse, WholePacketFollowed };
+
+  // One packet waited for, read, acted on and answered. False when the file
+  // cycle has ended (end of file, a stop, a failed read).
+  bool handleNextPacket(const std::atomic<uint8_t>& running);
+  bool handleNextPacketRead(const std::atomic<uint8_t>& running);
+  ShortRead settleShortRead(const std::atomic<uint8_t>& running);
+  bool failedRead();
   void reportEnd(FileOutcome outcome);
 
   SerialPort port_;

@@ -33,6 +33,10 @@ void FileSender::closeSource() {
 uint32_t FileSender::fileSize() const { return source_ ? source_->size() : 0; }
 
 int FileSender::sendSize() {
+  // Whatever waits in the input now is no answer to this packet: noise from a
+  // far end opening its port, or an answer that came late. Taken for one, it
+  // would put every later answer one packet out.
+  port_.discardInput();
   buildSize(packet_, fileSize());
   return writePacket();
 }
@@ -171,29 +175,48 @@ SendBatchResult runSendBatch(TransferJob& job, FileSender& sender, TransferUi& u
     if (sendUntilTaken(&FileSender::sendName, sender, job.running) == PacketResult::Failed) batchDone = true;
 
     uint64_t delivered = 0;
+    bool replyUnread = false;
     while (job.running.load() && crcFailures < job.crcRetryLimit) {
       if (sender.sendNextChunk() == PacketResult::FileEnded) break;
       const int64_t chunkEnd = sender.readPos();
-      if (sender.waitReply(job.running) == PacketResult::CrcFailed) {
+      const PacketResult reply = sender.waitReply(job.running);
+      if (reply == PacketResult::CrcFailed) {
         sender.rewindChunk();
         ++crcFailures;
         ui.chunkRefused();
-      } else {
-        // A stop or a failed read during the wait counts as delivered too.
-        ui.stepProgress();
-        crcFailures = 0;
-        delivered = static_cast<uint64_t>(chunkEnd);
+        continue;
       }
+      // A reply that could not be read (the port failed, not a stop) says
+      // nothing of the chunk: the file cannot be called sent.
+      if (reply == PacketResult::Failed && job.running.load()) {
+        replyUnread = true;
+        break;
+      }
+      // A stop during the wait counts as delivered, as the classic sender does.
+      ui.stepProgress();
+      crcFailures = 0;
+      delivered = static_cast<uint64_t>(chunkEnd);
     }
 
     const bool limitReached = crcFailures >= job.crcRetryLimit;
-    if (!job.running.load() || limitReached) {
+    if (!job.running.load() || limitReached || replyUnread) {
       if (limitReached) {
         ui.showMessage("Too Contiguous CRC Errors, Aborting Transmission", "CRC Errors", MessageIcon::Error);
       }
       sender.pause(50);
-      sender.sendAbort();
-      ui.fileEnded(senderReport(sender, limitReached ? FileOutcome::Abandoned : FileOutcome::Stopped, delivered));
+      sender.sendAbort();  // the receiver deletes its partial copy
+      FileOutcome outcome = limitReached ? FileOutcome::Abandoned : FileOutcome::Stopped;
+      if (replyUnread) {
+        outcome = FileOutcome::LineFailed;
+        ++result.filesFailed;
+        batchDone = true;  // the port has failed: no further file would fare better
+      }
+      ui.fileEnded(senderReport(sender, outcome, delivered));
+      if (replyUnread) {
+        const std::string text = "The port failed while waiting for the reply to a packet of " + pathBuffer +
+                                 ". The file was not sent complete, and no further file is sent.";
+        ui.showMessage(text.c_str(), "Error", MessageIcon::Error);
+      }
     } else {
       ui.fileEnded(senderReport(sender, FileOutcome::Complete, sender.fileSize()));
     }
@@ -204,7 +227,9 @@ SendBatchResult runSendBatch(TransferJob& job, FileSender& sender, TransferUi& u
 }
 
 void playCompletionSound(const TransferJob& job, const SendBatchResult& result, TransferUi& ui) {
-  if (job.running.load() && result.crcFailures == 0 && result.filesSkipped == 0) ui.playCompletionSound();
+  if (job.running.load() && result.crcFailures == 0 && result.filesSkipped == 0 && result.filesFailed == 0) {
+    ui.playCompletionSound();
+  }
 }
 
 bool nextSelectedPath(TransferUi& ui, const char* selection, int32_t selectionSize, std::string& pathBuffer,

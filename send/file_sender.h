@@ -65,6 +65,7 @@ class FileSender {
 struct SendBatchResult {
   int32_t crcFailures = 0;   // consecutive "N" replies at the end of the batch
   int32_t filesSkipped = 0;  // chosen files that could not be sent at all
+  int32_t filesFailed = 0;   // files cut off because a reply could not be read
 };
 
 // Sends every file of job.selection from job.nextName on, over a sender whose
@@ -72,7 +73,7 @@ struct SendBatchResult {
 SendBatchResult runSendBatch(TransferJob& job, FileSender& sender, TransferUi& ui);
 
 // After the sender is destroyed: the sound for a batch that ran to its end with
-// no file abandoned or skipped, and `running` still set.
+// no file abandoned, skipped or cut off, and `running` still set.
 void playCompletionSound(const TransferJob& job, const SendBatchResult& result, TransferUi& ui);
 
 // The next full path of the dialog's selection ("path\0\0", or

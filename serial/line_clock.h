@@ -1,7 +1,10 @@
 #pragma once
 // When the bytes written so far will have left the line. A write to a tty (and
-// WriteFile under Wine) returns once the bytes are queued, but the protocol's
-// pauses assume the packet has gone: 1030 bytes take 89 ms at 115200 bit/s.
+// WriteFile under Wine) returns once the bytes are queued, while a write to a
+// real Windows port returns once they are (nearly) sent; the protocol's pauses
+// assume the packet has gone either way: 1030 bytes take 89 ms at 115200 bit/s.
+// Line time is therefore counted from the moment the write began, so a write
+// that itself lasted the line time leaves nothing more to wait.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -16,12 +19,12 @@ class LineClock {
   void setSpeed(int32_t bitsPerSecond) { speed_ = bitsPerSecond; }
   int32_t speed() const { return speed_; }
 
-  // Counts `bytes` just handed to the driver: 10 bits each on an 8N1 line.
-  void queued(int64_t bytes) {
+  // Counts `bytes` whose write began at `started`: 10 bits each on an 8N1 line,
+  // behind whatever was still on the line then.
+  void queued(int64_t bytes, Clock::time_point started) {
     if (speed_ <= 0 || bytes <= 0) return;
-    const auto now = Clock::now();
     const auto lineTime = std::chrono::nanoseconds(bytes * 10 * 1'000'000'000LL / speed_);
-    busyUntil_ = std::max(busyUntil_, now) + lineTime;
+    busyUntil_ = std::max(busyUntil_, started) + lineTime;
   }
 
   // An answer to the bytes written so far has come back, so they have left the
@@ -31,8 +34,6 @@ class LineClock {
 
   // Blocks until the counted bytes have left the line.
   void waitIdle() const { std::this_thread::sleep_until(busyUntil_); }
-
-  Clock::time_point busyUntil() const { return busyUntil_; }
 
  private:
   int32_t speed_ = 0;

@@ -6,6 +6,7 @@
 // Every wait reads `running` afresh at least every few milliseconds and ends
 // within a few ms of it being cleared, without reading anything; no wait spins.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -44,11 +45,15 @@ class SerialPort {
   // 3 out. Sender: queues 5 in / 1200 out. 1, or 0 after writing the error code.
   int configure(int32_t speed, PortRole role);
 
-  // Receiver. Discards whatever input is queued, then returns 1 as soon as at
-  // least one byte is queued, or 0 once `running` is found clear. Right after a
-  // reply the discarding was done by sendReply instead: what has come since is
-  // the sender's answer to that reply and must not be lost.
+  // Receiver. Returns 1 as soon as at least one byte is queued, or 0 once
+  // `running` is found clear. It first discards whatever input is queued, unless
+  // input was discarded since the last packet (sendReply, discardInput): what has
+  // come since then is the sender's next packet and must not be lost.
   int waitForData(const std::atomic<uint8_t>& running);
+
+  // Receiver. Waits up to `limit` for a byte, discarding nothing.
+  enum class More { Data, Quiet, Stopped };
+  More waitForMore(const std::atomic<uint8_t>& running, std::chrono::milliseconds limit);
 
   // Receiver. One read of up to kPacketSize bytes into `packet` from its first
   // byte; it ends when kPacketSize bytes have come, when more than 20 ms pass
@@ -57,12 +62,15 @@ class SerialPort {
   int readPacket(uint8_t* packet);
   int32_t lastReadCount() const { return lastReadCount_; }
 
-  // Receiver. After a read that a gap cut short, the rest of that packet is
-  // still on its way, however long the gap was (the sender writes whole
-  // packets): reads and drops those bytes as they come, for up to two seconds,
-  // so that they are never taken for the next packet, which would make every
-  // later reply answer the wrong packet. Nothing after a whole read.
-  void discardRestOfPacket();
+  // Both roles. Discards queued input now; the receiver's next wait keeps what
+  // comes after this.
+  void discardInput();
+
+  // Receiver. Reads and drops input until the line has been quiet for the 20 ms
+  // gap (at most two seconds, and no longer once `running` is clear): the tail
+  // of a damaged packet must not be taken for the next one. Bytes of a packet
+  // the sender has not yet been answered for cannot follow, so nothing real is lost.
+  void dropUntilQuiet(const std::atomic<uint8_t>& running);
 
   // Receiver. Abandons output still pending and discards queued input (the
   // rest of a packet, noise: nothing the sender meant as an answer), then writes
@@ -73,7 +81,7 @@ class SerialPort {
   // only as the error code.
   int writePacket(const uint8_t* packet);
 
-  // Sender. Waits for one reply byte; never discards input. CrcFailed for "N",
+  // Sender. Waits for one reply byte. CrcFailed for "N",
   // Accepted for any other byte, Failed once `running` is found clear or the read
   // fails (error code).
   PacketResult waitReply(const std::atomic<uint8_t>& running);
@@ -87,7 +95,7 @@ class SerialPort {
   PortError openError_ = PortError::None;
   int32_t lastReadCount_ = 0;
   bool havePending_ = false;  // a byte taken by waitForData, owed to readPacket
-  bool replied_ = false;      // a reply went out since the last waitForData
+  bool discarded_ = false;    // input discarded since the last packet was read
   uint8_t pendingByte_ = 0;
   LineClock line_;
 };

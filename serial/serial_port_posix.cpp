@@ -32,6 +32,8 @@ constexpr milliseconds kWaitSlice{5};
 // byte, or after this much per byte in all.
 constexpr milliseconds kReadGap{20};
 constexpr milliseconds kReadPerByte{10};
+// The longest the receiver drops a damaged packet's tail before it answers.
+constexpr milliseconds kDropLimit{2000};
 
 int fdOf(intptr_t handle) { return static_cast<int>(handle); }
 
@@ -91,18 +93,19 @@ bool sliceForInput(int fd) {
   return false;
 }
 
-// Reads and drops up to `missing` bytes as they come, for up to two seconds,
-// then discards whatever else is queued.
-void discardInput(int fd, int32_t missing) {
-  const auto until = Clock::now() + std::chrono::seconds(2);
+// Reads and drops what comes until the line has been quiet for kReadGap, for
+// at most kDropLimit and no longer than `running` stays set.
+void dropUntilQuietOn(int fd, const std::atomic<uint8_t>& running) {
+  const auto until = Clock::now() + kDropLimit;
   uint8_t scrap[kPacketSize];
-  while (missing > 0 && Clock::now() < until) {
-    if (!(pollFor(fd, POLLIN, until - Clock::now()) & POLLIN)) break;
-    const ssize_t n = ::read(fd, scrap, static_cast<size_t>(missing));
-    if (n > 0) missing -= static_cast<int32_t>(n);
-    else if (n == 0 || (errno != EAGAIN && errno != EINTR)) break;
+  for (;;) {
+    const auto now = Clock::now();
+    if (now >= until || !running.load(std::memory_order_relaxed)) return;
+    const short revents = pollFor(fd, POLLIN, std::min<Clock::duration>(kReadGap, until - now));
+    if (!(revents & POLLIN)) return;  // quiet (or hung up: nothing more will come)
+    const ssize_t n = ::read(fd, scrap, sizeof scrap);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return;
   }
-  ::tcflush(fd, TCIFLUSH);
 }
 
 // Writes all n bytes to a non-blocking fd. 0 on success, else the errno. A line
@@ -158,7 +161,7 @@ int SerialPort::open(const char* name, PortRole /*role*/) {
     handle_ = kClosed;
   }
   havePending_ = false;
-  replied_ = false;
+  discarded_ = false;
   const std::string path = portDevicePath(name);
   // O_NONBLOCK: neither waiting for carrier on open nor blocking in read or
   // write; every wait below is a poll() with its own limit.
@@ -233,11 +236,25 @@ int SerialPort::configure(int32_t speed, PortRole /*role*/) {
 
 int SerialPort::waitForData(const std::atomic<uint8_t>& running) {
   const int fd = fdOf(handle_);
-  if (!replied_) ::tcflush(fd, TCIFLUSH);
-  replied_ = false;
+  if (!discarded_) ::tcflush(fd, TCIFLUSH);
+  discarded_ = false;
   for (;;) {
     if (!running.load(std::memory_order_relaxed)) return 0;
     if (sliceForInput(fd)) return 1;
+  }
+}
+
+SerialPort::More SerialPort::waitForMore(const std::atomic<uint8_t>& running, milliseconds limit) {
+  const int fd = fdOf(handle_);
+  const auto until = Clock::now() + limit;
+  for (;;) {
+    if (!running.load(std::memory_order_relaxed)) return More::Stopped;
+    const auto left = until - Clock::now();
+    if (left <= Clock::duration::zero()) return More::Quiet;
+    const auto start = Clock::now();
+    const short revents = pollFor(fd, POLLIN, std::min<Clock::duration>(kWaitSlice, left));
+    if (revents & POLLIN) return More::Data;
+    if (revents) std::this_thread::sleep_until(start + kWaitSlice);  // hung up: do not spin
   }
 }
 
@@ -274,10 +291,13 @@ int SerialPort::readPacket(uint8_t* packet) {
   return 1;
 }
 
-void SerialPort::discardRestOfPacket() {
-  if (lastReadCount_ <= 0 || lastReadCount_ >= kPacketSize) return;
-  discardInput(fdOf(handle_), kPacketSize - lastReadCount_);
-  lastReadCount_ = kPacketSize;
+void SerialPort::discardInput() {
+  ::tcflush(fdOf(handle_), TCIFLUSH);
+  discarded_ = true;
+}
+
+void SerialPort::dropUntilQuiet(const std::atomic<uint8_t>& running) {
+  dropUntilQuietOn(fdOf(handle_), running);
 }
 
 int SerialPort::sendReply(uint8_t byte) {
@@ -285,22 +305,24 @@ int SerialPort::sendReply(uint8_t byte) {
   // Input is discarded here rather than in the next wait: the sender may answer
   // this reply with its next packet before the wait begins.
   ::tcflush(fd, TCIOFLUSH);
+  discarded_ = true;
+  const auto started = Clock::now();
   if (const int code = writeAll(fd, &byte, 1, line_.speed()); code != 0) {
     writeErrorCode(static_cast<unsigned long>(code));
     return 0;
   }
-  replied_ = true;
-  line_.queued(1);
+  line_.queued(1, started);
   return 1;
 }
 
 int SerialPort::writePacket(const uint8_t* packet) {
   const int fd = fdOf(handle_);
+  const auto started = Clock::now();
   if (const int code = writeAll(fd, packet, kPacketSize, line_.speed()); code != 0) {
     writeErrorCode(static_cast<unsigned long>(code));
     return 1;
   }
-  line_.queued(kPacketSize);
+  line_.queued(kPacketSize, started);
   return 1;
 }
 
@@ -308,7 +330,8 @@ PacketResult SerialPort::waitReply(const std::atomic<uint8_t>& running) {
   const int fd = fdOf(handle_);
   for (;;) {
     if (!running.load(std::memory_order_relaxed)) return PacketResult::Failed;
-    if (!sliceForInput(fd)) continue;
+    const short revents = pollFor(fd, POLLIN, kWaitSlice);
+    if (!(revents & (POLLIN | POLLHUP))) continue;
     uint8_t byte = 0;
     const ssize_t r = ::read(fd, &byte, 1);
     if (r == 1) {
@@ -316,11 +339,12 @@ PacketResult SerialPort::waitReply(const std::atomic<uint8_t>& running) {
       return byte == kReplyRefuse ? PacketResult::CrcFailed : PacketResult::Accepted;
     }
     if (r < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-    if (r == 0) {  // readable yet empty: a hung-up line; do not spin on it
-      std::this_thread::sleep_for(kWaitSlice);
-      continue;
-    }
-    writeErrorCode(static_cast<unsigned long>(errno));
+    // Readable yet empty and hung up: the device is gone (a USB adapter pulled
+    // out, the far side of a pty closed). No reply can come; on Windows the
+    // read itself fails then.
+    const int code = r < 0 ? errno : (revents & POLLHUP) ? EIO : 0;
+    if (code == 0) continue;
+    writeErrorCode(static_cast<unsigned long>(code));
     return PacketResult::Failed;
   }
 }

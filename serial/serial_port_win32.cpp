@@ -19,6 +19,7 @@ using Clock = std::chrono::steady_clock;
 constexpr DWORD kWaitSliceMs = 10;  // how often a wait looks at `running`
 constexpr DWORD kReadGapMs = 20;    // the receiver's gap between two bytes
 constexpr DWORD kReadPerByteMs = 10;
+constexpr DWORD kDropLimitMs = 2000;  // the longest a damaged packet's tail is dropped
 
 HANDLE handleOf(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
@@ -77,19 +78,19 @@ DWORD queuedBytes(HANDLE h) {
   return status.cbInQue;
 }
 
-// Reads and drops up to `missing` bytes as they come, for up to two seconds,
-// then discards whatever else is queued.
-void discardInput(HANDLE h, int32_t missing) {
-  const ULONGLONG until = GetTickCount64() + 2000;
+// Reads and drops what comes until the line has been quiet for kReadGapMs, for
+// at most kDropLimitMs and no longer than `running` stays set.
+void dropUntilQuietOn(HANDLE h, const std::atomic<uint8_t>& running) {
+  const ULONGLONG until = GetTickCount64() + kDropLimitMs;
   uint8_t scrap[kPacketSize];
-  while (missing > 0) {
+  for (;;) {
     const ULONGLONG now = GetTickCount64();
-    if (now >= until || !setFirstByteTimeouts(h, static_cast<DWORD>(until - now))) break;
+    if (now >= until || !running.load(std::memory_order_relaxed)) return;
+    const DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(kReadGapMs, until - now));
+    if (!setFirstByteTimeouts(h, slice)) return;
     DWORD got = 0;
-    if (!ReadFile(h, scrap, static_cast<DWORD>(missing), &got, nullptr) || got == 0) break;
-    missing -= static_cast<int32_t>(got);
+    if (!ReadFile(h, scrap, sizeof scrap, &got, nullptr) || got == 0) return;  // quiet, or failing
   }
-  PurgeComm(h, PURGE_RXCLEAR);
 }
 
 }  // namespace
@@ -114,7 +115,7 @@ int SerialPort::open(const char* name, PortRole role) {
     handle_ = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
   }
   havePending_ = false;
-  replied_ = false;
+  discarded_ = false;
   const std::string path = portDevicePath(name);
   // The receiver's CREATE_ALWAYS is harmless on a device, but would create (or
   // empty) a file when the name is a plain path: such names must already exist.
@@ -179,9 +180,12 @@ int SerialPort::configure(int32_t speed, PortRole role) {
 
 int SerialPort::waitForData(const std::atomic<uint8_t>& running) {
   const HANDLE h = handleOf(handle_);
-  havePending_ = false;
-  if (!replied_) PurgeComm(h, PURGE_RXCLEAR);
-  replied_ = false;
+  if (!discarded_) {
+    PurgeComm(h, PURGE_RXCLEAR);
+    havePending_ = false;
+  }
+  discarded_ = false;
+  if (havePending_) return 1;  // a byte taken by waitForMore, still owed to readPacket
   // Without read time-outs a ReadFile could block for ever: poll the queue
   // then, as a slice that sleeps.
   const bool timed = setFirstByteTimeouts(h, kWaitSliceMs);
@@ -249,11 +253,37 @@ int SerialPort::readPacket(uint8_t* packet) {
   return 1;
 }
 
-void SerialPort::discardRestOfPacket() {
-  if (lastReadCount_ <= 0 || lastReadCount_ >= kPacketSize) return;
-  discardInput(handleOf(handle_), kPacketSize - lastReadCount_);
+SerialPort::More SerialPort::waitForMore(const std::atomic<uint8_t>& running, std::chrono::milliseconds limit) {
+  const HANDLE h = handleOf(handle_);
+  if (havePending_) return More::Data;
+  const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(limit.count());
+  for (;;) {
+    if (!running.load(std::memory_order_relaxed)) return More::Stopped;
+    if (queuedBytes(h) > 0) return More::Data;
+    const ULONGLONG now = GetTickCount64();
+    if (now >= until) return More::Quiet;
+    const DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(kWaitSliceMs, until - now));
+    DWORD got = 0;
+    if (!setFirstByteTimeouts(h, slice) || !ReadFile(h, &pendingByte_, 1, &got, nullptr)) {
+      Sleep(slice);  // a failing port must not make the wait spin
+      continue;
+    }
+    if (got == 1) {
+      havePending_ = true;  // taken off the queue: readPacket puts it first
+      return More::Data;
+    }
+  }
+}
+
+void SerialPort::discardInput() {
+  PurgeComm(handleOf(handle_), PURGE_RXCLEAR);
   havePending_ = false;
-  lastReadCount_ = kPacketSize;
+  discarded_ = true;
+}
+
+void SerialPort::dropUntilQuiet(const std::atomic<uint8_t>& running) {
+  havePending_ = false;
+  dropUntilQuietOn(handleOf(handle_), running);
 }
 
 int SerialPort::sendReply(uint8_t byte) {
@@ -262,20 +292,24 @@ int SerialPort::sendReply(uint8_t byte) {
   // this reply with its next packet before the wait begins.
   PurgeComm(h, PURGE_TXABORT | PURGE_RXCLEAR);
   havePending_ = false;
+  discarded_ = true;
+  const auto started = Clock::now();
   DWORD written = 0;
   if (!WriteFile(h, &byte, 1, &written, nullptr)) {
     writeLastError();
     return 0;
   }
-  replied_ = true;
-  line_.queued(written);
+  line_.queued(written, started);
   return 1;
 }
 
 int SerialPort::writePacket(const uint8_t* packet) {
+  // A real port's WriteFile returns once the bytes are (nearly) sent, a pty's
+  // under Wine at once: the clock counts from the start of the write either way.
+  const auto started = Clock::now();
   DWORD written = 0;
   if (!WriteFile(handleOf(handle_), packet, kPacketSize, &written, nullptr)) writeLastError();
-  line_.queued(written);
+  line_.queued(written, started);
   return 1;
 }
 

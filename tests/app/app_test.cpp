@@ -432,19 +432,71 @@ TEST_F(WindowUiTest, StatusTextAndProgress) {
 }
 
 // Dismisses any message box this thread shows, so that a wait that times out
-// fails the test instead of holding it.
+// fails the test instead of holding it, and keeps each box's text.
 class DismissBoxes {
  public:
-  DismissBoxes() : hook_(SetWindowsHookExA(WH_CBT, onCbt, nullptr, GetCurrentThreadId())) {}
+  DismissBoxes() : hook_(SetWindowsHookExA(WH_CBT, onCbt, nullptr, GetCurrentThreadId())) { texts().clear(); }
   ~DismissBoxes() { UnhookWindowsHookEx(hook_); }
+  static std::vector<std::string>& texts() {
+    static std::vector<std::string> shown;
+    return shown;
+  }
 
  private:
   static LRESULT CALLBACK onCbt(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_ACTIVATE) PostMessageA(reinterpret_cast<HWND>(wParam), WM_COMMAND, IDOK, 0);
+    char kind[16] = {};
+    if (code == HCBT_ACTIVATE && GetClassNameA(reinterpret_cast<HWND>(wParam), kind, sizeof kind) &&
+        std::string(kind) == "#32770") {  // a dialog: the box, not its owner coming back
+      const auto box = reinterpret_cast<HWND>(wParam);
+      char text[1024] = {};
+      GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // a message box's text control
+      texts().push_back(text);
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
     return CallNextHookEx(nullptr, code, wParam, lParam);
   }
   HHOOK hook_;
 };
+
+TEST_F(WindowUiTest, ReceivedFilesThatFailedAreNamedUntilTheNextAndListedAtTheEnd) {
+  DismissBoxes dismiss;
+  const auto shown = [this] {
+    char text[256] = {};
+    GetWindowTextA(static_cast<HWND>(job_.statusField), text, sizeof text);
+    return std::string(text);
+  };
+  FileReport cut;
+  cut.outcome = FileOutcome::Incomplete;
+  cut.name = "cut.bin";
+  cut.size = 2048;
+  cut.written = 1024;
+  FileReport refused;
+  refused.outcome = FileOutcome::Refused;
+  refused.name = "CON";
+  refused.reason = "name is a reserved device name";
+
+  ui_.setStatusText("cut.bin");
+  ui_.fileEnded(cut);
+  ui_.setStatusText("");  // the end of its file cycle
+  EXPECT_EQ(shown(), "Not received: cut.bin (incomplete, 1024 of 2048 bytes arrived)");
+  ui_.setStatusText("good.bin");
+  FileReport good;
+  good.name = "good.bin";
+  ui_.fileEnded(good);
+  ui_.setStatusText("");
+  EXPECT_EQ(shown(), "") << "a complete file leaves the field empty";
+  ui_.fileEnded(refused);
+  EXPECT_EQ(shown(), "Not received: CON (refused: name is a reserved device name)");
+
+  ui_.receiveEnded();
+  ASSERT_EQ(DismissBoxes::texts().size(), 1u);
+  const std::string& list = DismissBoxes::texts()[0];
+  EXPECT_NE(list.find("cut.bin (incomplete"), std::string::npos) << list;
+  EXPECT_NE(list.find("CON (refused"), std::string::npos) << list;
+  EXPECT_EQ(list.find("good.bin"), std::string::npos) << list;
+  ui_.receiveEnded();
+  EXPECT_EQ(DismissBoxes::texts().size(), 1u) << "each run's list is shown once";
+}
 
 // The worker's frame around a role whose port cannot be opened: one warning,
 // then the final Abort, delivered while the window thread waits for it.

@@ -77,10 +77,10 @@ SendBatchResult LineTest::send(const std::vector<std::string>& names, int32_t re
   return finishSend();
 }
 
-std::vector<LinePacket> LineTest::packets() const {
+std::vector<LinePacket> LineTest::packets(size_t from) const {
   const auto log = cable_.log(Direction::AtoB);
   std::vector<LinePacket> out;
-  for (size_t at = 0; at + kPacketSize <= log.size(); at += kPacketSize) {
+  for (size_t at = from; at + kPacketSize <= log.size(); at += kPacketSize) {
     LinePacket p;
     p.kind = {static_cast<char>(log[at].value), static_cast<char>(log[at + 1].value)};
     for (size_t i = 0; i < static_cast<size_t>(kPacketSize); ++i) p.bytes.push_back(log[at + i].value);
@@ -91,9 +91,9 @@ std::vector<LinePacket> LineTest::packets() const {
   return out;
 }
 
-std::string LineTest::kinds() const {
+std::string LineTest::kinds(size_t from) const {
   std::string s;
-  for (const auto& p : packets()) s += (s.empty() ? "" : " ") + p.kind;
+  for (const auto& p : packets(from)) s += (s.empty() ? "" : " ") + p.kind;
   return s;
 }
 

@@ -40,8 +40,9 @@ class LineTest : public ::testing::Test {
   void startSend(const std::vector<std::string>& names, int32_t retryLimit = 4);
   SendBatchResult finishSend();
 
-  std::vector<LinePacket> packets() const;  // sender to receiver, cut at 1030 bytes
-  std::string kinds() const;                // "FS FN FD EF ..."
+  // Sender to receiver, cut at 1030 bytes from byte `from` on (past noise).
+  std::vector<LinePacket> packets(size_t from = 0) const;
+  std::string kinds(size_t from = 0) const;  // "FS FN FD EF ..."
   std::vector<uint8_t> replies() const;     // receiver to sender
 
   // Waits (up to a guard deadline) until pred() holds.

@@ -1,5 +1,6 @@
 // SerialPort on Linux over the virtual cable, whose far end the test plays
 // byte by byte (unpaced, so that the test alone decides every pause).
+#include "serial/line_clock.h"
 #include "serial/serial_port.h"
 
 #include <errno.h>
@@ -339,6 +340,25 @@ TEST_F(SerialPortTest, DrainLineLastsUntilThePacketHasLeftTheLine) {
   const auto drained = Clock::now();
   sender.drainLine();
   EXPECT_LT(Clock::now() - drained, 300ms) << "the clock's 536 ms were not cut short by the reply";
+}
+
+// A real Windows port's write returns once the bytes are (nearly) sent, a pty's
+// at once: line time counts from the start of the write, never twice.
+TEST(LineClockTest, LineTimeCountsFromTheStartOfTheWrite) {
+  LineClock clock;
+  clock.setSpeed(115200);  // 1030 bytes: 89 ms
+  const auto waited = [&clock] {
+    const auto start = Clock::now();
+    clock.waitIdle();
+    return Clock::now() - start;
+  };
+  auto started = Clock::now();
+  std::this_thread::sleep_for(89ms);  // a write that itself lasted the line time
+  clock.queued(kPacketSize, started);
+  EXPECT_LT(waited(), 20ms);
+  started = Clock::now();  // a write that returned at once
+  clock.queued(kPacketSize, started);
+  EXPECT_GE(waited(), 85ms);
 }
 
 // Both roles on the two ends of a cable paced like a 115200 bit/s line.

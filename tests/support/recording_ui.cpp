@@ -1,5 +1,7 @@
 #include "support/recording_ui.h"
 
+#include <thread>
+
 namespace zarvek::test {
 
 bool RecordingUi::setStatusText(const char* text) {
@@ -36,6 +38,7 @@ void RecordingUi::playCompletionSound() {
 }
 
 void RecordingUi::fileEnded(const FileReport& report) {
+  std::this_thread::sleep_for(delay_.load());
   std::lock_guard lock(mutex_);
   reports_.push_back(report);
 }

@@ -1,6 +1,8 @@
 #pragma once
 // A TransferUi that records every request, for tests. Thread-safe: engines
 // call it from their worker thread while the test reads it.
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -28,6 +30,8 @@ class RecordingUi : public TransferUi {
 
   // Called inside showMessage before it returns: a test's "user" dismissing it.
   void onMessage(std::function<void(const Message&)> hook);
+  // Each file's end takes this long to show, as on a window of a loaded machine.
+  void slowDown(std::chrono::milliseconds delay) { delay_ = delay; }
   // Makes setStatusText fail, as a window that cannot take the text would.
   void failStatusText(bool fail);
 
@@ -49,6 +53,7 @@ class RecordingUi : public TransferUi {
   int sounds_ = 0;
   int refused_ = 0;
   bool failStatus_ = false;
+  std::atomic<std::chrono::milliseconds> delay_{std::chrono::milliseconds(0)};
   std::function<void(const Message&)> hook_;
 };
 
