@@ -1,0 +1,61 @@
+#pragma once
+// One direction of the cable: takes what one end wrote, applies the faults and
+// hands each byte to the other end at its due time.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <random>
+#include <vector>
+
+#include "cable/cable.h"
+
+namespace zarvek::cable_internals {
+
+using Clock = std::chrono::steady_clock;
+
+class Relay {
+ public:
+  Relay(int from, int to, int baud, const FaultPlan& plan, bool keepLog, const std::atomic<bool>& unplugged);
+
+  void setFaults(const FaultPlan& plan);
+  std::vector<LoggedByte> log() const;
+  uint64_t bytesIn() const { return bytesIn_.load(); }
+
+  // Relays until the eventfd `stop` becomes readable; run on a thread of its own.
+  void run(int stop);
+
+ private:
+  struct InFlight {
+    uint8_t value;
+    Clock::time_point due;
+  };
+
+  uint64_t errorSkip();
+  void accept(const uint8_t* data, size_t n, Clock::time_point arrival);
+  void deliverDue(Clock::time_point now);
+  size_t record(size_t n, Clock::time_point at);
+  void unrecord(size_t logged, size_t unwritten);
+
+  const int from_, to_;
+  const std::atomic<bool>& unplugged_;
+  const bool keepLog_;
+  const Clock::duration byteTime_;
+
+  std::mutex planMutex_;  // plan_ and the error state below, against setFaults
+  FaultPlan plan_;
+  std::mt19937_64 random_;
+  uint64_t bitsSeen_ = 0;
+  uint64_t nextErrorBit_ = 0;
+
+  std::atomic<uint64_t> bytesIn_{0};
+  Clock::time_point lineFree_{};
+  std::deque<InFlight> inFlight_;
+  Clock::time_point blockedSince_{};  // epoch: not blocked
+
+  mutable std::mutex logMutex_;
+  std::vector<LoggedByte> log_;
+};
+
+}  // namespace zarvek::cable_internals
