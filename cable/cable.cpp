@@ -93,6 +93,8 @@ void Cable::unplug() { impl_->unplugged = true; }
 
 void Cable::setFaults(Direction direction, const FaultPlan& plan) { impl_->relay(direction).setFaults(plan); }
 
+void Cable::injectNoise(Direction direction, uint8_t value) { impl_->relay(direction).injectNoise(value); }
+
 std::vector<LoggedByte> Cable::log(Direction direction) const { return impl_->relay(direction).log(); }
 
 uint64_t Cable::bytesIn(Direction direction) const { return impl_->relay(direction).bytesIn(); }

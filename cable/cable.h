@@ -21,11 +21,17 @@ struct FaultPlan {
   struct Flip { uint64_t byteIndex; int bit; };        // xor 1 << bit, bit 0-7
   struct Pause { uint64_t beforeByte; int milliseconds; };
   struct Replace { uint64_t byteIndex; uint8_t value; };
+  // A byte the sending end never wrote, as a far end puts on the line when it
+  // powers up or opens its port. It comes off the line delayMs after byte
+  // afterByte did, or after the bytes already on the line then. Noise takes no
+  // index and no other fault.
+  struct Noise { uint64_t afterByte; int delayMs; uint8_t value; };
 
   std::vector<Flip> flips;
   std::vector<uint64_t> drops;  // these bytes never arrive
   std::vector<Pause> pauses;    // the line stays silent this long before the byte
   std::vector<Replace> replaces;
+  std::vector<Noise> noises;
   double bitErrorRate = 0.0;    // each bit flipped with this probability
   uint64_t seed = 1;            // for bitErrorRate
 };
@@ -66,6 +72,11 @@ class Cable {
   // Changes the faults of one direction from the next byte on; indexes keep
   // counting from the cable's start.
   void setFaults(Direction direction, const FaultPlan& plan);
+
+  // Puts one byte on the line now, as if the sending end of that direction had
+  // written it: it follows whatever is on the line and takes its line time, but
+  // byte indexes do not count it.
+  void injectNoise(Direction direction, uint8_t value);
 
   // Bytes that arrived at the far end so far, in order (keepLog only).
   std::vector<LoggedByte> log(Direction direction) const;

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -27,7 +28,9 @@ constexpr size_t kMaxInFlight = 64 * 1024;
 
 Relay::Relay(int from, int to, int baud, const FaultPlan& plan, bool keepLog, const std::atomic<bool>& unplugged)
     : from_(from), to_(to), unplugged_(unplugged), keepLog_(keepLog),
-      byteTime_(baud > 0 ? std::chrono::nanoseconds(10'000'000'000LL / baud) : 0ns) {
+      byteTime_(baud > 0 ? std::chrono::nanoseconds(10'000'000'000LL / baud) : 0ns),
+      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (wake_.get() < 0) fail("eventfd");
   setFaults(plan);
 }
 
@@ -36,6 +39,15 @@ void Relay::setFaults(const FaultPlan& plan) {
   plan_ = plan;
   random_.seed(plan.seed);
   nextErrorBit_ = bitsSeen_ + errorSkip();
+}
+
+void Relay::injectNoise(uint8_t value) {
+  {
+    std::lock_guard lock(planMutex_);
+    noise_.emplace(Clock::now(), value);
+  }
+  const uint64_t one = 1;
+  (void)!::write(wake_.get(), &one, sizeof one);
 }
 
 std::vector<LoggedByte> Relay::log() const {
@@ -51,23 +63,34 @@ void Relay::run(int stop) {
   ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &realtime);
   uint8_t buffer[4096];
   for (;;) {
+    Clock::time_point deadline;
+    {
+      std::lock_guard lock(planMutex_);
+      deadline = lineUpNoise(Clock::now());
+    }
     deliverDue(Clock::now());
     const bool blocked = blockedSince_ != Clock::time_point{};
-    pollfd fds[2] = {{stop, POLLIN, 0},
-                     {from_, static_cast<short>(inFlight_.size() < kMaxInFlight ? POLLIN : 0), 0}};
+    pollfd fds[3] = {{stop, POLLIN, 0},
+                     {from_, static_cast<short>(inFlight_.size() < kMaxInFlight ? POLLIN : 0), 0},
+                     {wake_.get(), POLLIN, 0}};
+    // A full far end is retried each millisecond, not polled for room: a pty
+    // may report room that a write then cannot use, and this thread must not spin.
+    if (blocked) deadline = std::min(deadline, Clock::now() + kRetryInterval);
+    else if (!inFlight_.empty()) deadline = std::min(deadline, inFlight_.front().due);
     timespec timeout{};
-    timespec* wait = nullptr;  // nothing in flight: sleep until input or stop
-    if (blocked || !inFlight_.empty()) {
-      // A full far end is retried each millisecond, not polled for room: a pty
-      // may report room that a write then cannot use, and this thread must not spin.
-      const auto deadline = blocked ? Clock::now() + kRetryInterval : inFlight_.front().due;
+    timespec* wait = nullptr;  // nothing to do at any time: sleep until input or stop
+    if (deadline != Clock::time_point::max()) {
       const auto left = std::max<Clock::duration>(deadline - Clock::now(), 0ns);
       const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
       timeout = {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
       wait = &timeout;
     }
-    if (::ppoll(fds, 2, wait, nullptr) < 0 && errno != EINTR) return;
+    if (::ppoll(fds, 3, wait, nullptr) < 0 && errno != EINTR) return;
     if (fds[0].revents) return;
+    if (fds[2].revents & POLLIN) {
+      uint64_t count;
+      (void)!::read(wake_.get(), &count, sizeof count);
+    }
     if (fds[1].revents & POLLIN) {
       const ssize_t n = ::read(from_, buffer, sizeof buffer);
       if (n > 0) accept(buffer, static_cast<size_t>(n), Clock::now());
@@ -87,6 +110,7 @@ uint64_t Relay::errorSkip() {
 
 void Relay::accept(const uint8_t* data, size_t n, Clock::time_point arrival) {
   std::lock_guard lock(planMutex_);
+  lineUpNoise(arrival);  // noise that came first goes first
   for (size_t i = 0; i < n; ++i) {
     const uint64_t index = bytesIn_.fetch_add(1);
     uint8_t value = data[i];
@@ -101,12 +125,26 @@ void Relay::accept(const uint8_t* data, size_t n, Clock::time_point arrival) {
     auto pause = 0ns;
     for (const auto& p : plan_.pauses)
       if (p.beforeByte == index) pause += std::chrono::milliseconds(p.milliseconds);
-    // A UART sends byte i once byte i-1 is out: due = max(arrival, previous) + 10 bits.
     // A dropped byte still took its time on the line.
-    lineFree_ = std::max(arrival, lineFree_) + pause + byteTime_;
-    if (std::find(plan_.drops.begin(), plan_.drops.end(), index) != plan_.drops.end()) continue;
-    inFlight_.push_back({value, lineFree_});
+    putOnLine(value, std::max(arrival, lineFree_) + pause,
+              std::find(plan_.drops.begin(), plan_.drops.end(), index) != plan_.drops.end());
+    for (const auto& noise : plan_.noises)
+      if (noise.afterByte == index) noise_.emplace(lineFree_ + std::chrono::milliseconds(noise.delayMs), noise.value);
   }
+}
+
+// Puts the noise whose moment has come on the line; returns when the next is due.
+Clock::time_point Relay::lineUpNoise(Clock::time_point now) {
+  for (auto next = noise_.begin(); next != noise_.end() && next->first <= now; next = noise_.erase(next))
+    if (!unplugged_.load()) putOnLine(next->second, std::max(next->first, lineFree_), false);
+  return noise_.empty() ? Clock::time_point::max() : noise_.begin()->first;
+}
+
+// A UART sends a byte once the one before is out: it starts at `from` (not
+// before the line is free) and comes off the line 10 bits later.
+void Relay::putOnLine(uint8_t value, Clock::time_point from, bool lost) {
+  lineFree_ = from + byteTime_;
+  if (!lost) inFlight_.push_back({value, lineFree_});
 }
 
 // Writes every byte whose time has come. When the far end's queue is full it

@@ -5,11 +5,13 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <random>
 #include <vector>
 
 #include "cable/cable.h"
+#include "cable/fd.h"
 
 namespace zarvek::cable_internals {
 
@@ -20,6 +22,7 @@ class Relay {
   Relay(int from, int to, int baud, const FaultPlan& plan, bool keepLog, const std::atomic<bool>& unplugged);
 
   void setFaults(const FaultPlan& plan);
+  void injectNoise(uint8_t value);  // from any thread
   std::vector<LoggedByte> log() const;
   uint64_t bytesIn() const { return bytesIn_.load(); }
 
@@ -34,6 +37,8 @@ class Relay {
 
   uint64_t errorSkip();
   void accept(const uint8_t* data, size_t n, Clock::time_point arrival);
+  Clock::time_point lineUpNoise(Clock::time_point now);
+  void putOnLine(uint8_t value, Clock::time_point from, bool lost);
   void deliverDue(Clock::time_point now);
   size_t record(size_t n, Clock::time_point at);
   void unrecord(size_t logged, size_t unwritten);
@@ -43,11 +48,13 @@ class Relay {
   const bool keepLog_;
   const Clock::duration byteTime_;
 
-  std::mutex planMutex_;  // plan_ and the error state below, against setFaults
+  std::mutex planMutex_;  // plan_ and the state below, against setFaults and injectNoise
   FaultPlan plan_;
   std::mt19937_64 random_;
   uint64_t bitsSeen_ = 0;
   uint64_t nextErrorBit_ = 0;
+  std::multimap<Clock::time_point, uint8_t> noise_;  // by when each goes on the line
+  Fd wake_;  // an eventfd: injectNoise wakes the loop with it
 
   std::atomic<uint64_t> bytesIn_{0};
   Clock::time_point lineFree_{};

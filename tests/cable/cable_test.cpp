@@ -127,6 +127,50 @@ TEST(Cable, PauseSilencesTheLineBeforeTheByteOnly) {
   }
 }
 
+// A far end's noise after a file: measured on the receiving end from the byte it follows.
+TEST(Cable, PlannedNoiseArrivesWhenAsked) {
+  struct Case { const char* name; uint64_t after; int delayMs; int expectedGapMs; };
+  const Case cases[] = {{"right after the end-of-file packet", 99, 1, 1},
+                        {"between two files", 99, 25, 25},
+                        {"while the line still carries the file: after it", 9, 1, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CableConfig config = paced(115200, true);
+    config.aToB.noises = {{c.after, c.delayMs, 0xFF}};
+    Cable cable(config);
+    TestPort a(cable.endA()), b(cable.endB());
+    const std::string first = test::randomBytes(100, 21), second = "next file";  // 100 bytes: 8.7 ms of line
+    ASSERT_TRUE(a.write(first));
+    EXPECT_EQ(b.read(101), first + '\xFF');
+    ASSERT_TRUE(a.write(second));
+    EXPECT_EQ(b.read(second.size()), second);
+    const auto log = cable.log(Direction::AtoB);
+    ASSERT_EQ(log.size(), 110u);
+    const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(log[100].at - log[99].at);
+    EXPECT_LE(abs(gap - std::chrono::milliseconds(c.expectedGapMs)), 15ms) << gap.count() << " ms";
+  }
+}
+
+// Noise goes behind what is on the line, takes its line time, and moves no fault.
+TEST(Cable, InjectedNoiseTakesNoIndex) {
+  CableConfig config = paced(9600, true);  // 1.04 ms a byte
+  config.bToA.drops = {3};
+  config.bToA.replaces = {{12, 'N'}};
+  Cable cable(config);
+  TestPort a(cable.endA()), b(cable.endB());
+  ASSERT_TRUE(b.write("0123456789"));
+  for (const auto until = Clock::now() + 5s; cable.bytesIn(Direction::BtoA) < 10 && Clock::now() < until;)
+    std::this_thread::sleep_for(1ms);
+  cable.injectNoise(Direction::BtoA, '!');
+  EXPECT_EQ(a.read(10), "012456789!");
+  ASSERT_TRUE(b.write("abcdef"));
+  EXPECT_EQ(a.read(6), "abNdef");
+  EXPECT_EQ(cable.bytesIn(Direction::BtoA), 16u);
+  const auto log = cable.log(Direction::BtoA);
+  ASSERT_EQ(log.size(), 16u);
+  EXPECT_GE(log[9].due - log[8].due, 1ms) << "the noise took no line time";
+}
+
 // Runs 20000 bytes through a cable with the bit-error rate and seed given.
 std::string throughErrors(const std::string& sent, double rate, uint64_t seed) {
   CableConfig config;
