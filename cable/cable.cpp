@@ -47,8 +47,8 @@ struct End {
 
 struct Cable::Impl {
   explicit Impl(const CableConfig& c)
-      : aToB(a.master.get(), b.master.get(), c.baud, c.aToB, c.keepLog, unplugged),
-        bToA(b.master.get(), a.master.get(), c.baud, c.bToA, c.keepLog, unplugged) {
+      : aToB(a.master.get(), b.master.get(), c, c.aToB, unplugged),
+        bToA(b.master.get(), a.master.get(), c, c.bToA, unplugged) {
     stop.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (stop.get() < 0) fail("eventfd");
     threadAToB = std::thread([this] { aToB.run(stop.get()); });

@@ -15,16 +15,16 @@ namespace zarvek {
 
 enum class Direction { AtoB, BtoA };
 
-// Faults for one direction. Byte indexes count from 0 over the bytes that the
-// sending end wrote in that direction since the cable started.
+// Faults and habits of one direction. Byte indexes count from 0 over the bytes
+// that the sending end wrote in that direction since the cable started.
 struct FaultPlan {
   struct Flip { uint64_t byteIndex; int bit; };        // xor 1 << bit, bit 0-7
   struct Pause { uint64_t beforeByte; int milliseconds; };
   struct Replace { uint64_t byteIndex; uint8_t value; };
   // A byte the sending end never wrote, as a far end puts on the line when it
   // powers up or opens its port. It comes off the line delayMs after byte
-  // afterByte did, or after the bytes already on the line then. Noise takes no
-  // index and no other fault.
+  // afterByte did (a line still busy then: after the bytes on it). Noise takes
+  // no index and no other fault.
   struct Noise { uint64_t afterByte; int delayMs; uint8_t value; };
 
   std::vector<Flip> flips;
@@ -34,6 +34,12 @@ struct FaultPlan {
   std::vector<Noise> noises;
   double bitErrorRate = 0.0;    // each bit flipped with this probability
   uint64_t seed = 1;            // for bitErrorRate
+
+  // The far end receives through a 16550-style UART: bytes that are off the
+  // line wait in a 16-byte FIFO and are handed over together once 14 wait, or
+  // 4 character times (40 bits) after the last came with fewer waiting.
+  // Without it each byte is handed over as it comes off the line.
+  bool uart = false;
 };
 
 struct CableConfig {
@@ -41,6 +47,7 @@ struct CableConfig {
   FaultPlan aToB;
   FaultPlan bToA;
   bool keepLog = false;  // record every byte that arrived, with its time
+  bool uart = false;     // FaultPlan::uart for both directions
 };
 
 struct LoggedByte {

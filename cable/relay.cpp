@@ -26,10 +26,11 @@ constexpr size_t kMaxInFlight = 64 * 1024;
 
 }  // namespace
 
-Relay::Relay(int from, int to, int baud, const FaultPlan& plan, bool keepLog, const std::atomic<bool>& unplugged)
-    : from_(from), to_(to), unplugged_(unplugged), keepLog_(keepLog),
-      byteTime_(baud > 0 ? std::chrono::nanoseconds(10'000'000'000LL / baud) : 0ns),
-      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+Relay::Relay(int from, int to, const CableConfig& config, const FaultPlan& plan, const std::atomic<bool>& unplugged)
+    : from_(from), to_(to), unplugged_(unplugged), keepLog_(config.keepLog), uartBothWays_(config.uart),
+      byteTime_(config.baud > 0 ? std::chrono::nanoseconds(10'000'000'000LL / config.baud) : 0ns),
+      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      fifo_(byteTime_) {
   if (wake_.get() < 0) fail("eventfd");
   setFaults(plan);
 }
@@ -37,6 +38,7 @@ Relay::Relay(int from, int to, int baud, const FaultPlan& plan, bool keepLog, co
 void Relay::setFaults(const FaultPlan& plan) {
   std::lock_guard lock(planMutex_);
   plan_ = plan;
+  uart_ = uartBothWays_ || plan.uart;
   random_.seed(plan.seed);
   nextErrorBit_ = bitsSeen_ + errorSkip();
 }
@@ -68,6 +70,7 @@ void Relay::run(int stop) {
       std::lock_guard lock(planMutex_);
       deadline = lineUpNoise(Clock::now());
     }
+    if (const auto batch = fifo_.timedOut(Clock::now())) handOver(*batch);
     deliverDue(Clock::now());
     const bool blocked = blockedSince_ != Clock::time_point{};
     pollfd fds[3] = {{stop, POLLIN, 0},
@@ -75,8 +78,9 @@ void Relay::run(int stop) {
                      {wake_.get(), POLLIN, 0}};
     // A full far end is retried each millisecond, not polled for room: a pty
     // may report room that a write then cannot use, and this thread must not spin.
+    deadline = std::min(deadline, fifo_.deadline());
     if (blocked) deadline = std::min(deadline, Clock::now() + kRetryInterval);
-    else if (!inFlight_.empty()) deadline = std::min(deadline, inFlight_.front().due);
+    else if (!inFlight_.empty()) deadline = std::min(deadline, inFlight_.front().handedOver);
     timespec timeout{};
     timespec* wait = nullptr;  // nothing to do at any time: sleep until input or stop
     if (deadline != Clock::time_point::max()) {
@@ -144,7 +148,26 @@ Clock::time_point Relay::lineUpNoise(Clock::time_point now) {
 // before the line is free) and comes off the line 10 bits later.
 void Relay::putOnLine(uint8_t value, Clock::time_point from, bool lost) {
   lineFree_ = from + byteTime_;
-  if (!lost) inFlight_.push_back({value, lineFree_});
+  if (!lost) receive(value, lineFree_);
+}
+
+// A byte came off the line at `due`: it goes to the far end now, or waits in
+// the UART's FIFO for its batch.
+void Relay::receive(uint8_t value, Clock::time_point due) {
+  // Bytes still waiting from before go first; in UART mode only once timed out.
+  if (const auto batch = fifo_.timedOut(uart_ ? due : Clock::time_point::max())) handOver(*batch);
+  if (!uart_) {
+    inFlight_.push_back({value, false, due, due});
+    return;
+  }
+  inFlight_.push_back({value, false, due, Clock::time_point::max()});
+  if (const auto batch = fifo_.add(due)) handOver(*batch);
+}
+
+void Relay::handOver(const UartFifo::Batch& batch) {
+  const auto first = inFlight_.end() - static_cast<ptrdiff_t>(batch.size);
+  first->startsBatch = true;
+  for (auto byte = first; byte != inFlight_.end(); ++byte) byte->handedOver = batch.at;
 }
 
 // Writes every byte whose time has come. When the far end's queue is full it
@@ -152,12 +175,16 @@ void Relay::putOnLine(uint8_t value, Clock::time_point from, bool lost) {
 void Relay::deliverDue(Clock::time_point now) {
   if (unplugged_.load()) {
     inFlight_.clear();
+    fifo_.clear();
     blockedSince_ = {};
   }
   uint8_t out[4096];
-  while (!inFlight_.empty() && inFlight_.front().due <= now) {
+  while (!inFlight_.empty() && inFlight_.front().handedOver <= now) {
+    // A UART batch is one write, so the far end (and the log) sees it whole.
     size_t n = 0;
-    for (; n < inFlight_.size() && n < sizeof out && inFlight_[n].due <= now; ++n) out[n] = inFlight_[n].value;
+    for (; n < inFlight_.size() && n < sizeof out && inFlight_[n].handedOver <= now && !(n > 0 && inFlight_[n].startsBatch);
+         ++n)
+      out[n] = inFlight_[n].value;
     // Logged before the write, so a reader that has a byte finds it in the log.
     const size_t logged = record(n, Clock::now());
     const ssize_t written = std::max<ssize_t>(::write(to_, out, n), 0);

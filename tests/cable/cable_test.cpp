@@ -171,6 +171,48 @@ TEST(Cable, InjectedNoiseTakesNoIndex) {
   EXPECT_GE(log[9].due - log[8].due, 1ms) << "the noise took no line time";
 }
 
+// Splits a log into the batches the far end got, one write each.
+std::vector<std::vector<LoggedByte>> batchesOf(const std::vector<LoggedByte>& log) {
+  std::vector<std::vector<LoggedByte>> batches;
+  for (const auto& byte : log) {
+    if (batches.empty() || batches.back().back().at != byte.at) batches.emplace_back();
+    batches.back().push_back(byte);
+  }
+  return batches;
+}
+
+// Each row writes on end A, waiting for each write to arrive before the next.
+TEST(Cable, UartHandsOverInBatches) {
+  struct Case { int baud; bool bothWays; std::vector<size_t> writes; std::vector<size_t> batches; };
+  const Case cases[] = {{115200, true, {40}, {14, 14, 12}},
+                        {115200, false, {5, 3}, {5, 3}},
+                        {921600, false, {100}, {14, 14, 14, 14, 14, 14, 14, 2}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("baud " + std::to_string(c.baud) + ", writes of " + ::testing::PrintToString(c.writes));
+    CableConfig config = paced(c.baud, true);
+    (c.bothWays ? config.uart : config.aToB.uart) = true;
+    Cable cable(config);
+    TestPort a(cable.endA()), b(cable.endB());
+    for (const size_t size : c.writes) {
+      const std::string sent = test::randomBytes(size, 31);
+      ASSERT_TRUE(a.write(sent));
+      EXPECT_EQ(b.read(size), sent);
+    }
+    const auto batches = batchesOf(cable.log(Direction::AtoB));
+    std::vector<size_t> sizes;
+    for (const auto& batch : batches) sizes.push_back(batch.size());
+    EXPECT_EQ(sizes, c.batches);
+    // A full batch goes as its 14th byte is off the line, the rest after the time-out.
+    const auto timeout = std::chrono::nanoseconds(40'000'000'000LL / c.baud);
+    for (const auto& batch : batches) {
+      for (const auto& byte : batch) EXPECT_GE(byte.at, byte.due) << "handed over before its line time";
+      const auto waited = batch.back().at - batch.back().due;
+      EXPECT_GE(waited, batch.size() < 14 ? timeout : 0ns);
+      EXPECT_LT(waited, timeout + 15ms);
+    }
+  }
+}
+
 // Runs 20000 bytes through a cable with the bit-error rate and seed given.
 std::string throughErrors(const std::string& sent, double rate, uint64_t seed) {
   CableConfig config;
