@@ -33,7 +33,13 @@ struct FaultPlan {
   std::vector<Replace> replaces;
   std::vector<Noise> noises;
   double bitErrorRate = 0.0;    // each bit flipped with this probability
-  uint64_t seed = 1;            // for bitErrorRate
+  uint64_t seed = 1;            // for bitErrorRate and the latency
+
+  // A USB serial adapter at the far end hands what it received to the host
+  // late: each burst (bytes back to back on the line) by a delay drawn from
+  // [latencyMinMs, latencyMaxMs]. A later burst never overtakes an earlier one.
+  int latencyMinMs = 0;
+  int latencyMaxMs = 0;
 
   // The far end receives through a 16550-style UART: bytes that are off the
   // line wait in a 16-byte FIFO and are handed over together once 14 wait, or

@@ -40,6 +40,8 @@ void Relay::setFaults(const FaultPlan& plan) {
   plan_ = plan;
   uart_ = uartBothWays_ || plan.uart;
   random_.seed(plan.seed);
+  // A stream of its own, so turning latency on changes no bit error.
+  latencyRandom_.seed(~plan.seed);
   nextErrorBit_ = bitsSeen_ + errorSkip();
 }
 
@@ -112,6 +114,13 @@ uint64_t Relay::errorSkip() {
   return static_cast<uint64_t>(std::min(std::floor(std::log(u) / std::log1p(-p)), 0x1p62));
 }
 
+Clock::duration Relay::drawLatency() {
+  if (plan_.latencyMaxMs <= 0) return 0ns;
+  const int64_t least = int64_t{std::max(plan_.latencyMinMs, 0)} * 1000;
+  std::uniform_int_distribution<int64_t> microseconds(least, std::max(least, int64_t{plan_.latencyMaxMs} * 1000));
+  return std::chrono::microseconds(microseconds(latencyRandom_));
+}
+
 void Relay::accept(const uint8_t* data, size_t n, Clock::time_point arrival) {
   std::lock_guard lock(planMutex_);
   lineUpNoise(arrival);  // noise that came first goes first
@@ -147,6 +156,7 @@ Clock::time_point Relay::lineUpNoise(Clock::time_point now) {
 // A UART sends a byte once the one before is out: it starts at `from` (not
 // before the line is free) and comes off the line 10 bits later.
 void Relay::putOnLine(uint8_t value, Clock::time_point from, bool lost) {
+  if (from > lineFree_) burstLatency_ = drawLatency();  // the line was idle: a new burst
   lineFree_ = from + byteTime_;
   if (!lost) receive(value, lineFree_);
 }
@@ -157,17 +167,23 @@ void Relay::receive(uint8_t value, Clock::time_point due) {
   // Bytes still waiting from before go first; in UART mode only once timed out.
   if (const auto batch = fifo_.timedOut(uart_ ? due : Clock::time_point::max())) handOver(*batch);
   if (!uart_) {
-    inFlight_.push_back({value, false, due, due});
+    inFlight_.push_back({value, false, burstLatency_, due, handOverTime(due, burstLatency_)});
     return;
   }
-  inFlight_.push_back({value, false, due, Clock::time_point::max()});
+  inFlight_.push_back({value, false, burstLatency_, due, Clock::time_point::max()});
   if (const auto batch = fifo_.add(due)) handOver(*batch);
 }
 
 void Relay::handOver(const UartFifo::Batch& batch) {
   const auto first = inFlight_.end() - static_cast<ptrdiff_t>(batch.size);
   first->startsBatch = true;
-  for (auto byte = first; byte != inFlight_.end(); ++byte) byte->handedOver = batch.at;
+  for (auto byte = first; byte != inFlight_.end(); ++byte) byte->handedOver = handOverTime(batch.at, byte->latency);
+}
+
+// Late by the adapter's latency, and never before a byte that came earlier.
+Clock::time_point Relay::handOverTime(Clock::time_point ready, Clock::duration latency) {
+  lastHandedOver_ = std::max(ready + latency, lastHandedOver_);
+  return lastHandedOver_;
 }
 
 // Writes every byte whose time has come. When the far end's queue is full it

@@ -34,17 +34,20 @@ class Relay {
  private:
   struct InFlight {
     uint8_t value;
-    bool startsBatch;             // written apart from the bytes before it
-    Clock::time_point due;        // off the line
+    bool startsBatch;              // written apart from the bytes before it
+    Clock::duration latency;       // of the adapter, for this byte's burst
+    Clock::time_point due;         // off the line
     Clock::time_point handedOver;  // to the far end; max() while waiting in the FIFO
   };
 
   uint64_t errorSkip();
+  Clock::duration drawLatency();
   void accept(const uint8_t* data, size_t n, Clock::time_point arrival);
   Clock::time_point lineUpNoise(Clock::time_point now);
   void putOnLine(uint8_t value, Clock::time_point from, bool lost);
   void receive(uint8_t value, Clock::time_point due);
   void handOver(const UartFifo::Batch& batch);
+  Clock::time_point handOverTime(Clock::time_point ready, Clock::duration latency);
   void deliverDue(Clock::time_point now);
   size_t record(size_t n, Clock::time_point at);
   void unrecord(size_t logged, size_t unwritten);
@@ -61,6 +64,8 @@ class Relay {
   std::mt19937_64 random_;
   uint64_t bitsSeen_ = 0;
   uint64_t nextErrorBit_ = 0;
+  std::mt19937_64 latencyRandom_;
+  Clock::duration burstLatency_{};
   std::multimap<Clock::time_point, uint8_t> noise_;  // by when each goes on the line
   Fd wake_;  // an eventfd: injectNoise wakes the loop with it
 
@@ -68,6 +73,7 @@ class Relay {
   Clock::time_point lineFree_{};
   std::deque<InFlight> inFlight_;  // in order of hand-over
   UartFifo fifo_;                  // its waiting bytes are the last in inFlight_
+  Clock::time_point lastHandedOver_{};
   Clock::time_point blockedSince_{};  // epoch: not blocked
 
   mutable std::mutex logMutex_;

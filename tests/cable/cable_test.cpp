@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <filesystem>
@@ -211,6 +212,37 @@ TEST(Cable, UartHandsOverInBatches) {
       EXPECT_LT(waited, timeout + 15ms);
     }
   }
+}
+
+// Bursts delayed 20 to 60 ms each, in pairs 5 ms apart (the second would often
+// overtake the first), the pairs 70 ms apart (each first shows its own delay).
+TEST(Cable, LatencyDelaysBurstsWithinItsRangeInOrder) {
+  CableConfig config = paced(115200, true);
+  config.aToB.latencyMinMs = 20;
+  config.aToB.latencyMaxMs = 60;
+  Cable cable(config);
+  TestPort a(cable.endA()), b(cable.endB());
+  std::string sent;
+  for (uint64_t burst = 0; burst < 12; ++burst) {
+    if (burst > 0) std::this_thread::sleep_for(burst % 2 ? 5ms : 70ms);
+    sent += test::randomBytes(20, burst);  // 1.7 ms of line
+    ASSERT_TRUE(a.write(sent.substr(sent.size() - 20)));
+  }
+  EXPECT_EQ(b.read(sent.size()), sent);
+  const auto log = cable.log(Direction::AtoB);
+  ASSERT_EQ(log.size(), sent.size());
+  const auto late = [](const LoggedByte& byte) { return byte.at - byte.due; };
+  const auto byLateness = [&](const LoggedByte& x, const LoggedByte& y) { return late(x) < late(y); };
+  Clock::duration least = Clock::duration::max(), most = Clock::duration::min();
+  for (auto burst = log.begin(); burst != log.end(); burst += 20) {
+    const auto [first, last] = std::minmax_element(burst, burst + 20, byLateness);
+    EXPECT_LT(late(*last) - late(*first), 15ms) << "a burst not delayed as one";
+    least = std::min(least, late(*first));
+    most = std::max(most, late(*last));
+  }
+  EXPECT_GE(least, 20ms);
+  EXPECT_LE(most, 60ms + 15ms);
+  EXPECT_GT(most - least, 10ms) << "every burst equally late";
 }
 
 // Runs 20000 bytes through a cable with the bit-error rate and seed given.
