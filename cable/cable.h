@@ -23,7 +23,7 @@ struct FaultPlan {
   struct Replace { uint64_t byteIndex; uint8_t value; };
   // A byte the sending end never wrote, as a far end puts on the line when it
   // powers up or opens its port. It comes off the line delayMs after byte
-  // afterByte did (a line still busy then: after the bytes on it). Noise takes
+  // afterByte did, or right after the bytes still on the line then. Noise takes
   // no index and no other fault.
   struct Noise { uint64_t afterByte; int delayMs; uint8_t value; };
 

@@ -78,9 +78,9 @@ void Relay::run(int stop) {
     pollfd fds[3] = {{stop, POLLIN, 0},
                      {from_, static_cast<short>(inFlight_.size() < kMaxInFlight ? POLLIN : 0), 0},
                      {wake_.get(), POLLIN, 0}};
+    deadline = std::min(deadline, fifo_.deadline());
     // A full far end is retried each millisecond, not polled for room: a pty
     // may report room that a write then cannot use, and this thread must not spin.
-    deadline = std::min(deadline, fifo_.deadline());
     if (blocked) deadline = std::min(deadline, Clock::now() + kRetryInterval);
     else if (!inFlight_.empty()) deadline = std::min(deadline, inFlight_.front().handedOver);
     timespec timeout{};
@@ -141,8 +141,10 @@ void Relay::accept(const uint8_t* data, size_t n, Clock::time_point arrival) {
     // A dropped byte still took its time on the line.
     putOnLine(value, std::max(arrival, lineFree_) + pause,
               std::find(plan_.drops.begin(), plan_.drops.end(), index) != plan_.drops.end());
+    // Noise goes on the line a byte time early, so it comes off it delayMs after this byte.
     for (const auto& noise : plan_.noises)
-      if (noise.afterByte == index) noise_.emplace(lineFree_ + std::chrono::milliseconds(noise.delayMs), noise.value);
+      if (noise.afterByte == index)
+        noise_.emplace(lineFree_ + std::chrono::milliseconds(noise.delayMs) - byteTime_, noise.value);
   }
 }
 
