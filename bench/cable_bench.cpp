@@ -1,6 +1,9 @@
 // Figures for the virtual cable's relay: how late each byte reaches the far
 // end against its due time on a busy line, and the per-packet overhead of a
-// packet-and-reply exchange (what caps a transfer's line efficiency).
+// packet-and-reply exchange (what caps a transfer's line efficiency), with the
+// far ends receiving byte by byte or in UART batches.
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <thread>
@@ -15,10 +18,11 @@ using Clock = std::chrono::steady_clock;
 
 double micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
 
-void lateness(int baud) {
+void lateness(int baud, bool uart) {
   CableConfig config;
   config.baud = baud;
   config.keepLog = true;
+  config.uart = uart;
   Cable cable(config);
   test::TestPort a(cable.endA()), b(cable.endB());
   const size_t count = static_cast<size_t>(baud) / 5;  // 2 s of line
@@ -26,22 +30,43 @@ void lateness(int baud) {
   a.write(std::string(count, '\x55'), std::chrono::seconds(30));
   reader.join();
   const auto log = cable.log(Direction::AtoB);
+  // Against when the far end should have each byte: as it is off the line, or
+  // in UART mode once its batch is (14 bytes, or the time-out after a shorter one).
+  // Bytes written at once share their time in the log.
+  const auto timeout = std::chrono::nanoseconds(40'000'000'000LL / baud);
   std::vector<double> late;
-  for (const auto& byte : log) late.push_back(micros(byte.at - byte.due));
+  size_t writes = 0;
+  for (size_t first = 0, last = 0; first < log.size(); first = last + 1, ++writes) {
+    for (last = first; last + 1 < log.size() && log[last + 1].at == log[first].at;) ++last;
+    const auto batchDue = log[last].due + (last - first + 1 < 14 ? timeout : std::chrono::nanoseconds(0));
+    for (size_t i = first; i <= last; ++i) late.push_back(micros(log[i].at - (uart ? batchDue : log[i].due)));
+  }
   std::sort(late.begin(), late.end());
   if (late.empty()) return;
   const double span = std::chrono::duration<double>(log.back().at - log.front().at).count();
   const double rate = static_cast<double>(log.size() - 1) * 10 / span;
-  std::printf("%7d bit/s  %7zu bytes  lateness median %6.1f us  p99 %7.1f us  max %8.1f us  rate %+.3f %%\n", baud,
-              late.size(), late[late.size() / 2], late[late.size() * 99 / 100], late.back(), (rate / baud - 1) * 100);
+  std::printf("%7d bit/s  %s  %7zu bytes in %6zu writes  lateness median %6.1f us  p99 %7.1f us  max %8.1f us  "
+              "rate %+.3f %%\n",
+              baud, uart ? "UART" : "byte", late.size(), writes, late[late.size() / 2], late[late.size() * 99 / 100],
+              late.back(), (rate / baud - 1) * 100);
 }
 
-void turnaround(int baud, int packets) {
+// CPU time of the whole process, the relay threads included.
+double cpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+void turnaround(int baud, int packets, bool uart) {
   CableConfig config;
   config.baud = baud;
+  config.uart = uart;
   Cable cable(config);
   test::TestPort a(cable.endA()), b(cable.endB());
   const std::string packet(1030, 'D');
+  const double cpuStart = cpuSeconds();
   const auto start = Clock::now();
   for (int i = 0; i < packets; ++i) {
     a.write(packet);
@@ -50,17 +75,23 @@ void turnaround(int baud, int packets) {
     a.read(1);
   }
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+  const double cpu = cpuSeconds() - cpuStart;
   const double line = packets * 1031.0 * 10 / baud;
-  std::printf("%7d bit/s  %4d packets + replies  line efficiency %6.2f %%  overhead %6.1f us per packet\n", baud,
-              packets, 100 * line / elapsed, (elapsed - line) / packets * 1e6);
+  std::printf("%7d bit/s  %s  %4d packets + replies  line efficiency %6.2f %%  overhead %6.1f us  cpu %6.1f us per packet\n",
+              baud, uart ? "UART" : "byte", packets, 100 * line / elapsed, (elapsed - line) / packets * 1e6,
+              cpu / packets * 1e6);
 }
 
 }  // namespace
 
 int main() {
   std::printf("Delivery lateness against due time, line kept busy for 2 s:\n");
-  for (int baud : {115200, 921600}) lateness(baud);
-  std::printf("Packet (1030 bytes) and one-byte reply, one at a time:\n");
-  turnaround(115200, 40);
-  turnaround(921600, 200);
+  for (const bool uart : {false, true})
+    for (int baud : {115200, 921600}) lateness(baud, uart);
+  std::printf("Packet (1030 bytes) and one-byte reply, one at a time; the far ends take each byte as it is off\n"
+              "the line (byte) or in 16550 FIFO batches (UART: 14 at a time, the rest after 4 byte times):\n");
+  for (const bool uart : {false, true}) {
+    turnaround(115200, 40, uart);
+    turnaround(921600, 200, uart);
+  }
 }

@@ -1,58 +1,23 @@
 #include "cable/cable.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <pthread.h>
-#include <sched.h>
 #include <pty.h>
 #include <sys/eventfd.h>
-#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cmath>
-#include <deque>
-#include <limits>
-#include <mutex>
-#include <random>
-#include <system_error>
 #include <thread>
+
+#include "cable/fd.h"
+#include "cable/relay.h"
 
 namespace zarvek {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
-
-// How long a far end may keep its input queue full before bytes are lost.
-constexpr auto kOverrunWait = 50ms;
-constexpr auto kRetryInterval = 1ms;
-// Beyond this many bytes in flight the relay stops reading, so a writer far
-// ahead of a slow line blocks as it would on a real port's output queue.
-constexpr size_t kMaxInFlight = 64 * 1024;
-
-[[noreturn]] void fail(const std::string& step) {
-  throw std::system_error(errno, std::generic_category(), "cable: " + step);
-}
-
-class Fd {
- public:
-  Fd() = default;
-  ~Fd() { reset(-1); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  void reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_ = -1;
-};
+using cable_internals::Fd;
+using cable_internals::fail;
+using cable_internals::Relay;
 
 // One pseudo-terminal. The slave stays open here for the cable's whole life,
 // so the master never sees a hang-up when a program closes its end, and the
@@ -78,169 +43,12 @@ struct End {
   std::string path;
 };
 
-// One direction of the line: takes what one end wrote, applies the faults and
-// hands each byte to the other end at its due time.
-class Relay {
- public:
-  Relay(int from, int to, int baud, const FaultPlan& plan, bool keepLog, const std::atomic<bool>& unplugged)
-      : from_(from), to_(to), unplugged_(unplugged), keepLog_(keepLog),
-        byteTime_(baud > 0 ? std::chrono::nanoseconds(10'000'000'000LL / baud) : 0ns) {
-    setFaults(plan);
-  }
-
-  void setFaults(const FaultPlan& plan) {
-    std::lock_guard lock(planMutex_);
-    plan_ = plan;
-    random_.seed(plan.seed);
-    nextErrorBit_ = bitsSeen_ + errorSkip();
-  }
-
-  std::vector<LoggedByte> log() const {
-    std::lock_guard lock(logMutex_);
-    return log_;
-  }
-  uint64_t bytesIn() const { return bytesIn_.load(); }
-
-  void run(int stop) {
-    ::prctl(PR_SET_TIMERSLACK, 1UL);  // wake at the deadline, not up to 50 us after it
-    // A UART is hardware and is never late; where allowed, the relay runs ahead
-    // of ordinary threads. Each wake-up does bounded work, then blocks again.
-    const sched_param realtime{1};
-    ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &realtime);
-    uint8_t buffer[4096];
-    for (;;) {
-      deliverDue(Clock::now());
-      const bool blocked = blockedSince_ != Clock::time_point{};
-      pollfd fds[2] = {{stop, POLLIN, 0},
-                       {from_, static_cast<short>(inFlight_.size() < kMaxInFlight ? POLLIN : 0), 0}};
-      timespec timeout{};
-      timespec* wait = nullptr;  // nothing in flight: sleep until input or stop
-      if (blocked || !inFlight_.empty()) {
-        // A full far end is retried each millisecond, not polled for room: a pty
-        // may report room that a write then cannot use, and this thread must not spin.
-        const auto deadline = blocked ? Clock::now() + kRetryInterval : inFlight_.front().due;
-        const auto left = std::max<Clock::duration>(deadline - Clock::now(), 0ns);
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-        timeout = {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-        wait = &timeout;
-      }
-      if (::ppoll(fds, 2, wait, nullptr) < 0 && errno != EINTR) return;
-      if (fds[0].revents) return;
-      if (fds[1].revents & POLLIN) {
-        const ssize_t n = ::read(from_, buffer, sizeof buffer);
-        if (n > 0) accept(buffer, static_cast<size_t>(n), Clock::now());
-      }
-    }
-  }
-
- private:
-  struct InFlight {
-    uint8_t value;
-    Clock::time_point due;
-  };
-
-  // Bits until the next flipped one: geometric, so a low error rate costs one
-  // draw per error rather than one per bit.
-  uint64_t errorSkip() {
-    const double p = plan_.bitErrorRate;
-    if (p <= 0) return std::numeric_limits<uint64_t>::max() / 2;
-    if (p >= 1) return 0;
-    const double u = (static_cast<double>(random_() >> 11) + 1.0) * 0x1p-53;  // (0, 1]
-    return static_cast<uint64_t>(std::min(std::floor(std::log(u) / std::log1p(-p)), 0x1p62));
-  }
-
-  void accept(const uint8_t* data, size_t n, Clock::time_point arrival) {
-    std::lock_guard lock(planMutex_);
-    for (size_t i = 0; i < n; ++i) {
-      const uint64_t index = bytesIn_.fetch_add(1);
-      uint8_t value = data[i];
-      for (const auto& r : plan_.replaces)
-        if (r.byteIndex == index) value = r.value;
-      for (const auto& f : plan_.flips)
-        if (f.byteIndex == index) value ^= static_cast<uint8_t>(1u << (f.bit & 7));
-      for (; nextErrorBit_ < bitsSeen_ + 8; nextErrorBit_ += 1 + errorSkip())
-        value ^= static_cast<uint8_t>(1u << (nextErrorBit_ - bitsSeen_));
-      bitsSeen_ += 8;
-      if (unplugged_.load()) continue;
-      auto pause = 0ns;
-      for (const auto& p : plan_.pauses)
-        if (p.beforeByte == index) pause += std::chrono::milliseconds(p.milliseconds);
-      // A UART sends byte i once byte i-1 is out: due = max(arrival, previous) + 10 bits.
-      // A dropped byte still took its time on the line.
-      lineFree_ = std::max(arrival, lineFree_) + pause + byteTime_;
-      if (std::find(plan_.drops.begin(), plan_.drops.end(), index) != plan_.drops.end()) continue;
-      inFlight_.push_back({value, lineFree_});
-    }
-  }
-
-  // Writes every byte whose time has come. When the far end's queue is full it
-  // waits (without stalling the loop) and drops the due bytes after kOverrunWait.
-  void deliverDue(Clock::time_point now) {
-    if (unplugged_.load()) {
-      inFlight_.clear();
-      blockedSince_ = {};
-    }
-    uint8_t out[4096];
-    while (!inFlight_.empty() && inFlight_.front().due <= now) {
-      size_t n = 0;
-      for (; n < inFlight_.size() && n < sizeof out && inFlight_[n].due <= now; ++n) out[n] = inFlight_[n].value;
-      // Logged before the write, so a reader that has a byte finds it in the log.
-      const size_t logged = record(n, Clock::now());
-      const ssize_t written = std::max<ssize_t>(::write(to_, out, n), 0);
-      unrecord(logged, n - static_cast<size_t>(written));
-      if (written > 0) {
-        inFlight_.erase(inFlight_.begin(), inFlight_.begin() + written);
-        blockedSince_ = {};
-      }
-      if (static_cast<size_t>(written) == n) continue;
-      if (blockedSince_ == Clock::time_point{}) {
-        blockedSince_ = now;
-        return;
-      }
-      if (now - blockedSince_ < kOverrunWait) return;
-      inFlight_.erase(inFlight_.begin(), inFlight_.begin() + static_cast<ptrdiff_t>(n - static_cast<size_t>(written)));
-      blockedSince_ = {};
-    }
-  }
-
-  size_t record(size_t n, Clock::time_point at) {
-    if (!keepLog_) return 0;
-    std::lock_guard lock(logMutex_);
-    for (size_t i = 0; i < n; ++i) log_.push_back({inFlight_[i].value, at, inFlight_[i].due});
-    return n;
-  }
-  void unrecord(size_t logged, size_t unwritten) {
-    if (logged == 0 || unwritten == 0) return;
-    std::lock_guard lock(logMutex_);
-    log_.resize(log_.size() - unwritten);
-  }
-
-  const int from_, to_;
-  const std::atomic<bool>& unplugged_;
-  const bool keepLog_;
-  const Clock::duration byteTime_;
-
-  std::mutex planMutex_;  // plan_ and the error state below, against setFaults
-  FaultPlan plan_;
-  std::mt19937_64 random_;
-  uint64_t bitsSeen_ = 0;
-  uint64_t nextErrorBit_ = 0;
-
-  std::atomic<uint64_t> bytesIn_{0};
-  Clock::time_point lineFree_{};
-  std::deque<InFlight> inFlight_;
-  Clock::time_point blockedSince_{};  // epoch: not blocked
-
-  mutable std::mutex logMutex_;
-  std::vector<LoggedByte> log_;
-};
-
 }  // namespace
 
 struct Cable::Impl {
   explicit Impl(const CableConfig& c)
-      : aToB(a.master.get(), b.master.get(), c.baud, c.aToB, c.keepLog, unplugged),
-        bToA(b.master.get(), a.master.get(), c.baud, c.bToA, c.keepLog, unplugged) {
+      : aToB(a.master.get(), b.master.get(), c, c.aToB, unplugged),
+        bToA(b.master.get(), a.master.get(), c, c.bToA, unplugged) {
     stop.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (stop.get() < 0) fail("eventfd");
     threadAToB = std::thread([this] { aToB.run(stop.get()); });
@@ -284,6 +92,8 @@ void Cable::linkEnds(const std::string& linkA, const std::string& linkB) const {
 void Cable::unplug() { impl_->unplugged = true; }
 
 void Cable::setFaults(Direction direction, const FaultPlan& plan) { impl_->relay(direction).setFaults(plan); }
+
+void Cable::injectNoise(Direction direction, uint8_t value) { impl_->relay(direction).injectNoise(value); }
 
 std::vector<LoggedByte> Cable::log(Direction direction) const { return impl_->relay(direction).log(); }
 

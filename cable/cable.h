@@ -15,19 +15,37 @@ namespace zarvek {
 
 enum class Direction { AtoB, BtoA };
 
-// Faults for one direction. Byte indexes count from 0 over the bytes that the
-// sending end wrote in that direction since the cable started.
+// Faults and habits of one direction. Byte indexes count from 0 over the bytes
+// that the sending end wrote in that direction since the cable started.
 struct FaultPlan {
   struct Flip { uint64_t byteIndex; int bit; };        // xor 1 << bit, bit 0-7
   struct Pause { uint64_t beforeByte; int milliseconds; };
   struct Replace { uint64_t byteIndex; uint8_t value; };
+  // A byte the sending end never wrote, as a far end puts on the line when it
+  // powers up or opens its port. It comes off the line delayMs after byte
+  // afterByte did, or right after the bytes still on the line then. Noise takes
+  // no index and no other fault.
+  struct Noise { uint64_t afterByte; int delayMs; uint8_t value; };
 
   std::vector<Flip> flips;
   std::vector<uint64_t> drops;  // these bytes never arrive
   std::vector<Pause> pauses;    // the line stays silent this long before the byte
   std::vector<Replace> replaces;
+  std::vector<Noise> noises;
   double bitErrorRate = 0.0;    // each bit flipped with this probability
-  uint64_t seed = 1;            // for bitErrorRate
+  uint64_t seed = 1;            // for bitErrorRate and the latency
+
+  // A USB serial adapter at the far end hands what it received to the host
+  // late: each burst (bytes back to back on the line) by a delay drawn from
+  // [latencyMinMs, latencyMaxMs]. A later burst never overtakes an earlier one.
+  int latencyMinMs = 0;
+  int latencyMaxMs = 0;
+
+  // The far end receives through a 16550-style UART: bytes that are off the
+  // line wait in a 16-byte FIFO and are handed over together once 14 wait, or
+  // 4 character times (40 bits) after the last came with fewer waiting.
+  // Without it each byte is handed over as it comes off the line.
+  bool uart = false;
 };
 
 struct CableConfig {
@@ -35,6 +53,7 @@ struct CableConfig {
   FaultPlan aToB;
   FaultPlan bToA;
   bool keepLog = false;  // record every byte that arrived, with its time
+  bool uart = false;     // FaultPlan::uart for both directions
 };
 
 struct LoggedByte {
@@ -66,6 +85,11 @@ class Cable {
   // Changes the faults of one direction from the next byte on; indexes keep
   // counting from the cable's start.
   void setFaults(Direction direction, const FaultPlan& plan);
+
+  // Puts one byte on the line now, as if the sending end of that direction had
+  // written it: it follows whatever is on the line and takes its line time, but
+  // byte indexes do not count it.
+  void injectNoise(Direction direction, uint8_t value);
 
   // Bytes that arrived at the far end so far, in order (keepLog only).
   std::vector<LoggedByte> log(Direction direction) const;

@@ -63,6 +63,18 @@ const FaultKind kFaultKinds[] = {
      [](FaultPlan& p, const Fields& f) { p.replaces.push_back({number(f[1], kMaxIndex), uint8_t(number(f[2], 255))}); }},
     {"--ber", &CableCommandOptions::bers, "DIR:RATE", "flip each bit with probability RATE (e.g. 1e-5), from --seed", 2,
      [](FaultPlan& p, const Fields& f) { p.bitErrorRate = rate(f[1]); }},
+    {"--noise", &CableCommandOptions::noises, "DIR:AFTER:MS:VALUE",
+     "byte VALUE, never sent, comes MS milliseconds after byte AFTER (a far end powering up)", 4,
+     [](FaultPlan& p, const Fields& f) {
+       p.noises.push_back({number(f[1], kMaxIndex), int(number(f[2], 3'600'000)), uint8_t(number(f[3], 255))});
+     }},
+    {"--latency", &CableCommandOptions::latencies, "DIR:MIN:MAX",
+     "a USB adapter hands each burst over MIN to MAX milliseconds late, from --seed", 3,
+     [](FaultPlan& p, const Fields& f) {
+       p.latencyMinMs = int(number(f[1], 60'000));
+       p.latencyMaxMs = int(number(f[2], 60'000));
+       if (p.latencyMinMs > p.latencyMaxMs) throw std::invalid_argument("MIN is above MAX");
+     }},
 };
 
 // Applies one fault text of the given kind to the config.
@@ -94,11 +106,13 @@ void removeLink(const std::string& link, const std::string& end) {
 
 void addCableOptions(CLI::App& app, CableCommandOptions& o) {
   app.footer(
-      "DIR is a2b (bytes written on end A, read on end B) or b2a. Byte N counts from 0\n"
-      "over the bytes written in that direction since the cable started. Fault options\n"
-      "repeat. Example: --baud 115200 --flip a2b:2000:3 --replace b2a:1:0x4e");
+      "DIR is a2b (bytes written on end A, read on end B) or b2a. Byte N (and AFTER)\n"
+      "counts from 0 over the bytes written in that direction since the cable started;\n"
+      "noise bytes take no number. Fault options repeat. Example:\n"
+      "--baud 115200 --flip a2b:2000:3 --replace b2a:1:0x4e --noise b2a:1:25:0xff --uart");
   app.add_option("--baud", o.baud, "pace both directions at this rate (10 bits a byte); 0 = unpaced")
       ->check(CLI::Range(0, 100'000'000));
+  app.add_flag("--uart", o.uart, "both ends receive as a 16550 UART does: in batches of 14, or fewer after 4 quiet byte times");
   auto* linkA = app.add_option("--link-a", o.linkA, "make this symlink point at end A");
   auto* linkB = app.add_option("--link-b", o.linkB, "make this symlink point at end B");
   linkA->needs(linkB);
@@ -118,12 +132,13 @@ void addCableOptions(CLI::App& app, CableCommandOptions& o) {
             },
             ""));
   }
-  app.add_option("--seed", o.seed, "seed of --ber; b2a uses SEED+1 so the directions differ");
+  app.add_option("--seed", o.seed, "seed of --ber and --latency; b2a uses SEED+1 so the directions differ");
 }
 
 CableConfig cableConfigFrom(const CableCommandOptions& o) {
   CableConfig config;
   config.baud = o.baud;
+  config.uart = o.uart;
   for (const auto& kind : kFaultKinds)
     for (const auto& text : o.*kind.texts) applyFault(kind, text, config);
   config.aToB.seed = o.seed;

@@ -18,11 +18,14 @@ namespace zarvek {
 struct CableCommandOptions {
   int32_t baud = 0;
   std::string linkA, linkB;
-  std::vector<std::string> flips;     // DIR:N:BIT
-  std::vector<std::string> drops;     // DIR:N
-  std::vector<std::string> pauses;    // DIR:N:MS
-  std::vector<std::string> replaces;  // DIR:N:VALUE
-  std::vector<std::string> bers;      // DIR:RATE
+  std::vector<std::string> flips;      // DIR:N:BIT
+  std::vector<std::string> drops;      // DIR:N
+  std::vector<std::string> pauses;     // DIR:N:MS
+  std::vector<std::string> replaces;   // DIR:N:VALUE
+  std::vector<std::string> bers;       // DIR:RATE
+  std::vector<std::string> noises;     // DIR:AFTER:MS:VALUE
+  std::vector<std::string> latencies;  // DIR:MIN:MAX
+  bool uart = false;
   uint64_t seed = 1;
 };
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <filesystem>
@@ -125,6 +126,123 @@ TEST(Cable, PauseSilencesTheLineBeforeTheByteOnly) {
       EXPECT_LT(log[c.before - 1].at - start, kPause / 2) << "earlier bytes were held back";
     }
   }
+}
+
+// A far end's noise after a file: measured on the receiving end from the byte it follows.
+TEST(Cable, PlannedNoiseArrivesWhenAsked) {
+  struct Case { const char* name; uint64_t after; int delayMs; int expectedGapMs; };
+  const Case cases[] = {{"right after the end-of-file packet", 99, 1, 1},
+                        {"between two files", 99, 25, 25},
+                        {"while the line still carries the file: after it", 9, 1, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CableConfig config = paced(115200, true);
+    config.aToB.noises = {{c.after, c.delayMs, 0xFF}};
+    Cable cable(config);
+    TestPort a(cable.endA()), b(cable.endB());
+    const std::string first = test::randomBytes(100, 21), second = "next file";  // 100 bytes: 8.7 ms of line
+    ASSERT_TRUE(a.write(first));
+    EXPECT_EQ(b.read(101), first + '\xFF');
+    ASSERT_TRUE(a.write(second));
+    EXPECT_EQ(b.read(second.size()), second);
+    const auto log = cable.log(Direction::AtoB);
+    ASSERT_EQ(log.size(), 110u);
+    const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(log[100].at - log[99].at);
+    EXPECT_LE(abs(gap - std::chrono::milliseconds(c.expectedGapMs)), 15ms) << gap.count() << " ms";
+  }
+}
+
+// Noise goes behind what is on the line, takes its line time, and moves no fault.
+TEST(Cable, InjectedNoiseTakesNoIndex) {
+  CableConfig config = paced(9600, true);  // 1.04 ms a byte
+  config.bToA.drops = {3};
+  config.bToA.replaces = {{12, 'N'}};
+  Cable cable(config);
+  TestPort a(cable.endA()), b(cable.endB());
+  ASSERT_TRUE(b.write("0123456789"));
+  for (const auto until = Clock::now() + 5s; cable.bytesIn(Direction::BtoA) < 10 && Clock::now() < until;)
+    std::this_thread::sleep_for(1ms);
+  cable.injectNoise(Direction::BtoA, '!');
+  EXPECT_EQ(a.read(10), "012456789!");
+  ASSERT_TRUE(b.write("abcdef"));
+  EXPECT_EQ(a.read(6), "abNdef");
+  EXPECT_EQ(cable.bytesIn(Direction::BtoA), 16u);
+  const auto log = cable.log(Direction::BtoA);
+  ASSERT_EQ(log.size(), 16u);
+  EXPECT_GE(log[9].due - log[8].due, 1ms) << "the noise took no line time";
+}
+
+// Splits a log into the batches the far end got, one write each.
+std::vector<std::vector<LoggedByte>> batchesOf(const std::vector<LoggedByte>& log) {
+  std::vector<std::vector<LoggedByte>> batches;
+  for (const auto& byte : log) {
+    if (batches.empty() || batches.back().back().at != byte.at) batches.emplace_back();
+    batches.back().push_back(byte);
+  }
+  return batches;
+}
+
+// Each row writes on end A, waiting for each write to arrive before the next.
+TEST(Cable, UartHandsOverInBatches) {
+  struct Case { int baud; bool bothWays; std::vector<size_t> writes; std::vector<size_t> batches; };
+  const Case cases[] = {{115200, true, {40}, {14, 14, 12}},
+                        {115200, false, {5, 3}, {5, 3}},
+                        {921600, false, {100}, {14, 14, 14, 14, 14, 14, 14, 2}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("baud " + std::to_string(c.baud) + ", writes of " + ::testing::PrintToString(c.writes));
+    CableConfig config = paced(c.baud, true);
+    (c.bothWays ? config.uart : config.aToB.uart) = true;
+    Cable cable(config);
+    TestPort a(cable.endA()), b(cable.endB());
+    for (const size_t size : c.writes) {
+      const std::string sent = test::randomBytes(size, 31);
+      ASSERT_TRUE(a.write(sent));
+      EXPECT_EQ(b.read(size), sent);
+    }
+    const auto batches = batchesOf(cable.log(Direction::AtoB));
+    std::vector<size_t> sizes;
+    for (const auto& batch : batches) sizes.push_back(batch.size());
+    EXPECT_EQ(sizes, c.batches);
+    // A full batch goes as its 14th byte is off the line, the rest after the time-out.
+    const auto timeout = std::chrono::nanoseconds(40'000'000'000LL / c.baud);
+    for (const auto& batch : batches) {
+      for (const auto& byte : batch) EXPECT_GE(byte.at, byte.due) << "handed over before its line time";
+      const auto waited = batch.back().at - batch.back().due;
+      EXPECT_GE(waited, batch.size() < 14 ? timeout : 0ns);
+      EXPECT_LT(waited, timeout + 15ms);
+    }
+  }
+}
+
+// Bursts delayed 20 to 60 ms each, in pairs 5 ms apart (the second would often
+// overtake the first), the pairs 70 ms apart (each first shows its own delay).
+TEST(Cable, LatencyDelaysBurstsWithinItsRangeInOrder) {
+  CableConfig config = paced(115200, true);
+  config.aToB.latencyMinMs = 20;
+  config.aToB.latencyMaxMs = 60;
+  Cable cable(config);
+  TestPort a(cable.endA()), b(cable.endB());
+  std::string sent;
+  for (uint64_t burst = 0; burst < 12; ++burst) {
+    if (burst > 0) std::this_thread::sleep_for(burst % 2 ? 5ms : 70ms);
+    sent += test::randomBytes(20, burst);  // 1.7 ms of line
+    ASSERT_TRUE(a.write(sent.substr(sent.size() - 20)));
+  }
+  EXPECT_EQ(b.read(sent.size()), sent);
+  const auto log = cable.log(Direction::AtoB);
+  ASSERT_EQ(log.size(), sent.size());
+  const auto late = [](const LoggedByte& byte) { return byte.at - byte.due; };
+  const auto byLateness = [&](const LoggedByte& x, const LoggedByte& y) { return late(x) < late(y); };
+  Clock::duration least = Clock::duration::max(), most = Clock::duration::min();
+  for (auto burst = log.begin(); burst != log.end(); burst += 20) {
+    const auto [first, last] = std::minmax_element(burst, burst + 20, byLateness);
+    EXPECT_LT(late(*last) - late(*first), 15ms) << "a burst not delayed as one";
+    least = std::min(least, late(*first));
+    most = std::max(most, late(*last));
+  }
+  EXPECT_GE(least, 20ms);
+  EXPECT_LE(most, 60ms + 15ms);
+  EXPECT_GT(most - least, 10ms) << "every burst equally late";
 }
 
 // Runs 20000 bytes through a cable with the bit-error rate and seed given.
