@@ -2,10 +2,12 @@
 # With no arguments: installs what is missing, builds, and runs the main job, a
 # transfer over a virtual null-modem cable (scripts/demo.sh). With arguments: runs
 # the command line (./run.sh send ..., ./run.sh receive ..., ./run.sh ports,
-# ./run.sh cable, ./run.sh gui).
+# ./run.sh cable, ./run.sh gui). ./run.sh package builds only what ships and
+# makes the packages in dist/ (scripts/package.sh).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
 ./scripts/deps.sh
+if [ "${1:-}" = package ]; then exec scripts/package.sh; fi
 cmake --preset native >/dev/null
 cmake --build --preset native -j "$(nproc)" >/dev/null
 cmake --preset windows >/dev/null

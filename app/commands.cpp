@@ -6,7 +6,7 @@
 #include "app/dialogs.h"
 #include "app/main_window.h"
 #include "app/resource.h"
-#include "job/transfer_thread.h"
+#include "app/transfer_thread.h"
 
 namespace zarvek {
 namespace {
@@ -28,7 +28,7 @@ void setMenuStates(HWND window, UINT abortState, UINT idleState) {
 // A fresh, empty field for each run. The previous one belongs to a worker
 // that has ended (the wait before each start sees to that), so it can go.
 HWND createStatusField(HWND window) {
-  if (transferJob.statusField != nullptr) DestroyWindow(static_cast<HWND>(transferJob.statusField));
+  if (runControls.statusField != nullptr) DestroyWindow(runControls.statusField);
   return CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE | ES_READONLY | ES_LEFT, 17, 15, 300,
                          20, window, nullptr, appInstance, nullptr);
 }
@@ -42,9 +42,10 @@ HWND createProgressBar(HWND window) {
 // With no worker the window would stay busy with nothing to end it: say so
 // and go back to Idle.
 void startWorker(HWND window) {
-  if (StartTransferThread(transferJob, windowUi)) return;
+  windowUi.attach(window, runControls.statusField, runControls.progressBar, transferJob.mode);
+  if (StartTransferThread(transferJob, windowUi, window, ID_ACTION_ABORT)) return;
   MessageBoxA(window, "The transfer could not be started.", "Error", MB_OK);
-  AbortCommand();
+  AbortCommand(window);
 }
 
 bool confirmExit(HWND window, const char* text, const char* caption) {
@@ -70,69 +71,66 @@ void InitFileOpenRequest(OPENFILENAMEA& request, HWND owner, char* selection, HI
 
 void SetBusyMenus(HWND window) { setMenuStates(window, MF_ENABLED, MF_GRAYED); }
 
-void ReturnToIdle(TransferJob& job, AppState& state) {
-  const auto window = static_cast<HWND>(job.mainWindow);
+void ReturnToIdle(HWND window, AppState& state) {
   setMenuStates(window, MF_GRAYED, MF_ENABLED);
   SetWindowTextA(window, "ZARVEK [IDLE]");
-  if (state == Sending) DestroyWindow(static_cast<HWND>(job.progressBar));
-  ShowWindow(static_cast<HWND>(job.statusField), SW_HIDE);
-  state = Idle;
+  if (state == AppState::Sending) DestroyWindow(runControls.progressBar);
+  ShowWindow(runControls.statusField, SW_HIDE);
+  state = AppState::Idle;
 }
 
 void SendCommand(HWND window) {
   if (!WaitForPreviousThread(window, kSendWaitMs, "Send thread error, Aborting")) return;
   OPENFILENAMEA request;
-  InitFileOpenRequest(request, window, transferJob.selection, appInstance);
+  InitFileOpenRequest(request, window, selection, appInstance);
   if (!GetOpenFileNameA(&request)) {
     if (CommDlgExtendedError() == FNERR_BUFFERTOOSMALL) {
       MessageBoxA(window, "Sorry, too many files selected!", "Error", MB_OK);
     }
     return;
   }
-  appState = Sending;
+  appState = AppState::Sending;
   SetBusyMenus(window);
-  transferJob.nextName = request.nFileOffset;
-  transferJob.progressBar = createProgressBar(window);
-  transferJob.statusField = createStatusField(window);
+  transferJob.files = selectedPaths(selection, kSelectionSize, request.nFileOffset);
+  runControls.progressBar = createProgressBar(window);
+  runControls.statusField = createStatusField(window);
   SetWindowTextA(window, "ZARVEK [SEND MODE]");
   transferJob.running = 1;
-  transferJob.mode = Sending;
-  transferJob.mainWindow = window;
+  transferJob.mode = AppState::Sending;
   startWorker(window);
 }
 
 void ReceiveCommand(HWND window) {
   if (!WaitForPreviousThread(window, kReceiveWaitMs, "Receive thread error, Aborting")) return;
-  appState = Receiving;
+  appState = AppState::Receiving;
   SetBusyMenus(window);
-  transferJob.statusField = createStatusField(window);
+  runControls.statusField = createStatusField(window);
   SetWindowTextA(window, "ZARVEK [RECEIVE MODE]");
   transferJob.running = 1;
-  transferJob.mainWindow = window;
-  transferJob.mode = Receiving;
+  transferJob.mode = AppState::Receiving;
   startWorker(window);
 }
 
-void AbortCommand() {
+void AbortCommand(HWND window) {
   transferJob.running = 0;
-  ReturnToIdle(transferJob, appState);
+  ReturnToIdle(window, appState);
 }
 
 void ExitCommand(HWND window) {
   switch (appState) {
-    case Sending:
+    case AppState::Sending:
       if (!confirmExit(window, "Data Transfer in Progress, Exit Zarvek?", "Sending Data!")) return;
       transferJob.running = 0;
-      ReturnToIdle(transferJob, appState);
+      ReturnToIdle(window, appState);
       // Time for the sender to see the flag and send its abort packet.
       Sleep(kExitSendingSleepMs);
       PostQuitMessage(0);
       return;
-    case Receiving:
+    case AppState::Receiving:
       // The receiver is not told: it ends with the process, its file kept.
       if (confirmExit(window, "Still In Receive Mode, Exit Zarvek?", "Receive Mode")) PostQuitMessage(0);
       return;
-    case Idle:
+    case AppState::Idle:
       PostQuitMessage(0);
       return;
   }
@@ -142,7 +140,7 @@ void OnCommand(HWND window, WORD command) {
   // TranslateAccelerator already skips the keys of grayed items; the mode is
   // checked here too, so that no other sender of a command can start a second
   // run or change a setting under a running worker.
-  const bool idle = appState == Idle;
+  const bool idle = appState == AppState::Idle;
   switch (command) {
     case ID_ACTION_SEND:
       if (idle) SendCommand(window);
@@ -151,7 +149,7 @@ void OnCommand(HWND window, WORD command) {
       if (idle) ReceiveCommand(window);
       break;
     case ID_ACTION_ABORT:
-      AbortCommand();
+      AbortCommand(window);
       break;
     case ID_ACTION_EXIT:
       ExitCommand(window);

@@ -12,16 +12,16 @@ void OnCommand(HWND window, WORD command);
 
 void SendCommand(HWND window);
 void ReceiveCommand(HWND window);
-void AbortCommand();
+void AbortCommand(HWND window);
 void ExitCommand(HWND window);
 
 // Abort enabled; Send, Receive, Receive Folder and Comm Setup grayed.
 void SetBusyMenus(HWND window);
 
-// The reverse of SetBusyMenus on job.mainWindow, title "ZARVEK [IDLE]", the
-// progress bar destroyed when leaving Sending, the status field hidden, and
+// The reverse of SetBusyMenus on `window`, title "ZARVEK [IDLE]", the run's
+// progress bar destroyed when leaving Sending, its status field hidden, and
 // `state` Idle. Applied when Idle already, it changes nothing visible.
-void ReturnToIdle(TransferJob& job, AppState& state);
+void ReturnToIdle(HWND window, AppState& state);
 
 // The multi-select file-open request for Send, into `selection` (emptied first).
 void InitFileOpenRequest(OPENFILENAMEA& request, HWND owner, char* selection, HINSTANCE instance);

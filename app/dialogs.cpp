@@ -1,9 +1,11 @@
 #include "app/dialogs.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <cstring>
+#include <string>
 
 #include "app/main_window.h"
 #include "app/resource.h"
@@ -32,7 +34,7 @@ constexpr SpeedButton kSpeedButtons[] = {{IDC_SPEED_9600, "9600", 9600},
                                          {IDC_SPEED_57600, "57600", 57600}};
 
 void initCommSetup(HWND dialog, const TransferJob& job) {
-  SetDlgItemTextA(dialog, IDC_PORT_SHOWN, job.portName);
+  SetDlgItemTextA(dialog, IDC_PORT_SHOWN, job.portName.c_str());
   SetDlgItemInt(dialog, IDC_SPEED_SHOWN, static_cast<UINT>(job.speed), TRUE);
   SendDlgItemMessageA(dialog, IDC_RETRY_SLIDER, TBM_SETRANGE, TRUE, MAKELPARAM(kRetryMin, kRetryMax));
   SendDlgItemMessageA(dialog, IDC_RETRY_SLIDER, TBM_SETPOS, TRUE, job.crcRetryLimit);
@@ -43,7 +45,7 @@ void commSetupCommand(HWND dialog, TransferJob& job, int id) {
   for (const PortButton& port : kPortButtons) {
     if (port.id != id) continue;
     SetDlgItemTextA(dialog, IDC_PORT_SHOWN, port.name);
-    std::strcpy(job.portName, port.name);  // "COMn" fits the 8 bytes
+    job.portName = port.name;
     return;
   }
   for (const SpeedButton& speed : kSpeedButtons) {
@@ -111,6 +113,35 @@ void ChooseReceiveFolder(HWND owner, TransferJob& job) {
   }
 }
 
-void ShowHelp(HWND owner, const char* path) { WinHelpA(owner, path, HELP_FORCEFILE, 0); }
+namespace {
+
+// The WinHelp viewer came with Windows up to XP; since Vista it is an add-on
+// most systems lack, and its stub only says so.
+bool systemHasWinHelp() {
+  OSVERSIONINFOA version = {};
+  version.dwOSVersionInfoSize = sizeof version;
+  return GetVersionExA(&version) && version.dwMajorVersion < 6;
+}
+
+// The same help as a page, beside the help file, in the user's browser.
+bool openHelpPage(HWND owner, const char* path) {
+  std::string page = path;
+  const size_t dot = page.rfind('.');
+  page = (dot == std::string::npos ? page : page.substr(0, dot)) + ".html";
+  if (GetFileAttributesA(page.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+  // ShellExecute reports success with a value above 32.
+  return reinterpret_cast<INT_PTR>(ShellExecuteA(owner, "open", page.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32;
+}
+
+}  // namespace
+
+void ShowHelp(HWND owner, const char* path) {
+  // The viewer where the system has it; the page where it has not, or when the
+  // viewer refuses; and the viewer once more when there is no page to show, so
+  // that F1 never does nothing.
+  if (systemHasWinHelp() && WinHelpA(owner, path, HELP_FORCEFILE, 0)) return;
+  if (openHelpPage(owner, path)) return;
+  WinHelpA(owner, path, HELP_FORCEFILE, 0);
+}
 
 }  // namespace zarvek

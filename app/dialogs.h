@@ -17,7 +17,8 @@ void ChooseReceiveFolder(HWND owner, TransferJob& job);
 // false, with the field untouched, when it does not.
 bool StoreReceiveFolder(TransferJob& job, const char* path);
 
-// Opens the help file in the help viewer.
+// Opens the help: `path` (zarvek.hlp) in the WinHelp viewer where the system
+// has one, else the page beside it (zarvek.html) in the user's browser.
 void ShowHelp(HWND owner, const char* path);
 
 }  // namespace zarvek

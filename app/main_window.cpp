@@ -9,12 +9,14 @@
 namespace zarvek {
 
 TransferJob transferJob;
-AppState appState = Idle;
+AppState appState = AppState::Idle;
 HINSTANCE appInstance = nullptr;
 char helpPath[kHelpPathSize] = {};
 // Never destroyed: after Exit while Receiving, the worker may still use it
 // while the process ends.
-WindowUi& windowUi = *new WindowUi(transferJob);
+WindowUi& windowUi = *new WindowUi;
+char selection[kSelectionSize] = {};
+RunControls runControls;
 
 namespace {
 

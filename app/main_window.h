@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "app/selection.h"
 #include "app/window_ui.h"
 #include "job/transfer_job.h"
 
@@ -19,7 +20,16 @@ extern TransferJob transferJob;  // the one record shared with the worker
 extern AppState appState;        // Idle at start
 extern HINSTANCE appInstance;
 extern char helpPath[kHelpPathSize];
-extern WindowUi& windowUi;       // the engines' view of this window
+extern WindowUi& windowUi;             // the engines' view of this window
+extern char selection[kSelectionSize];  // the file-open dialog's result for Send
+
+// The controls of the current run: made by Send and Receive, removed or hidden
+// by ReturnToIdle.
+struct RunControls {
+  HWND statusField = nullptr;
+  HWND progressBar = nullptr;
+};
+extern RunControls runControls;
 
 // The class "Zarvek": icon IDI_APPICON, arrow cursor, `background`, menu
 // "IDR_MAINMENU". False when it cannot be registered.

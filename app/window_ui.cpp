@@ -1,19 +1,39 @@
 #include "app/window_ui.h"
 
-#include <windows.h>
 #include <commctrl.h>
 #include <mmsystem.h>
 
+#include <cstdio>
 #include <limits>
 
 namespace zarvek {
 
-bool WindowUi::setStatusText(const char* text) {
-  // The end of a file cycle empties the field; a failure note outlives it.
-  if (keepNote_ && text[0] == '\0') return true;
+void WindowUi::attach(HWND mainWindow, HWND statusField, HWND progressBar, AppState role) {
+  mainWindow_ = mainWindow;
+  statusField_ = statusField;
+  progressBar_ = progressBar;
+  role_ = role;
   keepNote_ = false;
-  return SetWindowTextA(static_cast<HWND>(job_.statusField), text) != 0;
+  failures_.clear();
+  verified_.clear();
 }
+
+bool WindowUi::fileBegins(const std::string& name, uint64_t size) {
+  keepNote_ = false;
+  const bool shown = SetWindowTextA(statusField_, name.c_str()) != 0;
+  if (role_ == AppState::Sending) {
+    // The bar takes signed bounds; a chunk count never comes near the limit.
+    const uint64_t chunks = size / 1024;
+    const auto top = static_cast<LPARAM>(chunks > uint64_t(std::numeric_limits<int>::max())
+                                             ? std::numeric_limits<int>::max()
+                                             : int(chunks));
+    SendMessageA(progressBar_, PBM_SETRANGE32, 0, top);
+    SendMessageA(progressBar_, PBM_SETSTEP, 1, 0);
+  }
+  return shown;
+}
+
+void WindowUi::chunkDelivered() { SendMessageA(progressBar_, PBM_STEPIT, 0, 0); }
 
 std::string WindowUi::failureNote(const FileReport& r) {
   const std::string sizes = std::to_string(r.written) + " of " + std::to_string(r.size) + " bytes";
@@ -31,6 +51,9 @@ std::string WindowUi::failureNote(const FileReport& r) {
     case FileOutcome::Refused:
       what = "refused: " + r.reason;
       break;
+    case FileOutcome::NotVerified:
+      what = "did not match its checksum, deleted; the sender sends it again";
+      break;
     default:
       return {};
   }
@@ -38,45 +61,62 @@ std::string WindowUi::failureNote(const FileReport& r) {
 }
 
 void WindowUi::fileEnded(const FileReport& report) {
-  const std::string note = failureNote(report);
-  if (note.empty()) return;
-  failures_.push_back(note);
-  SetWindowTextA(static_cast<HWND>(job_.statusField), note.c_str());
+  if (role_ != AppState::Receiving) return;
+  std::string note = failureNote(report);
+  if (!note.empty()) {
+    failures_.push_back(note);
+  } else if (report.verified) {
+    note = "Verified: " + report.name + " (" + std::to_string(report.size) + " bytes)";
+    verified_.push_back(report.name);
+  } else {
+    return;
+  }
+  SetWindowTextA(statusField_, note.c_str());
   keepNote_ = true;
+}
+
+void WindowUi::betweenFiles() {
+  // The end of a file cycle empties the field; a failure note outlives it.
+  if (!keepNote_) SetWindowTextA(statusField_, "");
 }
 
 void WindowUi::receiveEnded() {
   keepNote_ = false;
-  if (failures_.empty()) return;
-  std::string text = "These files did not arrive complete:\r\n";
-  for (const auto& note : failures_) text += "\r\n" + note.substr(note.find(':') + 2);
+  if (failures_.empty() && verified_.empty()) return;
+  std::string text;
+  if (!failures_.empty()) {
+    text = "These files did not arrive complete:\r\n";
+    for (const auto& note : failures_) text += "\r\n" + note.substr(note.find(':') + 2);
+  }
+  if (!verified_.empty()) {
+    text += std::string(text.empty() ? "" : "\r\n\r\n") + "These files arrived and were verified against the sender's:\r\n";
+    for (const auto& name : verified_) text += "\r\n" + name;
+  }
+  const UINT icon = failures_.empty() ? MB_ICONINFORMATION : MB_ICONWARNING;
   failures_.clear();
-  MessageBoxA(static_cast<HWND>(job_.mainWindow), text.c_str(), "Receive Mode", MB_OK | MB_ICONWARNING);
-}
-
-void WindowUi::setProgressRange(uint32_t upper) {
-  const auto bar = static_cast<HWND>(job_.progressBar);
-  // The bar takes signed bounds; a chunk count never comes near the limit.
-  const auto top = static_cast<LPARAM>(upper > uint32_t(std::numeric_limits<int>::max())
-                                           ? std::numeric_limits<int>::max()
-                                           : int(upper));
-  SendMessageA(bar, PBM_SETRANGE32, 0, top);
-  SendMessageA(bar, PBM_SETSTEP, 1, 0);
-}
-
-void WindowUi::stepProgress() {
-  SendMessageA(static_cast<HWND>(job_.progressBar), PBM_STEPIT, 0, 0);
+  verified_.clear();
+  MessageBoxA(mainWindow_, text.c_str(), "Receive Mode", MB_OK | icon);
 }
 
 void WindowUi::showMessage(const char* text, const char* caption, MessageIcon icon) {
   UINT type = MB_OK;
   if (icon == MessageIcon::Warning) type |= MB_ICONWARNING;
   if (icon == MessageIcon::Error) type |= MB_ICONERROR;
-  MessageBoxA(static_cast<HWND>(job_.mainWindow), text, caption, type);
+  MessageBoxA(mainWindow_, text, caption, type);
 }
 
-void WindowUi::playCompletionSound() {
-  PlaySoundA("complete.wav", nullptr, SND_FILENAME | SND_ASYNC | SND_NODEFAULT);
+void WindowUi::systemCallFailed(const Result& failure) {
+  if (failure.code() == 0) return;  // a step that sets no error code writes none
+  std::printf("%lu", failure.code());
+  std::fflush(stdout);
 }
+
+void WindowUi::portNotOpened(const std::string&, PortError, const Result& failure) {
+  // Whatever the cause, as the classic program: the same words for every one.
+  systemCallFailed(failure);
+  showMessage("Select a different port.", "Whoopsy: COM port in use!", MessageIcon::Warning);
+}
+
+void WindowUi::playCompletionSound() { PlaySoundA("complete.wav", nullptr, SND_FILENAME | SND_ASYNC | SND_NODEFAULT); }
 
 }  // namespace zarvek

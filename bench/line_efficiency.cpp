@@ -2,27 +2,27 @@
 // for files sent over the paced virtual cable, against what the protocol itself
 // allows. The receiver is the native engine in-process on end B; the sender is
 // the native engine in-process on end A, or (--wine EXE) the Windows command
-// line under Wine on COM7, linked to end A.
+// line under Wine on COM7, linked to end A. With --uart both far ends get their
+// bytes in 16550 FIFO batches, as a real UART hands them over.
 //
 // A file's time runs from the first byte of its "FS" entering the cable to the
 // receiver taking its "EF". Runs whose line time alone exceeds --budget seconds
 // are not run but estimated from the largest measured file at that speed (its
 // time beyond the line time, per packet) and marked "est.".
-#include <sys/stat.h>
+#include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
+#include <iterator>
 #include <optional>
-#include <random>
-#include <sstream>
 
-#include "bench/child.h"
-#include "bench/line_ends.h"
+#include "bench/support.h"
+#include "harness/line_ends.h"
+#include "harness/process.h"
+#include "harness/wine.h"
+#include "protocol/packet.h"
 
 namespace {
 
@@ -35,10 +35,12 @@ constexpr int kWineCom = 7;  // the tests use COM1; the benchmark keeps apart
 
 struct Options {
   std::vector<int> speeds = {9600, 19200, 57600, 115200, 921600};
-  std::vector<uint64_t> sizes = {1024, 64 * 1024, 4 * 1024 * 1024};
+  std::vector<uint64_t> sizesKib = {1, 64, 4096};
   double budget = 400;  // seconds of line time beyond which a run is estimated
   int smallFiles = 5;   // files in the batch that measures per-file overhead
   std::string wineExe;  // empty: native sender
+  bool uart = false;
+  bool classic = false;  // both ends classic: the cost of verified transfers, by comparison
   std::string markdown, data;
 };
 
@@ -51,12 +53,9 @@ struct ProtocolCost {
 };
 
 ProtocolCost protocolCost(uint64_t size) {
-  const uint64_t chunks = (size + kMaxChunk - 1) / kMaxChunk;
-  const uint64_t packets = chunks + 3;
+  const uint64_t packets = (size + kMaxChunk - 1) / kMaxChunk + 3;
   return {packets, packets * kPacketSize + (packets - 1)};
 }
-
-double byteRate(int baud) { return baud / 10.0; }
 
 struct Row {
   int baud;
@@ -64,7 +63,7 @@ struct Row {
   double seconds;  // the file's time, measured or estimated
   bool measured;
   bool identical = true;
-  double efficiency() const { return static_cast<double>(size) / seconds / byteRate(baud); }
+  double efficiency() const { return static_cast<double>(size) / seconds / (baud / 10.0); }
   double ceiling() const { return static_cast<double>(size) / static_cast<double>(protocolCost(size).lineBytes); }
 };
 
@@ -80,20 +79,27 @@ std::string sizeText(uint64_t size) {
   return std::to_string(size) + " B";
 }
 
-void writeRandomFile(const std::string& path, uint64_t size, uint32_t seed) {
-  std::mt19937 random(seed);
-  std::vector<char> bytes(size);
-  for (auto& b : bytes) b = static_cast<char>(random());
-  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
-bool sameContent(const std::string& a, const std::string& b) {
-  std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
-  std::stringstream sx, sy;
-  sx << x.rdbuf();
-  sy << y.rdbuf();
-  return x && y && sx.str() == sy.str();
-}
+// Files of random bytes in a scratch folder, to be received into its "in".
+struct Files {
+  ScratchDir scratch{"eff"};
+  std::string to = scratch.path() + "/in";
+  std::vector<std::string> paths;
+  Files() { fs::create_directories(to); }
+  void add(const std::string& name, uint64_t size, uint32_t seed) {
+    paths.push_back(scratch.path() + "/" + name);
+    writeRandomFile(paths.back(), size, seed);
+  }
+  bool arrivedIdentical() const {
+    for (const auto& p : paths)
+      if (readAll(p) != readAll(to + "/" + fs::path(p).filename().string())) return false;
+    return true;
+  }
+};
 
 // One batch over a fresh cable at `baud`: the receive times of each file's end
 // and the moment the first byte entered the cable.
@@ -103,40 +109,44 @@ struct Batch {
   std::vector<EndedFile> ended;
 };
 
-Batch sendOverCable(const Options& options, int baud, const std::string& from, const std::string& to,
-                    const std::vector<std::string>& names, double lineSeconds) {
+Batch sendOverCable(const Options& options, int baud, const Files& files, double lineSeconds) {
   CableConfig config;
   config.baud = baud;
+  config.uart = options.uart;
   Cable cable(config);
-  ReceiverThread receiver(cable.endB(), baud, to);
+  TimingUi receivedUi;
+  harness::ReceiverThread receiver(cable.endB(), baud, files.to, receivedUi, !options.classic);
+  letReceiverSettle();
   FirstByteWatch watch(cable, Direction::AtoB);
   const auto guard = std::chrono::milliseconds(static_cast<int64_t>(lineSeconds * 3000)) + 120s;
-  Batch batch;
   bool sent = false;
   if (options.wineExe.empty()) {
     TimingUi senderUi;
-    std::thread sender([&] { sent = sendBatch(cable.endA(), baud, from, names, senderUi).crcFailures == 0; });
-    receiver.waitForFiles(names.size(), guard);
-    sender.join();
+    const auto result = harness::sendFiles(cable.endA(), baud, files.paths, senderUi, kDefaultRetryLimit, !options.classic);
+    sent = result && result->clean();
+    receivedUi.waitForFiles(files.paths.size(), guard);
   } else {
-    const std::string prefix = ZARVEK_SOURCE_DIR "/build/wineprefix";
-    cable.linkEnds(prefix + "/ports/com" + std::to_string(kWineCom), prefix + "/ports/bench-unused");
-    std::vector<std::string> argv = {ZARVEK_SOURCE_DIR "/cmake/wine-run.sh", options.wineExe, "send", "-q",
-                                     "--port", "COM" + std::to_string(kWineCom), "--speed", std::to_string(baud)};
-    for (const auto& name : names) argv.push_back(windowsPath(from + "/" + name));
-    Child sender(argv, to + "/../wine-send.log");
-    receiver.waitForFiles(names.size(), guard);
-    const int code = sender.wait(60s);
+    harness::pointComPort(kWineCom, cable.endA());
+    std::vector<std::string> args = {
+        "send", "-q", "--port", "COM" + std::to_string(kWineCom), "--speed", std::to_string(baud)};
+    if (options.classic) args.push_back("--classic");
+    for (const auto& path : files.paths) args.push_back(harness::windowsPath(path));
+    harness::Process sender(harness::wineCommand(options.wineExe, args));
+    receivedUi.waitForFiles(files.paths.size(), guard);
+    const auto code = sender.wait(60s);
     sent = code == 0;
-    if (!sent) std::fprintf(stderr, "Windows sender ended with %d:\n%s\n", code, sender.output().c_str());
+    if (!sent)
+      std::fprintf(stderr, "Windows sender ended with %d:\n%s%s\n", code.value_or(-1), sender.out().c_str(),
+                   sender.err().c_str());
   }
   receiver.stop();
-  batch.ended = receiver.ui().ended();
-  batch.ok = sent && batch.ended.size() == names.size() && watch.wait(1ms, &batch.start);
+  Batch batch;
+  batch.ended = receivedUi.ended();
+  batch.ok = sent && batch.ended.size() == files.paths.size() && watch.wait(1ms, &batch.start);
   for (const auto& e : batch.ended) batch.ok = batch.ok && e.outcome == FileOutcome::Complete;
   if (!batch.ok)
     std::fprintf(stderr, "  sender %s, %zu of %zu files ended at the receiver (outcome %d), %llu bytes in\n",
-                 sent ? "done" : "failed", batch.ended.size(), names.size(),
+                 sent ? "done" : "failed", batch.ended.size(), files.paths.size(),
                  batch.ended.empty() ? -1 : static_cast<int>(batch.ended[0].outcome),
                  static_cast<unsigned long long>(cable.bytesIn(Direction::AtoB)));
   return batch;
@@ -155,13 +165,9 @@ auto twice(Measure measure) {
 }
 
 std::optional<Row> measureFile(const Options& options, int baud, uint64_t size) {
-  ScratchDir scratch("eff");
-  const std::string from = scratch.path() + "/out", to = scratch.path() + "/in";
-  fs::create_directories(from);
-  fs::create_directories(to);
-  const std::string name = "file-" + std::to_string(size) + ".bin";
-  writeRandomFile(from + "/" + name, size, static_cast<uint32_t>(size) ^ 0x5eed);
-  const Batch batch = sendOverCable(options, baud, from, to, {name}, protocolCost(size).seconds(baud));
+  Files files;
+  files.add("file-" + std::to_string(size) + ".bin", size, static_cast<uint32_t>(size) ^ 0x5eed);
+  const Batch batch = sendOverCable(options, baud, files, protocolCost(size).seconds(baud));
   if (!batch.ok) return std::nullopt;
   Row row{baud, size, std::chrono::duration<double>(batch.ended[0].at - batch.start).count(), true};
   // The first byte is seen up to a poll late, never a whole packet late.
@@ -169,79 +175,53 @@ std::optional<Row> measureFile(const Options& options, int baud, uint64_t size) 
     std::fprintf(stderr, "  %.4f s is less than the line time: the first byte was missed\n", row.seconds);
     return std::nullopt;
   }
-  row.identical = sameContent(from + "/" + name, to + "/" + name);
+  row.identical = files.arrivedIdentical();
   return row;
 }
 
 std::optional<Overhead> measureSmallFiles(const Options& options, int baud) {
-  ScratchDir scratch("small");
-  const std::string from = scratch.path() + "/out", to = scratch.path() + "/in";
-  fs::create_directories(from);
-  fs::create_directories(to);
-  std::vector<std::string> names;
-  for (int i = 0; i < options.smallFiles; ++i) {
-    names.push_back("small-" + std::to_string(i) + ".bin");
-    writeRandomFile(from + "/" + names.back(), 1024, static_cast<uint32_t>(i));
-  }
-  const double line = protocolCost(1024).seconds(baud) * options.smallFiles;
-  const Batch batch = sendOverCable(options, baud, from, to, names, line);
-  if (!batch.ok || names.size() < 2) return std::nullopt;
-  for (const auto& name : names) {
-    if (!sameContent(from + "/" + name, to + "/" + name)) return std::nullopt;
-  }
+  Files files;
+  for (int i = 0; i < options.smallFiles; ++i) files.add("small-" + std::to_string(i) + ".bin", 1024, i);
+  const Batch batch = sendOverCable(options, baud, files, protocolCost(1024).seconds(baud) * options.smallFiles);
+  if (!batch.ok || !files.arrivedIdentical()) return std::nullopt;
   const double span = std::chrono::duration<double>(batch.ended.back().at - batch.ended.front().at).count();
-  return Overhead{baud, span / static_cast<double>(names.size() - 1), protocolCost(1024).seconds(baud) + 0.050};
-}
-
-std::vector<int> parseInts(const std::string& text) {
-  std::vector<int> out;
-  std::stringstream s(text);
-  for (std::string item; std::getline(s, item, ',');) out.push_back(std::stoi(item));
-  return out;
-}
-
-Options parse(int argc, char** argv) {
-  Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    const auto next = [&]() -> std::string {
-      if (i + 1 >= argc) throw std::runtime_error(a + " needs a value");
-      return argv[++i];
-    };
-    if (a == "--speeds") o.speeds = parseInts(next());
-    else if (a == "--sizes") {
-      o.sizes.clear();
-      for (int kib : parseInts(next())) o.sizes.push_back(static_cast<uint64_t>(kib) * 1024);
-    } else if (a == "--budget") o.budget = std::stod(next());
-    else if (a == "--small-files") o.smallFiles = std::max(2, std::stoi(next()));
-    else if (a == "--wine") o.wineExe = next();
-    else if (a == "--markdown") o.markdown = next();
-    else if (a == "--data") o.data = next();
-    else throw std::runtime_error("usage: line_efficiency [--speeds B,..] [--sizes KIB,..] [--budget S] "
-                                  "[--small-files K] [--wine EXE] [--markdown FILE] [--data FILE]");
-  }
-  return o;
+  return Overhead{baud, span / (options.smallFiles - 1), protocolCost(1024).seconds(baud) + 0.050};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) try {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  const Options options = parse(argc, argv);
-  const char* build = options.wineExe.empty() ? "Linux" : "Windows (Wine)";
+  Options options;
+  CLI::App app{"Line efficiency of a file transfer over the paced virtual cable", "line_efficiency"};
+  app.add_option("--speeds", options.speeds, "Line speeds in bit/s")->delimiter(',');
+  app.add_option("--sizes", options.sizesKib, "File sizes in KiB")->delimiter(',');
+  app.add_option("--budget", options.budget, "Seconds of line time above which a run is estimated");
+  app.add_option("--small-files", options.smallFiles, "Files in the small-file batch")->check(CLI::Range(2, 1000));
+  app.add_option("--wine", options.wineExe, "The Windows zarvek.exe to send with, under Wine");
+  app.add_flag("--uart", options.uart, "The far ends get bytes in 16550 FIFO batches, both directions");
+  app.add_flag("--classic", options.classic, "Classic transfers at both ends (by default two Zarvek ends verify)");
+  app.add_option("--markdown", options.markdown, "Write the tables here");
+  app.add_option("--data", options.data, "Write one line per run here, for the plot");
+  CLI11_PARSE(app, argc, argv);
+
+  const std::string build = std::string(options.wineExe.empty() ? "Linux" : "Windows (Wine)") +
+                            (options.uart ? ", UART cable" : "") + (options.classic ? ", classic" : "");
   std::optional<WineSession> wine;
   if (!options.wineExe.empty()) wine.emplace(options.wineExe);
-  std::printf("Line efficiency, %s sender, native receiver, paced virtual cable\n", build);
+  std::printf("Line efficiency, %s sender, native receiver, paced virtual cable%s, %s transfers\n",
+              options.wineExe.empty() ? "Linux" : "Windows (Wine)",
+              options.uart ? " handing bytes over as a UART does" : "", options.classic ? "classic" : "verified");
   std::printf("%8s %8s %10s %10s %9s %9s  %s\n", "bit/s", "file", "time s", "line s", "eff %", "ceil %", "");
 
   std::vector<Row> rows;
   std::vector<Overhead> overheads;
   bool failed = false;
+  std::sort(options.sizesKib.begin(), options.sizesKib.end());
   for (int baud : options.speeds) {
-    std::vector<uint64_t> sizes = options.sizes;
-    std::sort(sizes.begin(), sizes.end());
     std::optional<Row> largestMeasured;
-    for (uint64_t size : sizes) {
+    for (uint64_t kib : options.sizesKib) {
+      const uint64_t size = kib * 1024;
       const ProtocolCost cost = protocolCost(size);
       std::optional<Row> row;
       if (cost.seconds(baud) <= options.budget || !largestMeasured) {
@@ -284,24 +264,18 @@ int main(int argc, char** argv) try {
     std::ofstream md(options.markdown);
     md << "| sender | bit/s | file | time (s) | line time (s) | efficiency | protocol ceiling |\n";
     md << "|---|---:|---:|---:|---:|---:|---:|\n";
-    char line[256];
-    for (const auto& r : rows) {
-      std::snprintf(line, sizeof line, "| %s | %d | %s | %.2f%s | %.2f | %.2f %%%s | %.2f %% |\n", build, r.baud,
-                    sizeText(r.size).c_str(), r.seconds, r.measured ? "" : " (est.)",
-                    protocolCost(r.size).seconds(r.baud), 100 * r.efficiency(), r.measured ? "" : " (est.)",
-                    100 * r.ceiling());
-      md << line;
-    }
+    for (const auto& r : rows)
+      md << format("| %s | %d | %s | %.2f%s | %.2f | %.2f %%%s | %.2f %% |\n", build.c_str(), r.baud,
+                   sizeText(r.size).c_str(), r.seconds, r.measured ? "" : " (est.)",
+                   protocolCost(r.size).seconds(r.baud), 100 * r.efficiency(), r.measured ? "" : " (est.)",
+                   100 * r.ceiling());
     md << "\n| sender | bit/s | per file, batch of " << options.smallFiles
        << " × 1 KiB (ms) | the protocol's own (ms) | excess (ms) |\n|---|---:|---:|---:|---:|\n";
-    for (const auto& o : overheads) {
-      std::snprintf(line, sizeof line, "| %s | %d | %.1f | %.1f | %.1f |\n", build, o.baud, o.perFile * 1000,
-                    o.protocol * 1000, (o.perFile - o.protocol) * 1000);
-      md << line;
-    }
+    for (const auto& o : overheads)
+      md << format("| %s | %d | %.1f | %.1f | %.1f |\n", build.c_str(), o.baud, o.perFile * 1000, o.protocol * 1000,
+                   (o.perFile - o.protocol) * 1000);
   }
   if (!options.data.empty()) {
-    // For the plot: one line per run.
     std::ofstream data(options.data);
     data << "# baud size_bytes efficiency_percent measured ceiling_percent\n";
     for (const auto& r : rows)

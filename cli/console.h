@@ -2,7 +2,7 @@
 // What the command line needs from the console, one source per platform
 // (console_posix.cpp, console_win32.cpp): whether a stream is a terminal, its
 // width, the user's interrupt turned into clearing the jobs' `running` flags,
-// worker threads the interrupt never reaches, and the system's error texts.
+// and worker threads the interrupt never reaches.
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -38,9 +38,6 @@ class InterruptGuard {
 // Runs fn on a new thread that the interrupt handler never runs on, so that no
 // system call of an engine is cut short by it.
 std::thread startWorker(std::function<void()> fn);
-
-// The system's text for an error code (errno, or GetLastError on Windows).
-std::string systemErrorText(unsigned long code);
 
 namespace detail {
 // Called by the platform's handler: counts the interrupt and clears every

@@ -53,6 +53,4 @@ std::thread startWorker(std::function<void()> fn) {
   return worker;
 }
 
-std::string systemErrorText(unsigned long code) { return std::strerror(static_cast<int>(code)); }
-
 }  // namespace zarvek::cli

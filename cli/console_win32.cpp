@@ -53,14 +53,4 @@ InterruptGuard::~InterruptGuard() {
 // The console handler runs on a thread of its own, never on the worker.
 std::thread startWorker(std::function<void()> fn) { return std::thread(std::move(fn)); }
 
-std::string systemErrorText(unsigned long code) {
-  char text[512] = {};
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
-  std::string result(text, n);
-  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == '.'))
-    result.pop_back();
-  return result.empty() ? "error " + std::to_string(code) : result;
-}
-
 }  // namespace zarvek::cli

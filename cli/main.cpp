@@ -31,12 +31,16 @@ int main(int argc, char** argv) {
                "Start `zarvek receive` on one computer first, then `zarvek send` on the other.",
                "zarvek"};
   app.footer(kExitCodesHelp);
-  app.set_version_flag("--version", "zarvek 3.12");
+  app.set_version_flag("--version", "zarvek " ZARVEK_VERSION);
   app.require_subcommand(1);
   app.fallthrough();  // --quiet after the subcommand's name too
 
   bool quiet = false;
   app.add_flag("-q,--quiet", quiet, "No progress line and no bell; results and errors only");
+  bool classic = false;
+  app.add_flag("--classic", classic,
+               "Classic transfers only: neither offer nor take the verified mode that two Zarvek ends "
+               "otherwise agree on for each file");
 
   std::string port = kDefaultPort;
   int speed = kDefaultSpeed;
@@ -61,6 +65,7 @@ int main(int argc, char** argv) {
     chosen = [&](Terminal& terminal, InterruptGuard& interrupts) {
       receive.port = port;
       receive.speed = speed;
+      receive.verify = !classic;
       receive.banner = !quiet;
       return runReceive(receive, terminal, interrupts);
     };
@@ -78,6 +83,7 @@ int main(int argc, char** argv) {
     chosen = [&](Terminal& terminal, InterruptGuard& interrupts) {
       send.port = port;
       send.speed = speed;
+      send.verify = !classic;
       return runSend(send, terminal, interrupts);
     };
   });
@@ -102,7 +108,6 @@ int main(int argc, char** argv) {
 
   const bool live = !quiet && isTerminal(stdout);
   Terminal terminal(live, !quiet && isTerminal(stdout), quiet);
-  DiagnosticLines diagnostics(terminal);
   InterruptGuard interrupts;
   return chosen(terminal, interrupts);
 }

@@ -1,6 +1,6 @@
 #include "cli/ports.h"
 
-#include "cli/console.h"
+#include "base/system_text.h"
 
 namespace zarvek::cli {
 
@@ -41,9 +41,9 @@ std::string portErrorText(const std::string& port, PortError error, unsigned lon
     case PortError::Other:
       break;
   }
-  std::string text = "Whoopsy: COM port in use! Select a different port. (" + named;
+  std::string text = "cannot open port " + named;
   if (systemCode != 0) text += ": " + systemErrorText(systemCode);
-  return text + ")";
+  return text + "; `zarvek ports` lists the ports of this machine";
 }
 
 }  // namespace zarvek::cli

@@ -8,7 +8,7 @@
 #include "cli/ports.h"
 #include "cli/terminal_ui.h"
 #include "job/transfer_job.h"
-#include "receive/file_receiver.h"
+#include "receive/receive_job.h"
 
 namespace fs = std::filesystem;
 
@@ -50,8 +50,10 @@ int runReceive(const ReceiveOptions& options, Terminal& terminal, InterruptGuard
 
   auto job = std::make_unique<TransferJob>();
   std::memcpy(job->receiveFolder, folderText.c_str(), folderText.size() + 1);
+  job->portName = options.port;
   job->speed = options.speed;
-  job->mode = Receiving;
+  job->verify = options.verify;
+  job->mode = AppState::Receiving;
   job->running = 1;
   if (options.stopper) options.stopper->attach(&job->running);
   interrupts.watch(job->running);
@@ -59,38 +61,19 @@ int runReceive(const ReceiveOptions& options, Terminal& terminal, InterruptGuard
   TerminalUi ui(terminal, Role::Receive, options.linePrefix);
   ui.endAfter(options.files, &job->running);
   if (!options.liveLine) ui.withoutLiveLine();
-  PortError portError = PortError::None;
-  unsigned long portCode = 0;
-
-  std::thread worker = startWorker([&] {
-    FileReceiver receiver;
-    DiagnosticLines::mute(true);
-    const int opened = receiver.openPort(options.port.c_str());
-    DiagnosticLines::mute(false);
-    if (!opened) {
-      portError = receiver.openError();
-      portCode = DiagnosticLines::lastCode();
-      return;
-    }
-    if (!receiver.configurePort(options.speed)) {
-      terminal.message("the line settings of " + options.port + " could not all be applied; going on");
-    }
-    receiver.attachStatusField(ui);
+  ui.onLineReady([&] {
     if (options.banner) {
       terminal.message("receiving into " + folderText + " through " + options.port + " at " +
                        std::to_string(options.speed) + " bit/s; Ctrl+C stops");
     }
     if (options.onWaiting) options.onWaiting();
-    receiver.runReceiveLoop(*job);
   });
+  std::thread worker = startWorker([&] { runReceiveJob(*job, ui); });
   worker.join();
   interrupts.forget(job->running);
   if (options.stopper) options.stopper->attach(nullptr);
 
-  if (portError != PortError::None) {
-    terminal.message(portErrorText(options.port, portError, portCode));
-    return kExitPortError;
-  }
+  if (ui.portFailed()) return kExitPortError;
   bool allComplete = true;
   bool cutShort = false;
   for (const auto& report : ui.reports()) {

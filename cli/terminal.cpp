@@ -1,10 +1,8 @@
 #include "cli/terminal.h"
 
-#include <atomic>
 #include <cstdio>
 
 #include "cli/console.h"
-#include "protocol/diagnostic.h"
 
 namespace zarvek::cli {
 
@@ -59,35 +57,5 @@ void Terminal::bell() {
   std::fputc('\a', stdout);
   std::fflush(stdout);
 }
-
-namespace {
-
-std::atomic<Terminal*> sinkTerminal{nullptr};
-std::atomic<bool> sinkMuted{false};
-std::atomic<unsigned long> sinkLastCode{0};
-
-void writeDiagnosticLine(unsigned long code) {
-  sinkLastCode.store(code);
-  if (sinkMuted.load()) return;
-  if (Terminal* terminal = sinkTerminal.load()) {
-    terminal->message("system error " + std::to_string(code) + " (" + systemErrorText(code) + ")");
-  }
-}
-
-}  // namespace
-
-DiagnosticLines::DiagnosticLines(Terminal& terminal) {
-  sinkTerminal.store(&terminal);
-  setDiagnosticSink(writeDiagnosticLine);
-}
-
-DiagnosticLines::~DiagnosticLines() {
-  setDiagnosticSink(nullptr);
-  sinkTerminal.store(nullptr);
-}
-
-void DiagnosticLines::mute(bool muted) { sinkMuted.store(muted); }
-
-unsigned long DiagnosticLines::lastCode() { return sinkLastCode.load(); }
 
 }  // namespace zarvek::cli

@@ -36,19 +36,4 @@ class Terminal {
   size_t shown_ = 0;  // characters of the live line now on screen
 };
 
-// Installs a diagnostic sink that writes "zarvek: system error N (text)" lines
-// through the terminal instead of bare numbers on standard output. While muted
-// the codes are only kept (a front end that says more itself); lastCode() gives
-// the latest. Uninstalled on destruction.
-class DiagnosticLines {
- public:
-  explicit DiagnosticLines(Terminal& terminal);
-  ~DiagnosticLines();
-  DiagnosticLines(const DiagnosticLines&) = delete;
-  DiagnosticLines& operator=(const DiagnosticLines&) = delete;
-
-  static void mute(bool muted);
-  static unsigned long lastCode();
-};
-
 }  // namespace zarvek::cli

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "base/system_text.h"
+#include "cli/ports.h"
 #include "protocol/packet.h"
 
 namespace zarvek::cli {
@@ -44,53 +46,35 @@ void TerminalUi::endAfter(int files, std::atomic<uint8_t>* running) {
   running_ = running;
 }
 
-bool TerminalUi::setStatusText(const char* text) {
-  if (text == nullptr || text[0] == '\0') {
-    // The receiver empties its status at the end of every file cycle.
-    active_ = false;
-    if (liveLine_) terminal_.clearProgress();
-    return true;
-  }
+bool TerminalUi::fileBegins(const std::string& name, uint64_t size) {
   active_ = true;
-  name_ = text;
+  name_ = name;
+  size_ = size;
   chunks_ = 0;
   resends_ = 0;
   started_ = Clock::now();
   lastDrawn_ = {};
-  sizeKnown_ = false;
-  size_ = 0;
-  if (role_ == Role::Send) {
-    // The sender shows the full path it is about to send: its size is on disk.
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(std::filesystem::path(name_), ec);
-    if (!ec) {
-      size_ = size;
-      sizeKnown_ = true;
-    }
-  }
   if (!terminal_.live() && !terminal_.quiet()) {
-    terminal_.line(prefix_ + (role_ == Role::Send ? "sending " : "receiving ") + name_ +
-                   (sizeKnown_ ? " (" + std::to_string(size_) + " bytes)" : ""));
+    terminal_.line(prefix_ + (role_ == Role::Send ? "sending " : "receiving ") + name_ + " (" +
+                   std::to_string(size_) + " bytes)");
   }
   draw(true);
   return true;
 }
 
-void TerminalUi::setProgressRange(uint32_t upper) {
-  // The range is the size in KiB rounded down: a fallback when the size could
-  // not be read from disk.
-  if (!sizeKnown_) size_ = static_cast<uint64_t>(upper) * kMaxChunk;
-}
-
-void TerminalUi::stepProgress() {
+void TerminalUi::chunkDelivered() {
   ++chunks_;
   draw(false);
 }
 
 void TerminalUi::chunkRefused() {
   ++resends_;
-  ++totalResends_;
   draw(false);
+}
+
+void TerminalUi::betweenFiles() {
+  active_ = false;
+  if (liveLine_) terminal_.clearProgress();
 }
 
 void TerminalUi::draw(bool force) {
@@ -102,20 +86,16 @@ void TerminalUi::draw(bool force) {
 
   std::string text = prefix_ + (role_ == Role::Send ? "sending " : "receiving ") +
                      std::filesystem::path(name_).filename().string();
-  if (chunks_ > 0 || sizeKnown_) {
-    const uint64_t bytes = sizeKnown_ ? std::min<uint64_t>(chunks_ * kMaxChunk, size_)
-                                      : chunks_ * kMaxChunk;
-    const double seconds = std::chrono::duration<double>(now - started_).count();
-    if (size_ > 0) text += "  " + std::to_string(bytes * 100 / size_) + "%";
-    text += "  " + formatBytes(bytes);
-    if (size_ > 0) text += " of " + formatBytes(size_);
-    if (seconds > 0.5 && bytes > 0) {
-      const double rate = static_cast<double>(bytes) / seconds;
-      text += "  " + formatBytes(static_cast<uint64_t>(rate)) + "/s";
-      if (size_ > bytes) {
-        text += "  " + formatDuration(static_cast<uint64_t>(static_cast<double>(size_ - bytes) / rate)) +
-                " left";
-      }
+  const uint64_t bytes = std::min<uint64_t>(chunks_ * kMaxChunk, size_);
+  const double seconds = std::chrono::duration<double>(now - started_).count();
+  if (size_ > 0) text += "  " + std::to_string(bytes * 100 / size_) + "%";
+  text += "  " + formatBytes(bytes);
+  if (size_ > 0) text += " of " + formatBytes(size_);
+  if (seconds > 0.5 && bytes > 0) {
+    const double rate = static_cast<double>(bytes) / seconds;
+    text += "  " + formatBytes(static_cast<uint64_t>(rate)) + "/s";
+    if (size_ > bytes) {
+      text += "  " + formatDuration(static_cast<uint64_t>(static_cast<double>(size_ - bytes) / rate)) + " left";
     }
   }
   if (resends_ > 0) text += "  " + std::to_string(resends_) + (resends_ == 1 ? " resend" : " resends");
@@ -127,13 +107,27 @@ void TerminalUi::showMessage(const char* text, const char* caption, MessageIcon)
   terminal_.message(std::string(caption ? caption : "") + ": " + (text ? text : ""));
 }
 
+void TerminalUi::systemCallFailed(const Result& failure) {
+  terminal_.message(failure.step() + ": " + systemErrorText(failure.code()) + " (error " +
+                    std::to_string(failure.code()) + ")");
+}
+
+void TerminalUi::portNotOpened(const std::string& port, PortError error, const Result& failure) {
+  portFailed_ = true;
+  terminal_.message(portErrorText(port, error, failure.code()));
+}
+
+void TerminalUi::lineReady() {
+  if (lineReady_) lineReady_();
+}
+
 void TerminalUi::playCompletionSound() { terminal_.bell(); }
 
 std::string TerminalUi::resultLine(Role role, const FileReport& r, int retryLimit) {
   const std::string sized = r.name + "  " + std::to_string(r.size) + " bytes  ";
   switch (r.outcome) {
     case FileOutcome::Complete:
-      return sized + (role == Role::Send ? "sent" : "complete");
+      return sized + (role == Role::Send ? "sent" : "complete") + (r.verified ? ", verified" : "");
     case FileOutcome::Incomplete:
       return sized + "incomplete: " + std::to_string(r.written) + " bytes arrived";
     case FileOutcome::AbortedDeleted:
@@ -152,8 +146,11 @@ std::string TerminalUi::resultLine(Role role, const FileReport& r, int retryLimi
              " bytes (AF sent; the receiver deletes its copy)";
     case FileOutcome::Skipped:
       return r.name + "  skipped: " + r.reason;
+    case FileOutcome::NotVerified:
+      return sized + (role == Role::Send ? "not verified: " + r.reason + "; not sent complete"
+                                         : "did not match its checksum: deleted (the sender sends it again)");
     case FileOutcome::LineFailed:
-      return sized + "not sent complete: a reply could not be read after " + std::to_string(r.written) +
+      return sized + "not sent complete: " + r.reason + " after " + std::to_string(r.written) +
              " bytes (AF sent; the receiver deletes its copy)";
   }
   return sized;

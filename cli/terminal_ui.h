@@ -1,12 +1,13 @@
 #pragma once
-// The engines' TransferUi on a terminal: the status text and progress become a
-// live line (file, percent, bytes, rate, time left, resends), each ended file a
-// result line, each message box a line on standard error with its own text.
-// Nothing ever waits for a key. Called from the engine's worker thread only;
-// read the results after that thread has been joined.
+// The engines' TransferUi on a terminal: a file's progress becomes a live line
+// (file, percent, bytes, rate, time left, resends), each ended file a result
+// line, each message a line on standard error with its own text. Nothing ever
+// waits for a key. Called from the engine's worker thread only; read the
+// results after that thread has been joined.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,17 +24,22 @@ class TerminalUi : public TransferUi {
 
   // Receiving: after this many files have ended, clear `running`.
   void endAfter(int files, std::atomic<uint8_t>* running);
+  // Called once the port is open and set up.
+  void onLineReady(std::function<void()> ready) { lineReady_ = std::move(ready); }
 
-  bool setStatusText(const char* text) override;
-  void setProgressRange(uint32_t upper) override;
-  void stepProgress() override;
-  void showMessage(const char* text, const char* caption, MessageIcon icon) override;
-  void playCompletionSound() override;
-  void fileEnded(const FileReport& report) override;
+  bool fileBegins(const std::string& name, uint64_t size) override;
+  void chunkDelivered() override;
   void chunkRefused() override;
+  void fileEnded(const FileReport& report) override;
+  void betweenFiles() override;
+  void showMessage(const char* text, const char* caption, MessageIcon icon) override;
+  void systemCallFailed(const Result& failure) override;
+  void portNotOpened(const std::string& port, PortError error, const Result& failure) override;
+  void lineReady() override;
+  void playCompletionSound() override;
 
   const std::vector<FileReport>& reports() const { return reports_; }
-  int resends() const { return totalResends_; }
+  bool portFailed() const { return portFailed_; }
 
   // "name  size bytes  result", as printed for each file.
   static std::string resultLine(Role role, const FileReport& report, int retryLimit);
@@ -50,19 +56,19 @@ class TerminalUi : public TransferUi {
   const std::string prefix_;
   int retryLimit_ = 0;
   bool liveLine_ = true;
+  std::function<void()> lineReady_;
 
   // The file in progress.
   bool active_ = false;
   std::string name_;
   uint64_t size_ = 0;
-  bool sizeKnown_ = false;
   uint64_t chunks_ = 0;
   int resends_ = 0;
   Clock::time_point started_{};
   Clock::time_point lastDrawn_{};
 
   std::vector<FileReport> reports_;
-  int totalResends_ = 0;
+  bool portFailed_ = false;
   int endAfter_ = 0;
   std::atomic<uint8_t>* running_ = nullptr;
 };

@@ -3,7 +3,9 @@
 # COM1..COM9 are pinned in the registry to links in $1/ports/comN: Wine would
 # otherwise rewrite dosdevices/comN from the machine's /dev/ttyS* when its server
 # starts. A test points $1/ports/comN at a cable end (ln -sfn) and the Windows
-# program opens it as COMn.
+# program opens it as COMn. Wine's own fonts (fonts-wine) go into the prefix's
+# Fonts folder: this Wine does not find them where Debian installs them, and
+# without Marlett the title bars' buttons show the letters "0 1 r".
 set -euo pipefail
 prefix=$1
 [ -f "$prefix/.zarvek-ready" ] && exit 0
@@ -13,6 +15,7 @@ flock 9
 if [ ! -f "$prefix/.zarvek-ready" ]; then
   export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   wineboot --init >/dev/null 2>&1 || true
+  cp -n /usr/share/wine/fonts/*.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
   mkdir -p "$prefix/ports"
   for n in 1 2 3 4 5 6 7 8 9; do
     wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$prefix/ports/com$n" /f >/dev/null 2>&1

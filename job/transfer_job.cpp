@@ -2,11 +2,13 @@
 
 #include <cstring>
 
+#include "base/current_directory.h"
+
 namespace zarvek {
 
 void setInitialValues(TransferJob& job) {
   fetchCurrentDirectory(job.receiveFolder, kFolderSize);
-  std::memcpy(job.portName, kDefaultPort, sizeof kDefaultPort);
+  job.portName = kDefaultPort;
   job.speed = kDefaultSpeed;
   job.crcRetryLimit = kDefaultRetryLimit;
 }

@@ -1,14 +1,19 @@
 #pragma once
-// The one seam through which the engines reach the user: the window's controls
-// on Windows, the terminal in the command line, a recorder in tests.
-// Every call is synchronous: it returns once the user-facing side has done it
-// (a message returns when the user has dismissed it).
+// The one seam through which the engines reach the user: the window on
+// Windows, the terminal in the command line, a recorder in tests. It carries
+// events, and each front end shows them its own way. Every call is synchronous:
+// it returns once the front end has done it (a message once it is dismissed).
 #include <cstdint>
 #include <string>
+
+#include "base/result.h"
 
 namespace zarvek {
 
 enum class MessageIcon { None, Warning, Error };
+
+// Why a port could not be opened, so a front end can say what to do about it.
+enum class PortError { None, NotFound, Busy, NotPermitted, Other };
 
 enum class FileOutcome {
   Complete,        // receiver: "EF" with every announced byte written; sender: "EF" sent
@@ -20,6 +25,8 @@ enum class FileOutcome {
   Stopped,         // sender: "AF" sent after the user stopped
   Skipped,         // sender: the file could not be sent at all (reason says why)
   LineFailed,      // sender: a reply could not be read; "AF" sent, the batch ends
+  NotVerified,     // verified file: receiver: did not match its checksum, deleted;
+                   // sender: still did not match after the retry limit
 };
 
 struct FileReport {
@@ -28,27 +35,38 @@ struct FileReport {
   std::string path;       // receiver: where it is (or was) on disk
   uint64_t size = 0;      // announced size
   uint64_t written = 0;   // bytes written (receiver) or delivered (sender)
-  std::string reason;     // Refused / Skipped
+  std::string reason;     // Refused, Skipped, LineFailed
+  bool verified = false;  // Complete, and checked over all its bytes at both ends
 };
 
 class TransferUi {
  public:
   virtual ~TransferUi() = default;
 
-  // The one-line status field. False when the text could not be shown.
-  virtual bool setStatusText(const char* text) = 0;
-  // Progress bar: range 0..upper (32-bit), step 1, one step per delivered chunk.
-  virtual void setProgressRange(uint32_t upper) = 0;
-  virtual void stepProgress() = 0;
-  // A modal message; returns when dismissed.
-  virtual void showMessage(const char* text, const char* caption, MessageIcon icon) = 0;
-  virtual void playCompletionSound() = 0;
-
-  // Optional reporting for front ends that log per file (the command line).
-  virtual void fileEnded(const FileReport& /*report*/) {}
-  // A data packet was refused ("N") and will be sent again.
+  // A file begins: the sender's full path and the size it found, or the
+  // receiver's name as the sender gave it and the size announced. False when
+  // it cannot be shown: the receiver then refuses the name.
+  virtual bool fileBegins(const std::string& name, uint64_t size) = 0;
+  // Sender: a data packet counted as delivered (one step of progress), or
+  // refused ("N") and to be sent again.
+  virtual void chunkDelivered() = 0;
   virtual void chunkRefused() {}
-  // The receive loop is over and the receiver gone: every file has been reported.
+  // What became of a file.
+  virtual void fileEnded(const FileReport& report) = 0;
+  // Receiver: a file cycle is over and the next one waits for its first packet.
+  virtual void betweenFiles() = 0;
+  // A message the user must read; returns once dismissed.
+  virtual void showMessage(const char* text, const char* caption, MessageIcon icon) = 0;
+  // A system call failed: the step and the system's error code.
+  virtual void systemCallFailed(const Result& failure) = 0;
+  // The job's port could not be opened; nothing is sent or received.
+  virtual void portNotOpened(const std::string& port, PortError error, const Result& failure) = 0;
+  // The port is open and set up: the other end may start.
+  virtual void lineReady() {}
+  // Sender: the batch ran to its end, nothing stopped, abandoned or skipped.
+  virtual void playCompletionSound() = 0;
+  // Receiver: the receive loop is over and the receiver gone, so every file
+  // has been reported.
   virtual void receiveEnded() {}
 };
 

@@ -11,9 +11,21 @@ constexpr uint16_t kNibbleTable[16] = {
     0xA001, 0x6C00, 0x7800, 0xB401, 0x5000, 0x9C01, 0x8801, 0x4400,
 };
 
+struct Letters {
+  PacketKind kind;
+  char first, second;
+};
+constexpr Letters kLetters[] = {
+    {PacketKind::FileSize, 'F', 'S'},  {PacketKind::FileName, 'F', 'N'},  {PacketKind::FileData, 'F', 'D'},
+    {PacketKind::EndOfFile, 'E', 'F'}, {PacketKind::AbortFile, 'A', 'F'}, {PacketKind::EndOfTransfer, 'E', 'T'},
+};
+
 void putKind(uint8_t* frame, PacketKind kind) {
-  frame[offset::kind0] = static_cast<uint8_t>(kind.first);
-  frame[offset::kind1] = static_cast<uint8_t>(kind.second);
+  for (const Letters& l : kLetters) {
+    if (l.kind != kind) continue;
+    frame[offset::kind0] = static_cast<uint8_t>(l.first);
+    frame[offset::kind1] = static_cast<uint8_t>(l.second);
+  }
 }
 
 void putCrc(uint8_t* frame, int32_t n) {
@@ -23,6 +35,15 @@ void putCrc(uint8_t* frame, int32_t n) {
 }
 
 }  // namespace
+
+PacketKind kindOf(const uint8_t* frame) {
+  for (const Letters& l : kLetters) {
+    if (frame[offset::kind0] == static_cast<uint8_t>(l.first) && frame[offset::kind1] == static_cast<uint8_t>(l.second)) {
+      return l.kind;
+    }
+  }
+  return PacketKind::Unknown;
+}
 
 uint16_t PacketCrc(const uint8_t* frame, int32_t n) {
   if (n > kMaxChunk) n = kMaxChunk;
@@ -51,7 +72,7 @@ bool checkCrc(const uint8_t* frame, int32_t n) {
 }
 
 void buildSize(uint8_t* frame, uint32_t size) {
-  putKind(frame, kFileSize);
+  putKind(frame, PacketKind::FileSize);
   frame[offset::lengthHigh] = 0;
   frame[offset::lengthLow] = 0;
   uint8_t* p = frame + offset::payload;
@@ -63,7 +84,7 @@ void buildSize(uint8_t* frame, uint32_t size) {
 }
 
 void buildName(uint8_t* frame, const char* name, uint8_t length) {
-  putKind(frame, kFileName);
+  putKind(frame, PacketKind::FileName);
   frame[offset::lengthHigh] = 0;
   frame[offset::lengthLow] = length;
   std::memcpy(frame + offset::payload, name, length);
@@ -73,15 +94,15 @@ void buildName(uint8_t* frame, const char* name, uint8_t length) {
 void buildData(uint8_t* frame, const uint8_t* chunk, int32_t length) {
   if (length < 0) length = 0;
   if (length > kMaxChunk) length = kMaxChunk;
-  putKind(frame, kFileData);
+  putKind(frame, PacketKind::FileData);
   frame[offset::lengthHigh] = static_cast<uint8_t>(length >> 8);
   frame[offset::lengthLow] = static_cast<uint8_t>(length);
   std::memcpy(frame + offset::payload, chunk, static_cast<size_t>(length));
   putCrc(frame, length);
 }
 
-void buildEndOfFile(uint8_t* frame) { putKind(frame, kEndOfFile); }
+void buildEndOfFile(uint8_t* frame) { putKind(frame, PacketKind::EndOfFile); }
 
-void buildAbort(uint8_t* frame) { putKind(frame, kAbortFile); }
+void buildAbort(uint8_t* frame) { putKind(frame, PacketKind::AbortFile); }
 
 }  // namespace zarvek

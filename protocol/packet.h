@@ -39,22 +39,12 @@ enum class PacketResult : int32_t {
 inline constexpr uint8_t kReplyAccept = 'A';
 inline constexpr uint8_t kReplyRefuse = 'N';
 
-// Packet kinds, as their two letters.
-struct PacketKind {
-  char first;
-  char second;
-};
-inline constexpr PacketKind kFileSize{'F', 'S'};
-inline constexpr PacketKind kFileName{'F', 'N'};
-inline constexpr PacketKind kFileData{'F', 'D'};
-inline constexpr PacketKind kEndOfFile{'E', 'F'};
-inline constexpr PacketKind kAbortFile{'A', 'F'};
-inline constexpr PacketKind kEndOfTransfer{'E', 'T'};
+// Packet kinds, named by their two letters: "FS" size, "FN" name, "FD" data,
+// "EF" end of file, "AF" abort file, "ET" end of transfer (recognised, never sent).
+enum class PacketKind { FileSize, FileName, FileData, EndOfFile, AbortFile, EndOfTransfer, Unknown };
 
-inline bool isKind(const uint8_t* frame, PacketKind kind) {
-  return frame[offset::kind0] == static_cast<uint8_t>(kind.first) &&
-         frame[offset::kind1] == static_cast<uint8_t>(kind.second);
-}
+// The kind a frame's two letters name (exact upper case); Unknown for any other pair.
+PacketKind kindOf(const uint8_t* frame);
 
 // The system's own checksum over n payload bytes from offset 4. Built on the
 // CRC-16/ARC nibble table but feeding the low nibble of each byte twice, so the

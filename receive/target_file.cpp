@@ -1,13 +1,9 @@
 #include "receive/target_file.h"
 
-#include "job/view_pages.h"
-
 #include <cstring>
 #include <string>
 
-#include "job/paths.h"
-#include "job/transfer_ui.h"
-#include "protocol/diagnostic.h"
+#include "base/paths.h"
 #include "protocol/packet.h"
 
 namespace zarvek {
@@ -33,7 +29,7 @@ uint32_t TargetFile::storeSize(const uint8_t* packet) {
   return size_;
 }
 
-int TargetFile::takeName(const uint8_t* packet, TransferUi& ui) {
+int TargetFile::takeName(const uint8_t* packet) {
   refusal_.clear();
   nameTaken_ = false;
   // Byte 2 is not part of a name's length: only byte 3 counts.
@@ -54,12 +50,13 @@ int TargetFile::takeName(const uint8_t* packet, TransferUi& ui) {
     refusal_ = why;
     return 0;
   }
-  if (!ui.setStatusText(name_)) {
-    refusal_ = "the name cannot be shown";
-    return 0;
-  }
   nameTaken_ = true;
   return 1;
+}
+
+void TargetFile::refuseName(const char* why) {
+  refusal_ = why;
+  nameTaken_ = false;
 }
 
 std::string TargetFile::joinPath(const char* folder, const char* name) {
@@ -73,7 +70,7 @@ std::string TargetFile::joinPath(const char* folder, const char* name) {
 int TargetFile::preparePath() {
   refusal_.clear();
   // A second name in one cycle: the earlier file is closed and stays as it is.
-  close();
+  file_.close();
   created_ = false;
   if (!hasFolder_) {
     refusal_ = "no usable receive folder";
@@ -95,23 +92,37 @@ int TargetFile::preparePath() {
   return 1;
 }
 
-int TargetFile::failStep(const char* what, unsigned long code) {
-  refusal_ = std::string(what) + " (error " + std::to_string(code) + ")";
-  writeErrorCode(code);
-  return 0;
+Result TargetFile::openForWrite() {
+  if (!preparePath()) return Result::failed(refusal_, 0);
+  Result made = file_.create(path_, size_);
+  // Past the open step the file at path is this object's: created or emptied.
+  created_ = file_.isOpen();
+  if (!made) refusal_ = made.step() + " (error " + std::to_string(made.code()) + ")";
+  return made;
 }
 
 int TargetFile::writeChunk(const uint8_t* packet, int32_t length, int64_t offset) {
-  if (view_ == nullptr || length < 0 || length > kMaxChunk || offset < 0) return 0;
+  if (!file_.isMapped() || length < 0 || length > kMaxChunk || offset < 0) return 0;
+  const auto mapped = static_cast<int64_t>(file_.size());
   // Compared without adding, so no offset can wrap around past the check.
-  if (offset > static_cast<int64_t>(mapped_) || length > static_cast<int64_t>(mapped_) - offset) {
-    return 0;
-  }
-  std::memcpy(view_ + offset, packet + offset::payload, static_cast<size_t>(length));
+  if (offset > mapped || length > mapped - offset) return 0;
+  std::memcpy(file_.data() + offset, packet + offset::payload, static_cast<size_t>(length));
   return 1;
 }
 
-void TargetFile::releaseBefore(uint64_t offset) { releaseViewBefore(view_, released_, offset); }
+void TargetFile::releaseBefore(uint64_t offset) { file_.releaseBefore(offset); }
+
+void TargetFile::close() { file_.close(); }
+
+int TargetFile::discard() {
+  const std::string path = path_;
+  const bool ours = named_ && created_;
+  // A file that is mapped or open without sharing cannot be deleted.
+  file_.close();
+  if (!ours) return 0;
+  created_ = false;
+  return MappedFile::remove(path) ? 1 : 0;
+}
 
 const char* refuseReceivedName(const char* name) {
   if (name == nullptr || name[0] == '\0') return "name is empty";

@@ -6,17 +6,18 @@
 #include <cstdint>
 #include <string>
 
-namespace zarvek {
+#include "base/mapped_file.h"
+#include "base/result.h"
 
-class TransferUi;
+namespace zarvek {
 
 inline constexpr int32_t kNameSize = 100;  // 99 characters and the NUL
 inline constexpr int32_t kPathSize = 256;  // 255 characters and the NUL
 
 class TargetFile {
  public:
-  TargetFile();
-  ~TargetFile();  // close()
+  TargetFile() = default;
+  ~TargetFile() = default;  // the file closes with file_
   TargetFile(const TargetFile&) = delete;
   TargetFile& operator=(const TargetFile&) = delete;
 
@@ -25,11 +26,16 @@ class TargetFile {
 
   // Bytes 4..7 of the packet, big-endian, into size; returns it (0 is a failed step).
   uint32_t storeSize(const uint8_t* packet);
+  // A size known better than the size packet's (a verified file's own word).
+  void setSize(uint32_t size) { size_ = size; }
 
   // Copies packet byte 3 (the name length; byte 2 is ignored) name bytes from
-  // byte 4 into name and shows it through the status text. 0 when the name does
-  // not fit, is unsafe (refuseReason), or the text cannot be shown.
-  int takeName(const uint8_t* packet, TransferUi& ui);
+  // byte 4 into name. 0 when the name does not fit or is unsafe
+  // (refuseReceivedName); refusal() says why.
+  int takeName(const uint8_t* packet);
+
+  // The receiver could not show the name it took: it is not used.
+  void refuseName(const char* why);
 
   // folder + separator (unless the folder ends with one) + name. An empty
   // folder gives the name alone: the current directory, which is where the
@@ -38,12 +44,13 @@ class TargetFile {
   static std::string joinPath(const char* folder, const char* name);
 
   // Joins the folder and the name into path, creates (or truncates) the file,
-  // reserves and zero-fills `size` bytes, maps them read/write. 1 only if the
-  // file, the reservation, the mapping and the view were all made. A size of 0
-  // leaves an empty file and fails at the mapping step. Refused without a
-  // folder from setFolder or a name that the last takeName accepted. A file left
-  // open by an earlier name is closed first and stays on disk.
-  int openForWrite();
+  // reserves and zero-fills `size` bytes, maps them read/write. Succeeds only if
+  // the file, the reservation, the mapping and the view were all made. A size
+  // of 0 leaves an empty file and fails at the mapping step. Refused, with no
+  // system error code, without a folder from setFolder or a name that the last
+  // takeName accepted. A file left open by an earlier name is closed first and
+  // stays on disk. refusal() says why it failed.
+  Result openForWrite();
 
   // Copies `length` bytes from packet byte 4 into the view at `offset`.
   // Refused (0) without a view, for a length outside 0..1024, or when the chunk
@@ -66,26 +73,20 @@ class TargetFile {
   uint32_t size() const { return size_; }
   const char* name() const { return name_; }
   const char* path() const { return path_; }
-  bool isMapped() const { return view_ != nullptr; }
-  bool hasFile() const;
+  bool isMapped() const { return file_.isMapped(); }
+  bool hasFile() const { return file_.isOpen(); }
   // Why the last takeName or openForWrite failed; empty if it did not.
   const std::string& refusal() const { return refusal_; }
 
  private:
-  // Shared first step of openForWrite: closes a file left open by an earlier
-  // name, checks the name again and joins folder and name into path.
+  // First step of openForWrite: closes a file left open by an earlier name,
+  // checks the name again and joins folder and name into path.
   int preparePath();
-  // Keeps a system failure's reason and writes its code; returns 0.
-  int failStep(const char* what, unsigned long code);
 
-  intptr_t file_;
-  intptr_t mapping_;  // Windows mapping object; unused on Linux
-  uint8_t* view_ = nullptr;
-  uint64_t released_ = 0;  // pages before this offset were given back
+  MappedFile file_;
+  // The size announced; it can change after the file is mapped (a second size
+  // packet), so chunks are bounded by what is really mapped, file_.size().
   uint32_t size_ = 0;
-  // Length of the view. size can change after the file is mapped (a second
-  // size packet); chunks are bounded by what is really mapped.
-  uint32_t mapped_ = 0;
   char name_[kNameSize] = {};
   char path_[kPathSize] = {};
   std::string folder_;   // kept apart from path, so a second name joins the folder again
@@ -98,12 +99,8 @@ class TargetFile {
 
 // Why a received name may not be used as a file name in the receive folder, or
 // nullptr if it may: empty, only dots and spaces ("." and ".." among them), a
-// path separator ('\' or '/'), a colon (drive or stream), a control character;
-// on Windows also a reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9,
-// CONIN$, CONOUT$, with or without an extension).
+// path separator ('\' or '/'), a colon (drive or stream), a control character,
+// or a name that opens a device on this platform (isReservedDeviceName).
 const char* refuseReceivedName(const char* name);
-
-// Platform part of refuseReceivedName: reserved device names (none on Linux).
-bool isReservedDeviceName(const char* name);
 
 }  // namespace zarvek

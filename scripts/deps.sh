@@ -9,12 +9,14 @@ packages=(
   libgtest-dev googletest             # tests: the library natively, its sources for MinGW
   libcli11-dev                        # the command line's argument parser
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64   # the Windows build
-  wine wine64                         # runs the Windows build
+  wine wine64 fonts-wine              # runs the Windows build; Wine's own fonts
   xvfb xdotool x11-utils imagemagick  # the program's windows, driven and photographed
   xauth                               # xvfb-run, which gives the window tests a display
   gnuplot-nox                         # benchmark plots
   python3                             # draws the icon, logo and chime, writes the help file
   procps psmisc                       # pgrep / killall in the scripts
+  wixl msitools                       # the MSI (./run.sh package), and reading it back in its test
+  dpkg-dev file lintian man-db        # the .deb: its dependencies (CPack), its checks, its manual page
 )
 
 missing=()

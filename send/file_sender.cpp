@@ -1,64 +1,198 @@
 #include "send/file_sender.h"
 
 #include <chrono>
-#include <cstring>
 #include <thread>
 
-#include "job/paths.h"
-#include "job/transfer_job.h"
-#include "job/transfer_ui.h"
+#include "protocol/verified.h"
 
 namespace zarvek {
 
-FileSender::FileSender() = default;
+FileSender::FileSender(TransferUi& ui, bool verify) : ui_(ui), verify_(verify) {}
 
-FileSender::~FileSender() { closeSource(); }
+FileSender::~FileSender() = default;
 
-int FileSender::openPort(const char* portName) { return port_.open(portName, PortRole::Sender); }
+Result FileSender::openPort(const char* portName) { return port_.open(portName, PortRole::Sender); }
 
-void FileSender::configurePort(int32_t speed) { port_.configure(speed, PortRole::Sender); }
+Result FileSender::configurePort(int32_t speed) { return port_.configure(speed, PortRole::Sender); }
 
-int FileSender::openSource(const char* path) {
+SendBatchResult FileSender::runSendBatch(const std::vector<std::string>& paths, const std::atomic<uint8_t>& running,
+                                         int32_t crcRetryLimit) {
+  batch_ = {};
+  batchDone_ = false;
+  for (const std::string& path : paths) {
+    if (!running.load() || batchDone_) return batch_;
+    sendFile(path, running, crcRetryLimit);
+  }
+  pause(50);  // the selection found exhausted
+  return batch_;
+}
+
+void FileSender::sendFile(const std::string& path, const std::atomic<uint8_t>& running, int32_t crcRetryLimit) {
   source_ = std::make_unique<SourceFile>();
-  if (!source_->open(path)) return 0;
-  dataBase_ = source_->view();
-  return 1;
-}
+  if (const Result opened = source_->open(path); !opened) ui_.systemCallFailed(opened);
+  ui_.fileBegins(path, source_->size());
+  if (const std::string problem = source_->whyNotSendable(); !problem.empty()) {
+    // Nothing of it has gone out: say so and go on with the next file.
+    ui_.showMessage(("Cannot send " + path + ": " + problem + ".").c_str(), "Error", MessageIcon::Error);
+    ui_.fileEnded(report(FileOutcome::Skipped, 0, problem));
+    ++batch_.filesSkipped;
+    source_.reset();
+    return;
+  }
 
-void FileSender::closeSource() {
+  // A verified file that does not match at the far end goes again from "FS",
+  // up to the retry limit in all.
+  uint64_t delivered = 0;
+  Ending ending = Ending::Mismatch;
+  for (int32_t attempt = 0; ending == Ending::Mismatch && attempt < std::max(crcRetryLimit, 1) && running.load();
+       ++attempt) {
+    ending = sendOnce(running, crcRetryLimit, delivered);
+  }
+  switch (ending) {
+    case Ending::Sent:
+    case Ending::Verified: {
+      FileReport r = report(FileOutcome::Complete, source_->size());
+      r.verified = ending == Ending::Verified;
+      ui_.fileEnded(r);
+      break;
+    }
+    case Ending::Mismatch:
+      ++batch_.filesFailed;
+      ui_.fileEnded(report(FileOutcome::NotVerified, 0, "it did not match at the receiving end, " +
+                                                            std::to_string(std::max(crcRetryLimit, 1)) + " times"));
+      break;
+    case Ending::Abandoned:
+      ui_.fileEnded(report(FileOutcome::Abandoned, delivered));
+      break;
+    case Ending::Stopped:
+      ui_.fileEnded(report(FileOutcome::Stopped, delivered));
+      break;
+    case Ending::ReplyUnread: {
+      ++batch_.filesFailed;
+      batchDone_ = true;  // the port has failed: no further file would fare better
+      ui_.fileEnded(report(FileOutcome::LineFailed, delivered, replyFailure_.step()));
+      const std::string text = "The port failed while waiting for the reply to a packet of " + path +
+                               ". The file was not sent complete, and no further file is sent.";
+      ui_.showMessage(text.c_str(), "Error", MessageIcon::Error);
+      break;
+    }
+  }
   source_.reset();
-  dataBase_ = nullptr;  // pointed into the view just released
+  // A verified file's end was answered: the receiver is waiting already.
+  pause(ending == Ending::Verified ? 0 : 50);
 }
 
-uint32_t FileSender::fileSize() const { return source_ ? source_->size() : 0; }
+FileSender::Ending FileSender::sendOnce(const std::atomic<uint8_t>& running, int32_t crcRetryLimit,
+                                        uint64_t& delivered) {
+  readPos_ = 0;
+  fileVerified_ = false;
+  fileCrc_ = 0;
+  crcUpTo_ = 0;
+  delivered = 0;
+  if (sendUntilTaken(&FileSender::sendSize, running) == PacketResult::Failed) batchDone_ = true;
+  // A Zarvek receiver takes the offer with its own reply; the name says so back.
+  fileVerified_ = verify_ && replyByte_ == kReplyVerify;
+  // The name stage runs even after a failed size stage.
+  if (sendUntilTaken(&FileSender::sendName, running) == PacketResult::Failed) batchDone_ = true;
 
-int FileSender::sendSize() {
+  int32_t& crcFailures = batch_.crcFailures;  // carried across files
+  while (running.load() && crcFailures < crcRetryLimit) {
+    if (sendNextChunk() == PacketResult::FileEnded) {
+      if (fileVerified_) return awaitVerdict(running);
+      if (running.load()) return Ending::Sent;
+      break;  // stopped just after "EF": "AF" still follows, as the classic sender sends it
+    }
+    const int64_t chunkEnd = readPos_;
+    const PacketResult reply = waitReply(running);
+    if (reply == PacketResult::CrcFailed) {
+      rewindChunk();
+      ++crcFailures;
+      ui_.chunkRefused();
+      continue;
+    }
+    // A reply that could not be read (the port failed, not a stop) says
+    // nothing of the chunk: the file cannot be called sent.
+    if (reply == PacketResult::Failed && running.load()) {
+      pause(50);
+      sendAbort();
+      return Ending::ReplyUnread;
+    }
+    // A stop during the wait counts as delivered, as the classic sender does.
+    ui_.chunkDelivered();
+    crcFailures = 0;
+    delivered = static_cast<uint64_t>(chunkEnd);
+  }
+  const bool limitReached = crcFailures >= crcRetryLimit;
+  if (limitReached) {
+    ui_.showMessage("Too Contiguous CRC Errors, Aborting Transmission", "CRC Errors", MessageIcon::Error);
+  }
+  pause(50);
+  sendAbort();  // the receiver deletes its partial copy
+  // A verified receiver answers "AF" too, so that a damaged one is sent again.
+  while (fileVerified_ && running.load() && waitReply(running) == PacketResult::CrcFailed) sendAbort();
+  return limitReached ? Ending::Abandoned : Ending::Stopped;
+}
+
+FileSender::Ending FileSender::awaitVerdict(const std::atomic<uint8_t>& running) {
+  for (;;) {
+    const PacketResult reply = waitReply(running);
+    if (reply == PacketResult::CrcFailed) {  // the "EF" itself arrived damaged
+      sendEndOfFile();
+      continue;
+    }
+    if (reply == PacketResult::Failed) return running.load() ? Ending::ReplyUnread : Ending::Stopped;
+    // Only the one reply means the file matches; anything else, a garbled
+    // verdict included, has it sent again.
+    return replyByte_ == kReplyVerify ? Ending::Verified : Ending::Mismatch;
+  }
+}
+
+PacketResult FileSender::sendUntilTaken(void (FileSender::*send)(), const std::atomic<uint8_t>& running) {
+  PacketResult result;
+  do {
+    (this->*send)();
+    result = waitReply(running);
+  } while (result == PacketResult::CrcFailed);
+  return result;
+}
+
+void FileSender::sendSize() {
   // Whatever waits in the input now is no answer to this packet: noise from a
   // far end opening its port, or an answer that came late. Taken for one, it
   // would put every later answer one packet out.
   port_.discardInput();
-  buildSize(packet_, fileSize());
-  return writePacket();
+  buildSize(packet_, source_->size());
+  if (verify_) putOffer(packet_, source_->size());
+  writePacket();
 }
 
-int FileSender::sendName() {
-  // The batch refuses names the receiving side cannot hold before anything of
-  // the file is sent, so the cut below never bites; it only keeps the buffer safe.
-  const std::string name = baseName(source_ ? source_->path() : "");
-  const size_t length = name.size() < static_cast<size_t>(kMaxSentName) ? name.size() : kMaxSentName;
-  buildName(packet_, name.data(), static_cast<uint8_t>(length));
-  return writePacket();
+void FileSender::sendName() {
+  // Names the receiving side cannot hold were refused before anything of the
+  // file went out (whyNotSendable), so the name always fits.
+  const std::string name = source_->name();
+  buildName(packet_, name.data(), static_cast<uint8_t>(name.size()));
+  if (verify_) putMode(packet_, fileVerified_, source_->size());
+  writePacket();
 }
 
 int32_t FileSender::chunkLength() const {
-  const int64_t left = static_cast<int64_t>(fileSize()) - readPos_;
+  const int64_t left = static_cast<int64_t>(source_->size()) - readPos_;
   return left < kMaxChunk ? static_cast<int32_t>(left) : kMaxChunk;
 }
 
 PacketResult FileSender::sendNextChunk() {
   const int32_t n = chunkLength();
-  if (n > 0 && dataBase_ != nullptr) {
-    buildData(packet_, dataBase_ + readPos_, n);
+  if (n > 0) {
+    const uint8_t* chunk = source_->view() + readPos_;
+    if (fileVerified_) {
+      if (readPos_ == crcUpTo_) {  // a chunk sent again is in the CRC already
+        fileCrc_ = crc32(chunk, static_cast<size_t>(n), fileCrc_);
+        crcUpTo_ += n;
+      }
+      buildVerifiedData(packet_, chunk, n, static_cast<uint32_t>(readPos_ / kMaxChunk));
+    } else {
+      buildData(packet_, chunk, n);
+    }
     readPos_ += n;
     lastChunk_ = n;
     writePacket();
@@ -73,20 +207,41 @@ PacketResult FileSender::sendNextChunk() {
 
 void FileSender::rewindChunk() { readPos_ -= lastChunk_; }
 
-int FileSender::sendEndOfFile() {
-  buildEndOfFile(packet_);
-  return writePacket();
+void FileSender::sendEndOfFile() {
+  if (fileVerified_) {
+    buildVerifiedEnd(packet_, fileCrc_);
+  } else {
+    buildEndOfFile(packet_);
+  }
+  writePacket();
 }
 
-int FileSender::sendAbort() {
-  buildAbort(packet_);
+void FileSender::sendAbort() {
+  if (fileVerified_) {
+    buildVerifiedAbort(packet_);
+  } else {
+    buildAbort(packet_);
+  }
   pause(50);
-  return writePacket();
+  writePacket();
 }
 
-int FileSender::writePacket() { return port_.writePacket(packet_); }
+void FileSender::writePacket() {
+  // A failed write is reported, and the sender waits for the reply as though
+  // the packet had gone, as the classic sender does: a port that has failed
+  // for good fails the reply's read as well, which ends the file.
+  if (const Result written = port_.writePacket(packet_); !written) ui_.systemCallFailed(written);
+}
 
-PacketResult FileSender::waitReply(const std::atomic<uint8_t>& running) { return port_.waitReply(running); }
+PacketResult FileSender::waitReply(const std::atomic<uint8_t>& running) {
+  SerialPort::Reply reply = port_.waitReply(running);
+  replyByte_ = reply.byte;
+  if (!reply.failure) {
+    ui_.systemCallFailed(reply.failure);
+    replyFailure_ = std::move(reply.failure);
+  }
+  return reply.result;
+}
 
 void FileSender::pause(int ms) {
   // The receiver's purge before its next wait would eat a packet that arrives
@@ -95,163 +250,15 @@ void FileSender::pause(int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-namespace {
-
-// Why a chosen file cannot be sent at all, or empty if it can. Checked before
-// anything of the file goes out.
-std::string whyNotSendable(const FileSender& sender) {
-  const SourceFile* source = sender.source();
-  switch (source->failedStep()) {
-    case SourceFile::Step::None:
-      break;
-    case SourceFile::Step::File:
-      return "it cannot be opened for reading";
-    case SourceFile::Step::TooLarge:
-      return "it is 4 GiB or larger, more than the size field can announce";
-    case SourceFile::Step::Mapping:
-    case SourceFile::Step::View:
-      if (source->size() != 0) return "it cannot be mapped into memory";
-      break;  // an empty file has nothing to map and is sent as such
-  }
-  const std::string name = baseName(source->path());
-  if (name.empty()) return "it has no file name";
-  if (name.size() > static_cast<size_t>(kMaxSentName))
-    return "its name is longer than " + std::to_string(kMaxSentName) + " bytes, more than the receiving side holds";
-  return {};
-}
-
-FileReport senderReport(const FileSender& sender, FileOutcome outcome, uint64_t delivered) {
-  FileReport report;
-  report.outcome = outcome;
-  report.name = sender.source() ? sender.source()->path() : "";
-  report.path = report.name;
-  report.size = sender.fileSize();
-  report.written = delivered;
-  return report;
-}
-
-PacketResult sendUntilTaken(int (FileSender::*send)(), FileSender& sender, const std::atomic<uint8_t>& running) {
-  PacketResult result;
-  do {
-    (sender.*send)();
-    result = sender.waitReply(running);
-  } while (result == PacketResult::CrcFailed);
-  return result;
-}
-
-}  // namespace
-
-SendBatchResult runSendBatch(TransferJob& job, FileSender& sender, TransferUi& ui) {
-  SendBatchResult result;
-  int32_t& crcFailures = result.crcFailures;  // carried across files
-  bool batchDone = false;
-  std::string pathBuffer;
-
-  while (job.running.load() && !batchDone) {
-    batchDone = nextSelectedPath(ui, job.selection, kSelectionSize, pathBuffer, job.nextName);
-    if (batchDone) {
-      sender.pause(50);
-      break;
-    }
-
-    sender.openSource(pathBuffer.c_str());
-    const std::string problem = whyNotSendable(sender);
-    if (!problem.empty()) {
-      // Nothing of it has gone out: say so and go on with the next file.
-      const std::string text = "Cannot send " + pathBuffer + ": " + problem + ".";
-      ui.showMessage(text.c_str(), "Error", MessageIcon::Error);
-      FileReport report = senderReport(sender, FileOutcome::Skipped, 0);
-      report.reason = problem;
-      ui.fileEnded(report);
-      ++result.filesSkipped;
-      sender.closeSource();
-      continue;
-    }
-
-    ui.setProgressRange(sender.fileSize() / kMaxChunk);
-
-    if (sendUntilTaken(&FileSender::sendSize, sender, job.running) == PacketResult::Failed) batchDone = true;
-    // The name stage runs even after a failed size stage.
-    if (sendUntilTaken(&FileSender::sendName, sender, job.running) == PacketResult::Failed) batchDone = true;
-
-    uint64_t delivered = 0;
-    bool replyUnread = false;
-    while (job.running.load() && crcFailures < job.crcRetryLimit) {
-      if (sender.sendNextChunk() == PacketResult::FileEnded) break;
-      const int64_t chunkEnd = sender.readPos();
-      const PacketResult reply = sender.waitReply(job.running);
-      if (reply == PacketResult::CrcFailed) {
-        sender.rewindChunk();
-        ++crcFailures;
-        ui.chunkRefused();
-        continue;
-      }
-      // A reply that could not be read (the port failed, not a stop) says
-      // nothing of the chunk: the file cannot be called sent.
-      if (reply == PacketResult::Failed && job.running.load()) {
-        replyUnread = true;
-        break;
-      }
-      // A stop during the wait counts as delivered, as the classic sender does.
-      ui.stepProgress();
-      crcFailures = 0;
-      delivered = static_cast<uint64_t>(chunkEnd);
-    }
-
-    const bool limitReached = crcFailures >= job.crcRetryLimit;
-    if (!job.running.load() || limitReached || replyUnread) {
-      if (limitReached) {
-        ui.showMessage("Too Contiguous CRC Errors, Aborting Transmission", "CRC Errors", MessageIcon::Error);
-      }
-      sender.pause(50);
-      sender.sendAbort();  // the receiver deletes its partial copy
-      FileOutcome outcome = limitReached ? FileOutcome::Abandoned : FileOutcome::Stopped;
-      if (replyUnread) {
-        outcome = FileOutcome::LineFailed;
-        ++result.filesFailed;
-        batchDone = true;  // the port has failed: no further file would fare better
-      }
-      ui.fileEnded(senderReport(sender, outcome, delivered));
-      if (replyUnread) {
-        const std::string text = "The port failed while waiting for the reply to a packet of " + pathBuffer +
-                                 ". The file was not sent complete, and no further file is sent.";
-        ui.showMessage(text.c_str(), "Error", MessageIcon::Error);
-      }
-    } else {
-      ui.fileEnded(senderReport(sender, FileOutcome::Complete, sender.fileSize()));
-    }
-    sender.closeSource();
-    sender.pause(50);
-  }
-  return result;
-}
-
-void playCompletionSound(const TransferJob& job, const SendBatchResult& result, TransferUi& ui) {
-  if (job.running.load() && result.crcFailures == 0 && result.filesSkipped == 0 && result.filesFailed == 0) {
-    ui.playCompletionSound();
-  }
-}
-
-bool nextSelectedPath(TransferUi& ui, const char* selection, int32_t selectionSize, std::string& pathBuffer,
-                      int32_t& nextName) {
-  if (nextName < 0 || nextName >= selectionSize || selection[nextName] == '\0') return true;
-  const size_t nameLength = strnlen(selection + nextName, static_cast<size_t>(selectionSize - nextName));
-  if (nextName + static_cast<int64_t>(nameLength) >= selectionSize) return true;  // unterminated: no name
-
-  // The folder: the leading item, but no further than just before the name.
-  size_t folderLength = strnlen(selection, static_cast<size_t>(selectionSize));
-  const size_t beforeName = nextName > 0 ? static_cast<size_t>(nextName - 1) : 0;
-  if (folderLength > beforeName) folderLength = beforeName;
-
-  pathBuffer.assign(selection, folderLength);
-  // A root folder already ends with its separator; only a bare name at offset 0
-  // has no folder at all.
-  if (nextName > 0 && (pathBuffer.empty() || !isPathSeparator(pathBuffer.back()))) pathBuffer += kPathSeparator;
-  pathBuffer.append(selection + nextName, nameLength);
-  nextName += static_cast<int32_t>(nameLength) + 1;
-
-  ui.setStatusText(pathBuffer.c_str());
-  return false;
+FileReport FileSender::report(FileOutcome outcome, uint64_t delivered, std::string reason) const {
+  FileReport r;
+  r.outcome = outcome;
+  r.name = source_->path();
+  r.path = r.name;
+  r.size = source_->size();
+  r.written = delivered;
+  r.reason = std::move(reason);
+  return r;
 }
 
 }  // namespace zarvek

@@ -8,17 +8,17 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "base/result.h"
+#include "job/transfer_ui.h"
 #include "protocol/packet.h"
 #include "serial/line_clock.h"
 
 namespace zarvek {
 
 enum class PortRole { Receiver, Sender };
-
-// Why open failed, so a front end can say what to do about it.
-enum class PortError { None, NotFound, Busy, NotPermitted, Other };
 
 // The device a port name opens. Windows: any "COMn" through the "\\.\" device
 // prefix (needed from COM10 up), other names as given. Linux: "COM1".."COM4" are
@@ -33,17 +33,18 @@ class SerialPort {
   SerialPort& operator=(const SerialPort&) = delete;
 
   // Opens `name` for reading and writing, held exclusively: another opener (this
-  // process or another) fails until it is closed. 1 on success; 0 with the
-  // system's error code on the diagnostic stream.
-  int open(const char* name, PortRole role);
+  // process or another) fails until it is closed. On failure openError() says
+  // why, in terms a user can act on.
+  Result open(const char* name, PortRole role);
   bool isOpen() const;
   PortError openError() const { return openError_; }
 
   // Speed, 8 data bits, no parity, one stop bit; raw: every byte value carried
-  // unchanged both ways, no flow control, no translation. Receiver: read
-  // time-outs of 20 ms between bytes and 10 ms per byte in all, queues 1200 in /
-  // 3 out. Sender: queues 5 in / 1200 out. 1, or 0 after writing the error code.
-  int configure(int32_t speed, PortRole role);
+  // unchanged both ways, no flow control, no translation; on Windows DTR and
+  // RTS raised, as a null-modem cable wants them. Receiver: read time-outs of
+  // 20 ms between bytes and 10 ms per byte in all, queues 1200 in / 3 out.
+  // Sender: queues 5 in / 1200 out. A failure leaves the port as it then is.
+  Result configure(int32_t speed, PortRole role);
 
   // Receiver. Returns 1 as soon as at least one byte is queued, or 0 once
   // `running` is found clear. It first discards whatever input is queued, unless
@@ -58,8 +59,8 @@ class SerialPort {
   // Receiver. One read of up to kPacketSize bytes into `packet` from its first
   // byte; it ends when kPacketSize bytes have come, when more than 20 ms pass
   // between two bytes, or after 10 ms per byte in all. Bytes past those read keep
-  // what they held. 1 if the read succeeded whatever the count; 0 (error code) if not.
-  int readPacket(uint8_t* packet);
+  // what they held. Fails only when the read call itself fails.
+  Result readPacket(uint8_t* packet);
   int32_t lastReadCount() const { return lastReadCount_; }
 
   // Both roles. Discards queued input now; the receiver's next wait keeps what
@@ -74,29 +75,32 @@ class SerialPort {
 
   // Receiver. Abandons output still pending and discards queued input (the
   // rest of a packet, noise: nothing the sender meant as an answer), then writes
-  // the one byte. 1 / 0.
-  int sendReply(uint8_t byte);
+  // the one byte.
+  Result sendReply(uint8_t byte);
 
-  // Sender. All kPacketSize bytes in one write. Always 1; a failed write shows
-  // only as the error code.
-  int writePacket(const uint8_t* packet);
+  // Sender. All kPacketSize bytes in one write.
+  Result writePacket(const uint8_t* packet);
 
-  // Sender. Waits for one reply byte. CrcFailed for "N",
-  // Accepted for any other byte, Failed once `running` is found clear or the read
-  // fails (error code).
-  PacketResult waitReply(const std::atomic<uint8_t>& running);
+  // Sender. Waits for one reply byte: CrcFailed for "N", Accepted for any
+  // other byte, Failed once `running` is found clear or when the read fails
+  // (then `failure` says how). `byte` is the byte itself.
+  struct Reply {
+    PacketResult result;
+    Result failure;
+    uint8_t byte = 0;
+  };
+  Reply waitReply(const std::atomic<uint8_t>& running);
 
   // Sender. Blocks until every byte written so far has left the line, so that a
   // pause the protocol relies on begins only then.
   void drainLine();
 
  private:
-  intptr_t handle_;           // HANDLE or file descriptor; invalid when closed
+  struct Device;  // the platform's handle and its per-platform state
+  std::unique_ptr<Device> device_;
   PortError openError_ = PortError::None;
   int32_t lastReadCount_ = 0;
-  bool havePending_ = false;  // a byte taken by waitForData, owed to readPacket
-  bool discarded_ = false;    // input discarded since the last packet was read
-  uint8_t pendingByte_ = 0;
+  bool discarded_ = false;  // input discarded since the last packet was read
   LineClock line_;
 };
 

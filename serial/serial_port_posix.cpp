@@ -16,15 +16,13 @@
 #include <chrono>
 #include <thread>
 
-#include "protocol/diagnostic.h"
+#include "base/unique_fd_posix.h"
 
 namespace zarvek {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-constexpr intptr_t kClosed = -1;
 
 // How often a wait looks at `running`.
 constexpr milliseconds kWaitSlice{5};
@@ -35,7 +33,7 @@ constexpr milliseconds kReadPerByte{10};
 // The longest the receiver drops a damaged packet's tail before it answers.
 constexpr milliseconds kDropLimit{2000};
 
-int fdOf(intptr_t handle) { return static_cast<int>(handle); }
+Result failure(const char* step, int code) { return Result::failed(step, static_cast<unsigned long>(code)); }
 
 PortError errorFromErrno(int code) {
   switch (code) {
@@ -140,73 +138,62 @@ std::string portDevicePath(const std::string& name) {
   return name;
 }
 
-SerialPort::SerialPort() : handle_(kClosed) {}
+struct SerialPort::Device {
+  UniqueFd fd;
+  ~Device() {
+    // The exclusive flag lives on the tty, which outlives this descriptor when
+    // the tty stays open elsewhere (a pty whose master is still held).
+    if (fd) ::ioctl(fd.get(), TIOCNXCL);
+  }  // closing the descriptor also drops the flock
+};
 
-SerialPort::~SerialPort() {
-  if (handle_ == kClosed) return;
-  // The exclusive flag lives on the tty, which outlives this descriptor when the
-  // tty stays open elsewhere (a pty whose master is still held).
-  ::ioctl(fdOf(handle_), TIOCNXCL);
-  ::close(fdOf(handle_));  // also drops the flock
-}
+SerialPort::SerialPort() = default;
 
-bool SerialPort::isOpen() const { return handle_ != kClosed; }
+SerialPort::~SerialPort() = default;
 
-int SerialPort::open(const char* name, PortRole /*role*/) {
+bool SerialPort::isOpen() const { return device_ != nullptr; }
+
+Result SerialPort::open(const char* name, PortRole /*role*/) {
   // The receiver's "create" disposition has no meaning for a device node here:
   // both roles open an existing device, never a file.
-  if (handle_ != kClosed) {
-    ::ioctl(fdOf(handle_), TIOCNXCL);
-    ::close(fdOf(handle_));
-    handle_ = kClosed;
-  }
-  havePending_ = false;
+  device_.reset();
   discarded_ = false;
   const std::string path = portDevicePath(name);
   // O_NONBLOCK: neither waiting for carrier on open nor blocking in read or
   // write; every wait below is a poll() with its own limit.
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) {
     const int code = errno;
     openError_ = errorFromErrno(code);
-    writeErrorCode(static_cast<unsigned long>(code));
-    return 0;
+    return failure("cannot open the port", code);
   }
   // TIOCEXCL keeps out later openers but not root; the flock keeps out every
   // other holder that asks, root included, and goes with the descriptor.
-  int code = 0;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    code = errno;
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    const int code = errno;
     openError_ = code == EWOULDBLOCK ? PortError::Busy : errorFromErrno(code);
-  } else if (::ioctl(fd, TIOCEXCL) != 0) {
-    code = errno;  // ENOTTY: not a serial device at all
-    openError_ = PortError::Other;
+    return failure("cannot hold the port", code);
   }
-  if (code != 0) {
-    ::close(fd);
-    writeErrorCode(static_cast<unsigned long>(code));
-    return 0;
+  if (::ioctl(fd.get(), TIOCEXCL) != 0) {
+    const int code = errno;
+    openError_ = PortError::Other;  // ENOTTY: not a serial device at all
+    return failure("cannot hold the port", code);
   }
-  handle_ = fd;
+  device_ = std::make_unique<Device>();
+  device_->fd = std::move(fd);
   openError_ = PortError::None;
-  return 1;
+  return {};
 }
 
-int SerialPort::configure(int32_t speed, PortRole /*role*/) {
+Result SerialPort::configure(int32_t speed, PortRole /*role*/) {
   // Both roles share the line settings. Queue sizes are the driver's own on
   // Linux (no request exists), and the receiver's read time-outs are kept by
   // readPacket itself.
-  const int fd = fdOf(handle_);
+  const int fd = device_->fd.get();
   termios tio{};
-  if (::tcgetattr(fd, &tio) != 0) {
-    writeErrorCode(static_cast<unsigned long>(errno));
-    return 0;
-  }
+  if (::tcgetattr(fd, &tio) != 0) return failure("cannot read the line settings", errno);
   speed_t code = B0;
-  if (!speedCode(speed, &code)) {
-    writeErrorCode(EINVAL);
-    return 0;
-  }
+  if (!speedCode(speed, &code)) return failure("cannot set the speed", EINVAL);
   // Raw: no echo, no line editing, no signals, no CR/LF translation, no
   // stripping of the eighth bit, a break or parity error read as plain bytes.
   ::cfmakeraw(&tio);
@@ -218,24 +205,23 @@ int SerialPort::configure(int32_t speed, PortRole /*role*/) {
   // Reads never block in the driver: poll() does all the waiting.
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
-  if (::cfsetispeed(&tio, code) != 0 || ::cfsetospeed(&tio, code) != 0 ||
-      ::tcsetattr(fd, TCSANOW, &tio) != 0) {
-    writeErrorCode(static_cast<unsigned long>(errno));
-    return 0;
+  if (::cfsetispeed(&tio, code) != 0 || ::cfsetospeed(&tio, code) != 0 || ::tcsetattr(fd, TCSANOW, &tio) != 0) {
+    return failure("cannot write the line settings", errno);
   }
   // USB adapters otherwise hold a short read, such as a one-byte reply, for
-  // their latency timer (16 ms). Drivers without the setting (ptys) refuse it.
+  // their latency timer (16 ms). Drivers without the setting (ptys) refuse it,
+  // and a refusal changes nothing else.
   serial_struct serial{};
   if (::ioctl(fd, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
     serial.flags |= ASYNC_LOW_LATENCY;
     ::ioctl(fd, TIOCSSERIAL, &serial);
   }
   line_.setSpeed(speed);
-  return 1;
+  return {};
 }
 
 int SerialPort::waitForData(const std::atomic<uint8_t>& running) {
-  const int fd = fdOf(handle_);
+  const int fd = device_->fd.get();
   if (!discarded_) ::tcflush(fd, TCIFLUSH);
   discarded_ = false;
   for (;;) {
@@ -245,7 +231,7 @@ int SerialPort::waitForData(const std::atomic<uint8_t>& running) {
 }
 
 SerialPort::More SerialPort::waitForMore(const std::atomic<uint8_t>& running, milliseconds limit) {
-  const int fd = fdOf(handle_);
+  const int fd = device_->fd.get();
   const auto until = Clock::now() + limit;
   for (;;) {
     if (!running.load(std::memory_order_relaxed)) return More::Stopped;
@@ -258,8 +244,8 @@ SerialPort::More SerialPort::waitForMore(const std::atomic<uint8_t>& running, mi
   }
 }
 
-int SerialPort::readPacket(uint8_t* packet) {
-  const int fd = fdOf(handle_);
+Result SerialPort::readPacket(uint8_t* packet) {
+  const int fd = device_->fd.get();
   const auto start = Clock::now();
   const auto totalEnd = start + kReadPerByte * kPacketSize;
   // As a read with interval time-outs: the gap is timed from the last byte, and
@@ -277,8 +263,7 @@ int SerialPort::readPacket(uint8_t* packet) {
     if (r < 0 && errno == EINTR) continue;
     if (r < 0 && errno != EAGAIN) {
       lastReadCount_ = count;
-      writeErrorCode(static_cast<unsigned long>(errno));
-      return 0;
+      return failure("cannot read a packet", errno);
     }
     const auto now = Clock::now();
     const auto end = std::min(totalEnd, gapEnd);
@@ -288,71 +273,62 @@ int SerialPort::readPacket(uint8_t* packet) {
     if ((revents & (POLLHUP | POLLERR)) && !(revents & POLLIN)) break;
   }
   lastReadCount_ = count;
-  return 1;
+  return {};
 }
 
 void SerialPort::discardInput() {
-  ::tcflush(fdOf(handle_), TCIFLUSH);
+  ::tcflush(device_->fd.get(), TCIFLUSH);
   discarded_ = true;
 }
 
-void SerialPort::dropUntilQuiet(const std::atomic<uint8_t>& running) {
-  dropUntilQuietOn(fdOf(handle_), running);
-}
+void SerialPort::dropUntilQuiet(const std::atomic<uint8_t>& running) { dropUntilQuietOn(device_->fd.get(), running); }
 
-int SerialPort::sendReply(uint8_t byte) {
-  const int fd = fdOf(handle_);
+Result SerialPort::sendReply(uint8_t byte) {
+  const int fd = device_->fd.get();
   // Input is discarded here rather than in the next wait: the sender may answer
   // this reply with its next packet before the wait begins.
   ::tcflush(fd, TCIOFLUSH);
   discarded_ = true;
   const auto started = Clock::now();
-  if (const int code = writeAll(fd, &byte, 1, line_.speed()); code != 0) {
-    writeErrorCode(static_cast<unsigned long>(code));
-    return 0;
-  }
+  if (const int code = writeAll(fd, &byte, 1, line_.speed()); code != 0) return failure("cannot write the reply", code);
   line_.queued(1, started);
-  return 1;
+  return {};
 }
 
-int SerialPort::writePacket(const uint8_t* packet) {
-  const int fd = fdOf(handle_);
+Result SerialPort::writePacket(const uint8_t* packet) {
   const auto started = Clock::now();
-  if (const int code = writeAll(fd, packet, kPacketSize, line_.speed()); code != 0) {
-    writeErrorCode(static_cast<unsigned long>(code));
-    return 1;
+  if (const int code = writeAll(device_->fd.get(), packet, kPacketSize, line_.speed()); code != 0) {
+    return failure("cannot write a packet", code);
   }
   line_.queued(kPacketSize, started);
-  return 1;
+  return {};
 }
 
-PacketResult SerialPort::waitReply(const std::atomic<uint8_t>& running) {
-  const int fd = fdOf(handle_);
+SerialPort::Reply SerialPort::waitReply(const std::atomic<uint8_t>& running) {
+  const int fd = device_->fd.get();
   for (;;) {
-    if (!running.load(std::memory_order_relaxed)) return PacketResult::Failed;
+    if (!running.load(std::memory_order_relaxed)) return {PacketResult::Failed, {}};
     const short revents = pollFor(fd, POLLIN, kWaitSlice);
     if (!(revents & (POLLIN | POLLHUP))) continue;
     uint8_t byte = 0;
     const ssize_t r = ::read(fd, &byte, 1);
     if (r == 1) {
       line_.answered();
-      return byte == kReplyRefuse ? PacketResult::CrcFailed : PacketResult::Accepted;
+      return {byte == kReplyRefuse ? PacketResult::CrcFailed : PacketResult::Accepted, {}, byte};
     }
     if (r < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     // Readable yet empty and hung up: the device is gone (a USB adapter pulled
     // out, the far side of a pty closed). No reply can come; on Windows the
     // read itself fails then.
     const int code = r < 0 ? errno : (revents & POLLHUP) ? EIO : 0;
-    if (code == 0) continue;
-    writeErrorCode(static_cast<unsigned long>(code));
-    return PacketResult::Failed;
+    if (code != 0) return {PacketResult::Failed, failure("cannot read the reply", code)};
   }
 }
 
 void SerialPort::drainLine() {
   // tcdrain waits for the driver's queue (a UART's FIFO may still hold a few
   // bytes); the clock covers drivers that report empty early, ptys among them.
-  ::tcdrain(fdOf(handle_));
+  ::tcdrain(device_->fd.get());
   line_.waitIdle();
 }
 

@@ -1,6 +1,10 @@
 // SerialPort on Windows: a COM port opened for synchronous I/O. Waits do not
 // poll: each slice is a one-byte ReadFile that returns at the first byte or
 // after a few ms, so that a cleared `running` is still seen within a slice.
+// So each wait and each packet read sets the read time-outs its one ReadFile
+// needs, derived from the role's values that configure sets (a 20 ms gap, 10
+// ms per byte); a packet read times its gap from its last byte, as the line's
+// interval time-out would.
 #include "serial/serial_port.h"
 
 #include <windows.h>
@@ -9,7 +13,7 @@
 #include <cctype>
 #include <chrono>
 
-#include "protocol/diagnostic.h"
+#include "base/unique_handle_win32.h"
 
 namespace zarvek {
 namespace {
@@ -21,9 +25,7 @@ constexpr DWORD kReadGapMs = 20;    // the receiver's gap between two bytes
 constexpr DWORD kReadPerByteMs = 10;
 constexpr DWORD kDropLimitMs = 2000;  // the longest a damaged packet's tail is dropped
 
-HANDLE handleOf(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
-void writeLastError() { writeErrorCode(GetLastError()); }
+Result lastError(const char* step) { return Result::failed(step, GetLastError()); }
 
 PortError errorFromCode(DWORD code) {
   switch (code) {
@@ -101,49 +103,44 @@ std::string portDevicePath(const std::string& name) {
   return isComName(name) ? "\\\\.\\" + name : name;
 }
 
-SerialPort::SerialPort() : handle_(reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE)) {}
+struct SerialPort::Device {
+  UniqueHandle handle;
+  bool havePending = false;  // a byte taken by a wait, owed to readPacket
+  uint8_t pendingByte = 0;
+};
 
-SerialPort::~SerialPort() {
-  if (isOpen()) CloseHandle(handleOf(handle_));
-}
+SerialPort::SerialPort() = default;
 
-bool SerialPort::isOpen() const { return handleOf(handle_) != INVALID_HANDLE_VALUE; }
+SerialPort::~SerialPort() = default;
 
-int SerialPort::open(const char* name, PortRole role) {
-  if (isOpen()) {
-    CloseHandle(handleOf(handle_));
-    handle_ = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
-  }
-  havePending_ = false;
+bool SerialPort::isOpen() const { return device_ != nullptr; }
+
+Result SerialPort::open(const char* name, PortRole role) {
+  device_.reset();
   discarded_ = false;
   const std::string path = portDevicePath(name);
   // The receiver's CREATE_ALWAYS is harmless on a device, but would create (or
   // empty) a file when the name is a plain path: such names must already exist.
-  const bool device = path.rfind("\\\\.\\", 0) == 0;
-  const DWORD disposition =
-      role == PortRole::Receiver && device ? CREATE_ALWAYS : OPEN_EXISTING;
+  const bool isDevice = path.rfind("\\\\.\\", 0) == 0;
+  const DWORD disposition = role == PortRole::Receiver && isDevice ? CREATE_ALWAYS : OPEN_EXISTING;
   // Share mode 0: no other opener while the job holds the port.
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition, 0,
-                         nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    const DWORD code = GetLastError();
-    openError_ = errorFromCode(code);
-    writeErrorCode(code);
-    return 0;
+  UniqueHandle handle(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition, 0, nullptr));
+  if (!handle) {
+    const Result failed = lastError("cannot open the port");
+    openError_ = errorFromCode(failed.code());
+    return failed;
   }
-  handle_ = reinterpret_cast<intptr_t>(h);
+  device_ = std::make_unique<Device>();
+  device_->handle = std::move(handle);
   openError_ = PortError::None;
-  return 1;
+  return {};
 }
 
-int SerialPort::configure(int32_t speed, PortRole role) {
-  const HANDLE h = handleOf(handle_);
+Result SerialPort::configure(int32_t speed, PortRole role) {
+  const HANDLE h = device_->handle.get();
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  if (!GetCommState(h, &dcb)) {
-    writeLastError();
-    return 0;
-  }
+  if (!GetCommState(h, &dcb)) return lastError("cannot read the line settings");
   dcb.BaudRate = static_cast<DWORD>(speed);
   dcb.ByteSize = 8;
   dcb.Parity = NOPARITY;
@@ -153,7 +150,7 @@ int SerialPort::configure(int32_t speed, PortRole role) {
   dcb.fParity = FALSE;                    // no parity check
   dcb.fOutxCtsFlow = FALSE;               // no hardware flow control either way
   dcb.fOutxDsrFlow = FALSE;
-  dcb.fDtrControl = DTR_CONTROL_ENABLE;   // lines up, not handshaking
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;   // lines up, as a null-modem cable wants; not handshaking
   dcb.fRtsControl = RTS_CONTROL_ENABLE;
   dcb.fDsrSensitivity = FALSE;            // bytes kept whatever DSR says
   dcb.fOutX = FALSE;                      // XON/XOFF are data bytes
@@ -161,62 +158,65 @@ int SerialPort::configure(int32_t speed, PortRole role) {
   dcb.fErrorChar = FALSE;                 // damaged bytes kept; the CRC finds them
   dcb.fNull = FALSE;                      // NUL bytes kept
   dcb.fAbortOnError = FALSE;              // a line error must not stall reads and writes
-  if (!SetCommState(h, &dcb)) {
-    writeLastError();
-    return 0;
-  }
+  if (!SetCommState(h, &dcb)) return lastError("cannot write the line settings");
   line_.setSpeed(speed);
+  // Queue sizes are advice to the driver: one that keeps its own (USB
+  // adapters, Wine on a pty) works the same, so a refusal is not a failure.
   if (role == PortRole::Receiver) {
     COMMTIMEOUTS t{};
     t.ReadIntervalTimeout = kReadGapMs;
     t.ReadTotalTimeoutMultiplier = kReadPerByteMs;
-    if (!SetCommTimeouts(h, &t)) return 0;
+    // The classic program writes no error code for this step: it reports 0.
+    if (!SetCommTimeouts(h, &t)) return Result::failed("cannot set the read time-outs", 0);
     SetupComm(h, 1200, 3);
   } else {
     SetupComm(h, 5, 1200);
   }
-  return 1;
+  return {};
 }
 
 int SerialPort::waitForData(const std::atomic<uint8_t>& running) {
-  const HANDLE h = handleOf(handle_);
+  const HANDLE h = device_->handle.get();
   if (!discarded_) {
     PurgeComm(h, PURGE_RXCLEAR);
-    havePending_ = false;
+    device_->havePending = false;
   }
   discarded_ = false;
-  if (havePending_) return 1;  // a byte taken by waitForMore, still owed to readPacket
-  // Without read time-outs a ReadFile could block for ever: poll the queue
-  // then, as a slice that sleeps.
-  const bool timed = setFirstByteTimeouts(h, kWaitSliceMs);
+  return waitForMore(running, std::chrono::milliseconds::max()) == More::Data ? 1 : 0;
+}
+
+SerialPort::More SerialPort::waitForMore(const std::atomic<uint8_t>& running, std::chrono::milliseconds limit) {
+  const HANDLE h = device_->handle.get();
+  if (device_->havePending) return More::Data;
+  const bool endless = limit == std::chrono::milliseconds::max();
+  const ULONGLONG until = endless ? ULLONG_MAX : GetTickCount64() + static_cast<ULONGLONG>(limit.count());
   for (;;) {
-    if (!running.load(std::memory_order_relaxed)) return 0;
-    if (queuedBytes(h) > 0) return 1;
-    if (!timed) {
-      Sleep(1);
-      continue;
-    }
+    if (!running.load(std::memory_order_relaxed)) return More::Stopped;
+    if (queuedBytes(h) > 0) return More::Data;
+    const ULONGLONG now = GetTickCount64();
+    if (now >= until) return More::Quiet;
+    const DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(kWaitSliceMs, until - now));
     DWORD got = 0;
-    if (!ReadFile(h, &pendingByte_, 1, &got, nullptr)) {
-      Sleep(kWaitSliceMs);  // a failing port must not make the wait spin
+    if (!setFirstByteTimeouts(h, slice) || !ReadFile(h, &device_->pendingByte, 1, &got, nullptr)) {
+      Sleep(slice);  // a failing port must not make the wait spin
       continue;
     }
     if (got == 1) {
-      havePending_ = true;  // taken off the queue: readPacket puts it first
-      return 1;
+      device_->havePending = true;  // taken off the queue: readPacket puts it first
+      return More::Data;
     }
   }
 }
 
-int SerialPort::readPacket(uint8_t* packet) {
-  const HANDLE h = handleOf(handle_);
+Result SerialPort::readPacket(uint8_t* packet) {
+  const HANDLE h = device_->handle.get();
   const auto start = Clock::now();
   const auto totalEnd = start + std::chrono::milliseconds(kReadPerByteMs * kPacketSize);
   int32_t count = 0;
   auto lastByte = start;
-  if (havePending_) {
-    packet[count++] = pendingByte_;
-    havePending_ = false;
+  if (device_->havePending) {
+    packet[count++] = device_->pendingByte;
+    device_->havePending = false;
   }
   // A read with interval time-outs times its gap from its own first byte. So
   // the long read is issued only while a byte is queued (its gap timer then
@@ -226,8 +226,7 @@ int SerialPort::readPacket(uint8_t* packet) {
     const auto now = Clock::now();
     if (now >= totalEnd) break;
     const auto leftMs = [&](Clock::time_point end) {
-      return static_cast<DWORD>(
-          std::chrono::ceil<std::chrono::milliseconds>(end - now).count());
+      return static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(end - now).count());
     };
     const bool queued = count == 0 || queuedBytes(h) > 0;
     if (!queued) {
@@ -241,99 +240,69 @@ int SerialPort::readPacket(uint8_t* packet) {
     DWORD got = 0;
     if (!ReadFile(h, packet + count, want, &got, nullptr)) {
       lastReadCount_ = count;
-      writeLastError();
-      return 0;
+      return lastError("cannot read a packet");
     }
     count += static_cast<int32_t>(got);
-    if (got == 0) break;                 // the gap (or the total) ran out
-    if (queued && got < want) break;     // the long read timed out
+    if (got == 0) break;              // the gap (or the total) ran out
+    if (queued && got < want) break;  // the long read timed out
     lastByte = Clock::now();
   }
   lastReadCount_ = count;
-  return 1;
-}
-
-SerialPort::More SerialPort::waitForMore(const std::atomic<uint8_t>& running, std::chrono::milliseconds limit) {
-  const HANDLE h = handleOf(handle_);
-  if (havePending_) return More::Data;
-  const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(limit.count());
-  for (;;) {
-    if (!running.load(std::memory_order_relaxed)) return More::Stopped;
-    if (queuedBytes(h) > 0) return More::Data;
-    const ULONGLONG now = GetTickCount64();
-    if (now >= until) return More::Quiet;
-    const DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(kWaitSliceMs, until - now));
-    DWORD got = 0;
-    if (!setFirstByteTimeouts(h, slice) || !ReadFile(h, &pendingByte_, 1, &got, nullptr)) {
-      Sleep(slice);  // a failing port must not make the wait spin
-      continue;
-    }
-    if (got == 1) {
-      havePending_ = true;  // taken off the queue: readPacket puts it first
-      return More::Data;
-    }
-  }
+  return {};
 }
 
 void SerialPort::discardInput() {
-  PurgeComm(handleOf(handle_), PURGE_RXCLEAR);
-  havePending_ = false;
+  PurgeComm(device_->handle.get(), PURGE_RXCLEAR);
+  device_->havePending = false;
   discarded_ = true;
 }
 
 void SerialPort::dropUntilQuiet(const std::atomic<uint8_t>& running) {
-  havePending_ = false;
-  dropUntilQuietOn(handleOf(handle_), running);
+  device_->havePending = false;
+  dropUntilQuietOn(device_->handle.get(), running);
 }
 
-int SerialPort::sendReply(uint8_t byte) {
-  const HANDLE h = handleOf(handle_);
+Result SerialPort::sendReply(uint8_t byte) {
+  const HANDLE h = device_->handle.get();
   // Input is discarded here rather than in the next wait: the sender may answer
   // this reply with its next packet before the wait begins.
   PurgeComm(h, PURGE_TXABORT | PURGE_RXCLEAR);
-  havePending_ = false;
+  device_->havePending = false;
   discarded_ = true;
   const auto started = Clock::now();
   DWORD written = 0;
-  if (!WriteFile(h, &byte, 1, &written, nullptr)) {
-    writeLastError();
-    return 0;
-  }
+  if (!WriteFile(h, &byte, 1, &written, nullptr)) return lastError("cannot write the reply");
   line_.queued(written, started);
-  return 1;
+  return {};
 }
 
-int SerialPort::writePacket(const uint8_t* packet) {
+Result SerialPort::writePacket(const uint8_t* packet) {
   // A real port's WriteFile returns once the bytes are (nearly) sent, a pty's
   // under Wine at once: the clock counts from the start of the write either way.
   const auto started = Clock::now();
   DWORD written = 0;
-  if (!WriteFile(handleOf(handle_), packet, kPacketSize, &written, nullptr)) writeLastError();
+  const bool wrote = WriteFile(device_->handle.get(), packet, kPacketSize, &written, nullptr) != 0;
   line_.queued(written, started);
-  return 1;
+  return wrote ? Result{} : lastError("cannot write a packet");
 }
 
-PacketResult SerialPort::waitReply(const std::atomic<uint8_t>& running) {
-  const HANDLE h = handleOf(handle_);
+SerialPort::Reply SerialPort::waitReply(const std::atomic<uint8_t>& running) {
+  const HANDLE h = device_->handle.get();
   // The sender sets read time-outs of its own here, so that its wait blocks
   // for a slice instead of sleeping between polls.
   const bool timed = setFirstByteTimeouts(h, kWaitSliceMs);
   for (;;) {
-    if (!running.load(std::memory_order_relaxed)) return PacketResult::Failed;
-    const DWORD queued = queuedBytes(h);
-    if (!timed && queued == 0) {
+    if (!running.load(std::memory_order_relaxed)) return {PacketResult::Failed, {}};
+    if (!timed && queuedBytes(h) == 0) {
       Sleep(1);
       continue;
     }
     uint8_t byte = 0;
     DWORD got = 0;
-    if (!ReadFile(h, &byte, 1, &got, nullptr)) {
-      writeLastError();
-      return PacketResult::Failed;
-    }
+    if (!ReadFile(h, &byte, 1, &got, nullptr)) return {PacketResult::Failed, lastError("cannot read the reply")};
     if (got == 1) {
       line_.answered();
-      return byte == kReplyRefuse ? PacketResult::CrcFailed : PacketResult::Accepted;
+      return {byte == kReplyRefuse ? PacketResult::CrcFailed : PacketResult::Accepted, {}, byte};
     }
   }
 }

@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Writes zarvek.hlp, the program's help file, in the WinHelp 3.1 file format.
+"""Writes zarvek.hlp, the program's help file, in the WinHelp 3.1 file format,
+and the same help as one HTML page, zarvek.html, for Windows without the
+WinHelp viewer (every Windows since Vista): one source, two forms.
 
 The format: a 16-byte file header; internal files, each behind a 9-byte file
 header; a directory of the internal files as a B+ tree. The help viewer reads
@@ -7,8 +9,9 @@ header; a directory of the internal files as a B+ tree. The help viewer reads
 headers and paragraphs in 4 KB blocks, stored uncompressed), |FONT, |CONTEXT
 (context-name hash -> topic offset, for jumps) and |TTLBTREE (topic titles).
 
-Usage: make_help.py OUTPUT
+Usage: make_help.py OUTPUT.hlp [OUTPUT.html]
 """
+import html
 import struct
 import sys
 
@@ -26,6 +29,7 @@ TOPICS = [
         {"indent": INDENT, "spans": [("jump", "cable", "Connecting the cable")]},
         {"indent": INDENT, "spans": [("jump", "receive_first", "Receive before Send")]},
         {"indent": INDENT, "spans": [("jump", "settings", "The settings")]},
+        {"indent": INDENT, "spans": [("jump", "verified", "Verified transfers")]},
         {"indent": INDENT, "spans": [("jump", "messages", "What the messages mean")]},
         {"indent": INDENT, "spans": [("jump", "keys", "Menus and keys")]},
     ]),
@@ -89,6 +93,19 @@ TOPICS = [
         ["Both commands are available only while Zarvek is idle; during a transfer "
          "they are grayed, and so are their keys."],
     ]),
+    ("verified", "Verified transfers", [
+        ["When Zarvek runs at both ends, the two agree for each file to check it "
+         "over all its bytes: every packet after the name carries a checksum of "
+         "all its bytes, and at the end the receiving end compares the whole file "
+         "with the sender's. A file that does not match is deleted at the "
+         "receiving end and sent again, up to the Sender's CRC Retry Value of "
+         "times. With an older program at the other end, files travel as that "
+         "program sends and receives them."],
+        ["While receiving, the status line names each file that arrived "
+         "verified (", ("b", "Verified: a.txt (1500 bytes)"), ") and each that did "
+         "not arrive complete (", ("b", "Not received: ..."), ") until the next "
+         "file begins. When receiving ends (Abort), one box lists them all."],
+    ]),
     ("messages", "What the messages mean", [
         [("b", "Select a different port."), " (Whoopsy: COM port in use!) The port "
          "chosen in Communications Setup does not exist or another program holds "
@@ -103,6 +120,17 @@ TOPICS = [
         [("b", "Invalid Packet"), " (Error) The receiving end could not read from "
          "the port. It waits for the next file; the sending end waits for an answer "
          "until its user aborts."],
+        [("b", "Cannot send ..."), " (Error) A chosen file cannot be sent: it cannot "
+         "be read, is 4 GB or larger, or its name is longer than 99 characters. "
+         "Nothing of it was sent; the other files go on."],
+        [("b", "The port failed while waiting for the reply ..."), " (Error) The port "
+         "stopped working (for example a USB adapter was pulled out). The file was "
+         "not sent complete and no further file is sent; the receiving end deletes "
+         "its copy."],
+        [("b", "These files did not arrive complete"), " (Receive Mode) Shown when "
+         "receiving ends: each file that was refused, arrived incomplete, was "
+         "aborted by the sender or interrupted, and each file that arrived "
+         "verified."],
         [("b", "Sorry, too many files selected!"), " (Error) The names of the chosen "
          "files do not fit in 25,600 characters. Send them in smaller groups."],
         [("b", "Data Transfer in Progress, Exit Zarvek?"), " (Sending Data!) Exit "
@@ -405,8 +433,34 @@ def help_file():
     return bytes(out)
 
 
+def html_file():
+    """The same topics as one page; jumps become links to the topic's anchor."""
+    def span(part):
+        if isinstance(part, str):
+            return html.escape(part)
+        if part[0] == "b":
+            return "<b>" + html.escape(part[1]) + "</b>"
+        return '<a href="#%s">%s</a>' % (part[1], html.escape(part[2]))
+
+    body = []
+    for context, title, paragraphs in TOPICS:
+        body.append('<h%d id="%s">%s</h%d>' % (1 if context == TOPICS[0][0] else 2, context,
+                                                 html.escape(title), 1 if context == TOPICS[0][0] else 2))
+        for p in paragraphs:
+            spans = p["spans"] if isinstance(p, dict) else p
+            indent = ' class="indent"' if isinstance(p, dict) and p.get("indent") else ""
+            body.append("<p%s>%s</p>" % (indent, "".join(span(x) for x in spans)))
+    return ("<!DOCTYPE html>\n<html><head><meta charset=\"windows-1252\"><title>%s</title>\n"
+            "<style>body{font-family:Arial,sans-serif;max-width:42em;margin:1em auto}"
+            ".indent{margin-left:1.5em}</style></head><body>\n%s\n</body></html>\n"
+            % (html.escape(TITLE), "\n".join(body)))
+
+
 if __name__ == "__main__":
-    if len(sys.argv) != 2:
+    if len(sys.argv) not in (2, 3):
         sys.exit(__doc__)
     with open(sys.argv[1], "wb") as f:
         f.write(help_file())
+    if len(sys.argv) == 3:
+        with open(sys.argv[2], "w", encoding="cp1252", newline="\r\n") as f:
+            f.write(html_file())

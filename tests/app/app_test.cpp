@@ -1,541 +1,401 @@
+// The windowed program in-process, driven by messages: the main window and dialogs from the
+// program's own resources (zarvek.rc is built in), its modes, the worker's frame, WindowUi.
 #include <windows.h>
 #include <commctrl.h>
-#include <commdlg.h>
 
 #include <gtest/gtest.h>
 
-#include <cctype>
+#include <atomic>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/commands.h"
 #include "app/dialogs.h"
+#include "app/main_window.h"
 #include "app/resource.h"
-#include "app/window_ui.h"
-#include "job/transfer_thread.h"
+#include "app/transfer_thread.h"
 #include "support/recording_ui.h"
 
 namespace zarvek {
 namespace {
 
-// zarvek.exe as built, opened for its resources only.
-class ProgramResources : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    std::string path = std::string("Z:") + ZARVEK_GUI_EXE;
-    for (char& c : path) {
-      if (c == '/') c = '\\';
-    }
-    module_ = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  }
-  static void TearDownTestSuite() {
-    if (module_ != nullptr) FreeLibrary(module_);
-  }
-  void SetUp() override { ASSERT_NE(module_, nullptr) << "cannot open " << ZARVEK_GUI_EXE; }
+using Ids = std::set<UINT>;
+const Ids kIdleGrayed = {ID_ACTION_ABORT};
+const Ids kBusyGrayed = {ID_ACTION_SEND, ID_ACTION_RECEIVE, ID_SETUP_COMMSETUP, ID_SETUP_RECEIVEFOLDER};
 
-  static const BYTE* resource(LPCSTR type, LPCSTR name, DWORD* size = nullptr) {
-    const HRSRC found = FindResourceA(module_, name, type);
-    if (found == nullptr) return nullptr;
-    if (size != nullptr) *size = SizeofResource(module_, found);
-    return static_cast<const BYTE*>(LockResource(LoadResource(module_, found)));
-  }
-
-  static HMODULE module_;
-};
-HMODULE ProgramResources::module_ = nullptr;
-
-std::string hinted(const char* label, int blanks, const char* hint) {
-  return std::string(label) + std::string(blanks, ' ') + "(" + hint + ")";
-}
-
-TEST_F(ProgramResources, MainMenuTextsIdsAndStates) {
-  struct Item {
-    int popup;
-    int position;
-    std::string text;  // empty: separator
-    UINT id;
-    bool grayed;
-  };
-  const Item items[] = {
-      {0, 0, "", 0, false},
-      {0, 1, hinted("&Send", 9, "Ctrl + S"), ID_ACTION_SEND, false},
-      {0, 2, hinted("&Receive", 4, "Ctrl + R"), ID_ACTION_RECEIVE, false},
-      {0, 3, hinted("&Abort", 9, "Esc"), ID_ACTION_ABORT, true},
-      {0, 4, "", 0, false},
-      {0, 5, hinted("&Exit", 12, "Ctrl + E"), ID_ACTION_EXIT, false},
-      {1, 0, hinted("&Comm Setup", 10, "Ctrl + C"), ID_SETUP_COMMSETUP, false},
-      {1, 1, hinted("&Receive Folder", 6, "Ctrl + F"), ID_SETUP_RECEIVEFOLDER, false},
-      {2, 0, hinted("&Contents", 10, "F1"), ID_HELP_CONTENTS, false},
-      {2, 1, "&About", ID_HELP_ABOUT, false},
-  };
-  const HMENU menu = LoadMenuA(module_, "IDR_MAINMENU");
-  ASSERT_NE(menu, nullptr);
-  ASSERT_EQ(GetMenuItemCount(menu), 3);
-  const char* popups[] = {"&Action", "&Setup", "&Help"};
-  const int counts[] = {6, 2, 2};
-  for (int i = 0; i < 3; ++i) {
-    char text[64] = {};
-    GetMenuStringA(menu, i, text, sizeof text, MF_BYPOSITION);
-    EXPECT_STREQ(text, popups[i]);
-    EXPECT_EQ(GetMenuItemCount(GetSubMenu(menu, i)), counts[i]) << popups[i];
-  }
-  for (const Item& item : items) {
-    const HMENU popup = GetSubMenu(menu, item.popup);
-    const UINT state = GetMenuState(popup, item.position, MF_BYPOSITION);
-    const std::string where = std::string(popups[item.popup]) + " #" + std::to_string(item.position);
-    if (item.text.empty()) {
-      EXPECT_TRUE(state & MF_SEPARATOR) << where;
-      continue;
-    }
-    char text[64] = {};
-    GetMenuStringA(popup, item.position, text, sizeof text, MF_BYPOSITION);
-    EXPECT_EQ(text, item.text) << where;
-    EXPECT_EQ(GetMenuItemID(popup, item.position), item.id) << where;
-    EXPECT_EQ((state & MF_GRAYED) != 0, item.grayed) << where;
-  }
-  DestroyMenu(menu);
-}
-
-TEST_F(ProgramResources, AcceleratorTable) {
-  const ACCEL expected[] = {
-      {FVIRTKEY | FCONTROL, 'S', ID_ACTION_SEND},
-      {FVIRTKEY | FCONTROL, 'R', ID_ACTION_RECEIVE},
-      {FVIRTKEY | FCONTROL, 'E', ID_ACTION_EXIT},
-      {FVIRTKEY | FCONTROL, 'C', ID_SETUP_COMMSETUP},
-      {FVIRTKEY | FCONTROL, 'F', ID_SETUP_RECEIVEFOLDER},
-      {FVIRTKEY, VK_ESCAPE, ID_ACTION_ABORT},
-  };
-  const HACCEL table = LoadAcceleratorsA(module_, MAKEINTRESOURCEA(IDR_ACCEL));
-  ASSERT_NE(table, nullptr);
-  ACCEL got[16] = {};
-  const int n = CopyAcceleratorTableA(table, got, 16);
-  ASSERT_EQ(n, 6);
-  for (int i = 0; i < n; ++i) {
-    EXPECT_EQ(got[i].fVirt & (FVIRTKEY | FCONTROL | FSHIFT | FALT), expected[i].fVirt) << "entry " << i;
-    EXPECT_EQ(got[i].key, expected[i].key) << "entry " << i;
-    EXPECT_EQ(got[i].cmd, expected[i].cmd) << "entry " << i;
-  }
-  DestroyAcceleratorTable(table);
-}
-
-// A DIALOG template (not DIALOGEX) read back from its bytes.
-struct DialogItem {
-  int id;
-  std::string cls;
-  std::string text;
-  int x, y, cx, cy;
-  DWORD style;
-};
-struct Dialog {
-  DWORD style = 0;
-  int cx = 0, cy = 0;
-  std::string caption;
-  int pointSize = 0;
-  std::string font;
-  std::vector<DialogItem> items;
-};
-
-std::string readSzOrOrd(const WORD*& p) {
-  if (*p == 0xFFFF) {
-    const std::string ordinal = "#" + std::to_string(p[1]);
-    p += 2;
-    return ordinal;
-  }
-  std::string text;
-  while (*p != 0) text += static_cast<char>(*p++);
-  ++p;
+std::string textOf(HWND window) {
+  char text[1024] = {};
+  GetWindowTextA(window, text, sizeof text);
   return text;
 }
 
-Dialog parseDialog(const BYTE* bytes) {
-  Dialog d;
-  const auto* header = reinterpret_cast<const DLGTEMPLATE*>(bytes);
-  d.style = header->style;
-  d.cx = header->cx;
-  d.cy = header->cy;
-  const WORD* p = reinterpret_cast<const WORD*>(bytes + 18);
-  readSzOrOrd(p);  // menu
-  readSzOrOrd(p);  // class
-  d.caption = readSzOrOrd(p);
-  if (d.style & DS_SETFONT) {
-    d.pointSize = *p++;
-    d.font = readSzOrOrd(p);
+// Answers every message box of this process, whatever thread shows it, and
+// keeps "caption: text" of each: a box nobody answers would hold the test.
+class Boxes {
+ public:
+  explicit Boxes(int answer = IDOK) : answer_(answer), watcher_([this] {
+    for (; !stop_; Sleep(20)) EnumWindows(visit, reinterpret_cast<LPARAM>(this));
+  }) {}
+  ~Boxes() {
+    stop_ = true;
+    watcher_.join();
   }
-  for (int i = 0; i < header->cdit; ++i) {
-    const auto aligned = (reinterpret_cast<uintptr_t>(p) + 3) & ~uintptr_t(3);
-    const auto* item = reinterpret_cast<const DLGITEMTEMPLATE*>(aligned);
-    DialogItem it{static_cast<short>(item->id), "", "", item->x, item->y, item->cx, item->cy, item->style};
-    p = reinterpret_cast<const WORD*>(aligned + 18);
-    it.cls = readSzOrOrd(p);
-    it.text = readSzOrOrd(p);
-    const WORD extra = *p++;
-    p = reinterpret_cast<const WORD*>(reinterpret_cast<const BYTE*>(p) + extra);
-    d.items.push_back(it);
+  std::vector<std::string> seen() {
+    std::lock_guard lock(mutex_);
+    return seen_;
   }
-  return d;
-}
 
-// Class names compare without case; the predefined classes may come as atoms.
-std::string className(std::string name) {
-  if (name == "#128") return "BUTTON";
-  if (name == "#129") return "EDIT";
-  if (name == "#130") return "STATIC";
-  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return name;
-}
-
-constexpr char kButton[] = "BUTTON";
-constexpr char kEdit[] = "EDIT";
-constexpr char kStatic[] = "STATIC";
-constexpr DWORD kDialogStyle = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SETFONT;
-
-// Compares in template order; `style` holds the bits each control must have.
-void expectItems(const Dialog& d, const std::vector<DialogItem>& expected) {
-  ASSERT_EQ(d.items.size(), expected.size());
-  for (size_t i = 0; i < expected.size(); ++i) {
-    const DialogItem& e = expected[i];
-    const DialogItem& g = d.items[i];
-    const std::string where = "item " + std::to_string(i) + " \"" + e.text + "\"";
-    EXPECT_EQ(g.id, e.id) << where;
-    EXPECT_EQ(className(g.cls), className(e.cls)) << where;
-    EXPECT_EQ(g.text, e.text) << where;
-    EXPECT_EQ(g.x, e.x) << where;
-    EXPECT_EQ(g.y, e.y) << where;
-    EXPECT_EQ(g.cx, e.cx) << where;
-    EXPECT_EQ(g.cy, e.cy) << where;
-    EXPECT_EQ(g.style & e.style, e.style) << where;
-    if (e.cls == kButton) {
-      EXPECT_EQ(g.style & 0xF, e.style & 0xF) << where << ": button kind";
+ private:
+  static BOOL CALLBACK visit(HWND box, LPARAM self) {
+    auto& me = *reinterpret_cast<Boxes*>(self);
+    DWORD process = 0;
+    GetWindowThreadProcessId(box, &process);
+    char kind[16] = {};
+    GetClassNameA(box, kind, sizeof kind);
+    // A message box: a dialog whose text control has the id 0xFFFF.
+    if (process == GetCurrentProcessId() && std::string(kind) == "#32770" && IsWindowVisible(box) &&
+        GetDlgItem(box, 0xFFFF) != nullptr && me.answered_.insert(box).second) {
+      std::lock_guard lock(me.mutex_);
+      me.seen_.push_back(textOf(box) + ": " + textOf(GetDlgItem(box, 0xFFFF)));
+      PostMessageA(box, WM_COMMAND, me.answer_, 0);
     }
+    return TRUE;
   }
-}
+  const int answer_;
+  std::atomic<bool> stop_{false};
+  std::set<HWND> answered_;
+  std::mutex mutex_;
+  std::vector<std::string> seen_;
+  std::thread watcher_;
+};
 
-TEST_F(ProgramResources, CommSetupDialogTemplate) {
-  const BYTE* bytes = resource(RT_DIALOG, MAKEINTRESOURCEA(IDD_COMMSETUP));
-  ASSERT_NE(bytes, nullptr);
-  const Dialog d = parseDialog(bytes);
-  EXPECT_EQ(d.style & kDialogStyle, kDialogStyle);
-  EXPECT_EQ(d.caption, "Communications Setup");
-  EXPECT_EQ(d.cx, 238);
-  EXPECT_EQ(d.cy, 121);
-  EXPECT_EQ(d.pointSize, 8);
-  EXPECT_EQ(d.font, "MS Sans Serif");
-  const DWORD push = BS_PUSHBUTTON | WS_TABSTOP;
-  expectItems(d, {
-      {IDC_COMM_OK, kButton, "&OK", 185, 99, 45, 15, BS_DEFPUSHBUTTON | WS_TABSTOP},
-      {IDC_STATIC, kButton, "Port Speed", 127, 7, 103, 71, BS_GROUPBOX},
-      {IDC_STATIC, kButton, "Port Number", 7, 7, 103, 71, BS_GROUPBOX},
-      {IDC_PORT_COM2, kButton, "COM2", 63, 24, 29, 15, push},
-      {IDC_PORT_COM1, kButton, "COM1", 23, 24, 29, 15, push},
-      {IDC_PORT_COM3, kButton, "COM3", 23, 44, 29, 15, push},
-      {IDC_PORT_COM4, kButton, "COM4", 63, 44, 29, 15, push},
-      {IDC_SPEED_9600, kButton, "9600", 140, 24, 29, 15, push},
-      {IDC_SPEED_19200, kButton, "19200", 181, 24, 29, 15, push},
-      {IDC_SPEED_115200, kButton, "115200", 181, 44, 29, 15, push},
-      {IDC_SPEED_57600, kButton, "57600", 140, 44, 29, 15, push},
-      {IDC_PORT_SHOWN, kStatic, "COM4", 61, 65, 21, 8, SS_LEFT},
-      {IDC_SPEED_SHOWN, kStatic, "115200", 182, 65, 25, 8, SS_LEFT},
-      {IDC_STATIC, kStatic, "PORT:", 33, 65, 23, 8, SS_LEFT},
-      {IDC_STATIC, kStatic, "SPEED:", 150, 65, 27, 8, SS_LEFT},
-      {IDC_STATIC, kButton, "Sender's CRC Retry Value", 7, 86, 161, 27, BS_GROUPBOX},
-      {IDC_RETRY_SLIDER, "msctls_trackbar32", "", 18, 98, 124, 12, TBS_AUTOTICKS | WS_TABSTOP},
-      {IDC_RETRY_VALUE, kEdit, "", 147, 97, 16, 13,
-       WS_BORDER | ES_READONLY | ES_NUMBER | ES_AUTOHSCROLL | WS_TABSTOP},
-  });
-  EXPECT_EQ(d.items[16].style & TBS_VERT, 0u) << "the retry slider is horizontal";
-}
+// The program's window, made and shown as WinMain does; every command it
+// receives is counted on its way to MainWndProc.
+class MainWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static const bool registered = [] {
+      INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
+      appInstance = GetModuleHandleA(nullptr);
+      return InitCommonControlsEx(&controls) && RegisterMainWindowClass(appInstance, GetSysColorBrush(COLOR_MENU));
+    }();
+    ASSERT_TRUE(registered);
+    appState = AppState::Idle;
+    runControls = {};
+    window_ = CreateMainWindow(appInstance);
+    ASSERT_NE(window_, nullptr);
+    ShowWindow(window_, SW_SHOW);
+    commands.clear();
+    SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(counting));
+  }
+  void TearDown() override {
+    Boxes boxes;
+    EXPECT_TRUE(WaitForPreviousThread(window_, 20000, "a worker was left running"));
+    DestroyWindow(window_);
+  }
 
-TEST_F(ProgramResources, AboutDialogTemplate) {
-  const BYTE* bytes = resource(RT_DIALOG, MAKEINTRESOURCEA(IDD_ABOUT));
-  ASSERT_NE(bytes, nullptr);
-  const Dialog d = parseDialog(bytes);
-  EXPECT_EQ(d.style & kDialogStyle, kDialogStyle);
-  EXPECT_EQ(d.caption, "About Zarvek");
-  EXPECT_EQ(d.cx, 149);
-  EXPECT_EQ(d.cy, 73);
-  EXPECT_EQ(d.pointSize, 8);
-  EXPECT_EQ(d.font, "MS Sans Serif");
-  const std::string text = "Version 3.12" + std::string(24, ' ') + "Zarvek (Serial Port File Copier)";
-  expectItems(d, {
-      {IDC_ABOUT_OK, kButton, "&OK", 98, 7, 44, 16, BS_PUSHBUTTON | WS_TABSTOP},
-      {IDC_STATIC, kStatic, text, 25, 38, 112, 28, SS_LEFT},
-      {IDC_STATIC, kStatic, "#" + std::to_string(IDB_LOGO), 7, 7, 65, 25, SS_BITMAP},
-  });
-}
-
-// Both images: 16 colours, red ground, black letters.
-void expectRedWithBlack(const BITMAPINFOHEADER* header, int width, int height, const char* what) {
-  ASSERT_EQ(header->biWidth, width) << what;
-  ASSERT_EQ(header->biBitCount, 4) << what;
-  const auto* palette = reinterpret_cast<const RGBQUAD*>(header + 1);
-  const auto* bits = reinterpret_cast<const BYTE*>(palette + 16);
-  const int stride = ((width * 4 + 31) / 32) * 4;
-  int red = 0, black = 0, other = 0;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const BYTE pair = bits[y * stride + x / 2];
-      const RGBQUAD c = palette[x % 2 == 0 ? pair >> 4 : pair & 0xF];
-      if (c.rgbRed == 255 && c.rgbGreen == 0 && c.rgbBlue == 0) {
-        ++red;
-      } else if (c.rgbRed == 0 && c.rgbGreen == 0 && c.rgbBlue == 0) {
-        ++black;
-      } else {
-        ++other;
+  static inline std::vector<WORD> commands;
+  static LRESULT CALLBACK counting(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND) commands.push_back(LOWORD(wParam));
+    return MainWndProc(window, message, wParam, lParam);
+  }
+  HWND child(const char* kind) const {
+    return CreateWindowExA(0, kind, "", WS_CHILD | WS_VISIBLE, 17, 15, 300, 20, window_, nullptr, appInstance, nullptr);
+  }
+  Ids grayed() const {
+    Ids ids;
+    const HMENU bar = GetMenu(window_);
+    for (int p = 0; p < GetMenuItemCount(bar); ++p) {
+      const HMENU popup = GetSubMenu(bar, p);
+      for (int i = 0; i < GetMenuItemCount(popup); ++i) {
+        const UINT state = GetMenuState(popup, i, MF_BYPOSITION);
+        if (!(state & MF_SEPARATOR) && (state & MF_GRAYED)) ids.insert(GetMenuItemID(popup, i));
       }
     }
+    return ids;
   }
-  EXPECT_EQ(other, 0) << what;
-  EXPECT_GT(red, black) << what << ": a red ground";
-  EXPECT_GT(black, width * height / 10) << what << ": black letters";
-  // The corner is ground, not ink.
-  const BYTE corner = bits[0] >> 4;
-  EXPECT_EQ(palette[corner].rgbRed, 255) << what;
+  // What a user sees: the title, the grayed commands, the visible controls.
+  std::string view() const {
+    std::string seen = textOf(window_);
+    for (const UINT id : grayed()) seen += " " + std::to_string(id);
+    for (HWND c = GetWindow(window_, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
+      if (IsWindowVisible(c)) seen += " [" + textOf(c) + "]";
+    return seen;
+  }
+  // A key as the message loop takes it: through the program's accelerators.
+  void press(WORD key, bool control = false) {
+    static const HACCEL table = LoadAcceleratorsA(appInstance, MAKEINTRESOURCEA(IDR_ACCEL));
+    BYTE keys[256] = {};
+    keys[VK_CONTROL] = control ? 0x80 : 0;
+    SetKeyboardState(keys);
+    MSG message = {window_, WM_KEYDOWN, key, 1, GetTickCount(), {}};
+    TranslateAcceleratorA(window_, table, &message);
+  }
+  HWND window_ = nullptr;
+};
+
+// Refuses and counts every window this thread would make: a command that must
+// do nothing fails the test instead of opening a dialog that waits.
+struct NoNewWindows {
+  static inline int made = 0;
+  HHOOK hook;
+  NoNewWindows() : hook(SetWindowsHookExA(WH_CBT, onCbt, nullptr, GetCurrentThreadId())) { made = 0; }
+  ~NoNewWindows() { UnhookWindowsHookEx(hook); }
+  static LRESULT CALLBACK onCbt(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND) return ++made, 1;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+};
+
+TEST_F(MainWindow, BusyMenusAndTheReturnToIdle) {
+  EXPECT_EQ(grayed(), kIdleGrayed);
+  press(VK_ESCAPE);  // Abort is grayed at start: Esc must not retitle the window
+  EXPECT_TRUE(commands.empty());
+  // The bar belongs to a send: leaving Receiving, the handle may be a stale
+  // one of an earlier send, not to be destroyed again.
+  for (const AppState mode : {AppState::Sending, AppState::Receiving}) {
+    runControls = {child("EDIT"), child(PROGRESS_CLASSA)};
+    SetBusyMenus(window_);
+    EXPECT_EQ(grayed(), kBusyGrayed);
+    AppState state = mode;
+    ReturnToIdle(window_, state);
+    EXPECT_EQ(state, AppState::Idle);
+    EXPECT_EQ(textOf(window_), "ZARVEK [IDLE]");
+    EXPECT_EQ(grayed(), kIdleGrayed);
+    EXPECT_FALSE(IsWindowVisible(runControls.statusField));
+    EXPECT_EQ(IsWindow(runControls.progressBar) != 0, mode == AppState::Receiving) << int(mode);
+  }
 }
 
-TEST_F(ProgramResources, IconAndLogo) {
-  DWORD size = 0;
-  const BYTE* group = resource(RT_GROUP_ICON, MAKEINTRESOURCEA(IDI_APPICON), &size);
-  ASSERT_NE(group, nullptr);
-  ASSERT_EQ(reinterpret_cast<const WORD*>(group)[2], 1) << "one image";
-  // GRPICONDIRENTRY: width, height, colour count, reserved, planes, bit count, bytes, id.
-  const BYTE* entry = group + 6;
-  EXPECT_EQ(entry[0], 32);
-  EXPECT_EQ(entry[1], 32);
-  EXPECT_EQ(entry[2], 16);
-  const WORD imageId = *reinterpret_cast<const WORD*>(entry + 12);
-  const auto* icon = reinterpret_cast<const BITMAPINFOHEADER*>(resource(RT_ICON, MAKEINTRESOURCEA(imageId)));
-  ASSERT_NE(icon, nullptr);
-  EXPECT_EQ(icon->biHeight, 64) << "image and mask";
-  expectRedWithBlack(icon, 32, 32, "icon");
+// Receive on a port that cannot be opened, as the user sees it: the window
+// busy, Esc, then the worker's warning and its own late Abort.
+TEST_F(MainWindow, AbortWhileBusyThenTheWorkersLateAbortChangesNothing) {
+  Boxes boxes;
+  transferJob.portName = "COMX";  // not a COM name: a plain path, which must exist
+  OnCommand(window_, ID_ACTION_RECEIVE);
+  EXPECT_EQ(textOf(window_), "ZARVEK [RECEIVE MODE]");
+  EXPECT_EQ(grayed(), kBusyGrayed);
+  EXPECT_TRUE(IsWindowVisible(runControls.statusField));
+  {
+    // Busy: neither their keys nor their commands start a run or open a dialog.
+    NoNewWindows none;
+    for (const WORD key : {'S', 'R', 'C', 'F'}) press(key, true);
+    EXPECT_TRUE(commands.empty());
+    for (const UINT id : kBusyGrayed) SendMessageA(window_, WM_COMMAND, id, 0);
+    EXPECT_EQ(NoNewWindows::made, 0);
+    EXPECT_EQ(appState, AppState::Receiving);
+  }
+  commands.clear();
+  press(VK_ESCAPE);
+  EXPECT_EQ(transferJob.running, 0);
+  EXPECT_EQ(appState, AppState::Idle);
+  EXPECT_EQ(textOf(window_), "ZARVEK [IDLE]");
+  const std::string idle = view();
+  ASSERT_TRUE(WaitForPreviousThread(window_, 20000, "the worker did not end"));
+  EXPECT_EQ(view(), idle);
+  EXPECT_EQ(commands, std::vector<WORD>(2, ID_ACTION_ABORT)) << "Esc's, then the worker's";
+  EXPECT_EQ(boxes.seen(), std::vector<std::string>{"Whoopsy: COM port in use!: Select a different port."});
+}
 
-  const auto* logo = reinterpret_cast<const BITMAPINFOHEADER*>(resource(RT_BITMAP, MAKEINTRESOURCEA(IDB_LOGO)));
-  ASSERT_NE(logo, nullptr);
-  EXPECT_EQ(logo->biHeight, 40);
-  expectRedWithBlack(logo, 98, 40, "logo");
+// The worker's frame in each role: the port's failure reported once, then one
+// final command, sent while the window thread waits; no chime.
+TEST_F(MainWindow, WorkerOnAPortThatCannotBeOpenedEndsWithOneCommand) {
+  Boxes boxes;  // a wait that fails says so in a box
+  for (const AppState role : {AppState::Sending, AppState::Receiving, AppState::Idle}) {
+    static TransferJob job;
+    setInitialValues(job);
+    job.portName = "COMX", job.files = {"Z:\\nonexistent\\file.bin"}, job.mode = role, job.running = 1;
+    test::RecordingUi ui;
+    commands.clear();
+    ASSERT_TRUE(StartTransferThread(job, ui, window_, ID_ACTION_ABORT));
+    // Only a wait that serves the worker's SendMessage lets it end in time.
+    ASSERT_TRUE(WaitForPreviousThread(window_, 20000, "the worker did not end")) << int(role);
+    EXPECT_EQ(commands, std::vector<WORD>{ID_ACTION_ABORT}) << int(role);
+    EXPECT_EQ(ui.events(), role == AppState::Idle ? std::vector<std::string>{} : std::vector<std::string>{"port"});
+    EXPECT_EQ(ui.sounds(), 0);
+    EXPECT_TRUE(WaitForPreviousThread(window_, 0, "waited again")) << "a worker waited for is forgotten";
+  }
+}
+
+// The close box goes through Exit: it asks while busy, and only OK ends.
+TEST_F(MainWindow, ExitAsksWhileBusyAndCancelKeepsTheTransfer) {
+  // asked: "" when it does not ask; running: the flag the worker watches (the receiver is not told).
+  struct Case { AppState mode; int answer; const char* asked; bool quits, running; };
+  const char* sending = "Sending Data!: Data Transfer in Progress, Exit Zarvek?";
+  const char* receiving = "Receive Mode: Still In Receive Mode, Exit Zarvek?";
+  for (const Case c : {Case{AppState::Sending, IDCANCEL, sending, false, true},
+                       Case{AppState::Sending, IDOK, sending, true, false},
+                       Case{AppState::Receiving, IDCANCEL, receiving, false, true},
+                       Case{AppState::Receiving, IDOK, receiving, true, true},
+                       Case{AppState::Idle, IDOK, "", true, true}}) {
+    SCOPED_TRACE(std::to_string(int(c.mode)) + " answered " + std::to_string(c.answer));
+    Boxes boxes(c.answer);
+    appState = c.mode;
+    transferJob.running = 1;
+    SendMessageA(window_, WM_CLOSE, 0, 0);
+    EXPECT_EQ(boxes.seen(), *c.asked ? std::vector<std::string>{c.asked} : std::vector<std::string>{});
+    MSG quit;
+    EXPECT_EQ(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0, c.quits);
+    EXPECT_EQ(transferJob.running != 0, c.running);
+    EXPECT_EQ(appState, c.mode == AppState::Sending && c.quits ? AppState::Idle : c.mode);
+    EXPECT_TRUE(IsWindow(window_)) << "Exit decides, not the default handling";
+  }
+}
+
+TEST_F(MainWindow, WindowUiShowsTheFileAndStepsA32BitBar) {
+  const HWND field = child("EDIT"), bar = child(PROGRESS_CLASSA);
+  WindowUi ui;
+  ui.attach(window_, field, bar, AppState::Sending);
+  EXPECT_TRUE(ui.fileBegins("C:\\data\\big.bin", 200ull << 20));  // 204800 chunks: past 16 bits
+  EXPECT_EQ(textOf(field), "C:\\data\\big.bin");
+  EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 204800);
+  EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, TRUE, 0), 0);
+  for (int chunk = 0; chunk < 2; ++chunk) ui.chunkDelivered();
+  EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 2) << "one step per chunk";
+  DestroyWindow(field);
+  EXPECT_FALSE(ui.fileBegins("late.bin", 1)) << "a name the window cannot show is refused";
+}
+
+// The receiving user learns of a file that failed without a box that would
+// hold the line: named until the next file, listed once the receive has ended.
+TEST_F(MainWindow, ReceivedFilesThatFailedAreNamedUntilTheNextAndListedAtTheEnd) {
+  Boxes boxes;
+  const HWND field = child("EDIT");
+  WindowUi ui;
+  ui.attach(window_, field, nullptr, AppState::Receiving);
+  ui.fileBegins("cut.bin", 2048);
+  ui.fileEnded({FileOutcome::Incomplete, "cut.bin", "", 2048, 1024, ""});
+  ui.betweenFiles();
+  EXPECT_EQ(textOf(field), "Not received: cut.bin (incomplete, 1024 of 2048 bytes arrived)");
+  ui.fileBegins("good.bin", 10);
+  ui.fileEnded({FileOutcome::Complete, "good.bin", "", 10, 10, ""});
+  ui.betweenFiles();
+  EXPECT_EQ(textOf(field), "") << "a complete file leaves the field empty";
+  ui.fileEnded({FileOutcome::Refused, "CON", "", 0, 0, "name is a reserved device name"});
+  EXPECT_EQ(textOf(field), "Not received: CON (refused: name is a reserved device name)");
+  ui.receiveEnded();
+  ui.receiveEnded();
+  const auto lists = boxes.seen();
+  ASSERT_EQ(lists.size(), 1u) << "each run's list is shown once";
+  EXPECT_NE(lists[0].find("cut.bin (incomplete"), std::string::npos) << lists[0];
+  EXPECT_NE(lists[0].find("CON (refused"), std::string::npos) << lists[0];
+  EXPECT_EQ(lists[0].find("good.bin"), std::string::npos) << lists[0];
+}
+
+TEST(Selection, PathsFromTheDialogsBuffer) {
+  struct Case { std::string buffer; int32_t firstName; std::vector<std::string> paths; };
+  const std::string z(1, '\0');
+  const Case cases[] = {
+      {"C:\\dir\\a.txt" + z + z, 7, {"C:\\dir\\a.txt"}},
+      {"C:\\dir" + z + "a.txt" + z + "b.txt" + z + z, 7, {"C:\\dir\\a.txt", "C:\\dir\\b.txt"}},
+      {"C:\\" + z + "a.txt" + z + "b.txt" + z + z, 4, {"C:\\a.txt", "C:\\b.txt"}},
+      {"C:\\a.txt" + z + z, 3, {"C:\\a.txt"}},
+      {"C:\\dir" + z + "a.txt" + z + "bbb", 7, {"C:\\dir\\a.txt"}},  // the last name unterminated
+      {"C:\\dir" + z + z, 7, {}},
+      {"C:\\dir" + z + "a.txt" + z + z, 0, {}},
+      {"C:\\dir" + z + "a.txt" + z + z, 14, {}},  // at the buffer's end
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(selectedPaths(c.buffer.data(), int32_t(c.buffer.size()), c.firstName), c.paths)
+        << c.buffer.c_str() << " at " << c.firstName;
+  }
 }
 
 TEST(FileOpenRequest, Fields) {
   static char selection[kSelectionSize];
   selection[0] = 'x';
-  OPENFILENAMEA request;
-  std::memset(&request, 0x5A, sizeof request);  // every field not set must come out zero
-  const HWND owner = reinterpret_cast<HWND>(0x1234);
-  const HINSTANCE instance = reinterpret_cast<HINSTANCE>(0x5678);
-  InitFileOpenRequest(request, owner, selection, instance);
-  // 76 bytes in a 32-bit program: the record before the Windows 2000 fields.
-  EXPECT_EQ(request.lStructSize, sizeof(void*) == 4 ? 76u : 136u);
-  EXPECT_EQ(request.hwndOwner, owner);
-  EXPECT_EQ(request.hInstance, instance);
-  EXPECT_EQ(std::string(request.lpstrFilter, 21), std::string("All Files (*.*)\0*.*\0\0", 21));
-  EXPECT_EQ(request.lpstrCustomFilter, nullptr);
-  EXPECT_EQ(request.lpstrFile, selection);
-  EXPECT_EQ(selection[0], '\0');
-  EXPECT_EQ(request.nMaxFile, 25600u);
-  EXPECT_EQ(request.lpstrFileTitle, nullptr);
-  EXPECT_EQ(request.lpstrInitialDir, nullptr);
-  EXPECT_STREQ(request.lpstrTitle, "File(s) To Send");
-  EXPECT_EQ(request.Flags, 0x81204u);
-  EXPECT_STREQ(request.lpstrDefExt, "*.*");
-  EXPECT_EQ(request.nFilterIndex, 0u);
-  EXPECT_EQ(request.lpfnHook, nullptr);
-  EXPECT_EQ(request.FlagsEx, 0u);
+  OPENFILENAMEA r;
+  std::memset(&r, 0x5A, sizeof r);  // every field not set must come out zero
+  InitFileOpenRequest(r, reinterpret_cast<HWND>(0x1234), selection, reinterpret_cast<HINSTANCE>(0x5678));
+  EXPECT_EQ(r.lStructSize, OPENFILENAME_SIZE_VERSION_400A);
+  EXPECT_TRUE(r.hwndOwner == reinterpret_cast<HWND>(0x1234) && r.hInstance == reinterpret_cast<HINSTANCE>(0x5678));
+  EXPECT_EQ(std::string(r.lpstrFilter, 21), std::string("All Files (*.*)\0*.*\0\0", 21));
+  EXPECT_TRUE(r.lpstrFile == selection && r.nMaxFile == DWORD(kSelectionSize));
+  EXPECT_EQ(selection[0], '\0') << "an empty name, not the last selection";
+  EXPECT_STREQ(r.lpstrTitle, "File(s) To Send");
+  EXPECT_EQ(r.Flags, DWORD(OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_ALLOWMULTISELECT | OFN_HIDEREADONLY));
+  EXPECT_STREQ(r.lpstrDefExt, "*.*");
+  EXPECT_TRUE(!r.lpstrCustomFilter && !r.lpstrFileTitle && !r.lpstrInitialDir && !r.lpfnHook && !r.nFilterIndex);
 }
 
 TEST(ReceiveFolder, LongPathsAreRefusedNotCut) {
-  struct Case {
-    size_t length;
-    bool stored;
-  };
-  for (const Case c : {Case{1, true}, Case{255, true}, Case{256, false}, Case{259, false}}) {
+  for (const size_t length : {1, 255, 256, 259}) {
     static TransferJob job;
     std::strcpy(job.receiveFolder, "C:\\before");
-    const std::string path(c.length, 'f');
-    EXPECT_EQ(StoreReceiveFolder(job, path.c_str()), c.stored) << c.length;
-    EXPECT_STREQ(job.receiveFolder, c.stored ? path.c_str() : "C:\\before") << c.length;
+    const std::string path(length, 'f');
+    const bool fits = length <= 255;  // the field's 256 bytes with the terminator
+    EXPECT_EQ(StoreReceiveFolder(job, path.c_str()), fits) << length;
+    EXPECT_STREQ(job.receiveFolder, fits ? path.c_str() : "C:\\before") << length;
   }
 }
 
-// A hidden top-level window of this thread, standing for the main window:
-// it records every command it is sent.
-class HiddenWindow {
- public:
-  HiddenWindow() {
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = proc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "ZarvekTestOwner";
-    RegisterClassA(&windowClass);  // fails harmlessly when already registered
-    handle_ = CreateWindowExA(0, "ZarvekTestOwner", "", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
-                              nullptr, GetModuleHandleA(nullptr), nullptr);
-    commands().clear();
+// A dialog of the program's, modeless so that the test drives it. Keys go
+// through the dialog manager as in the modal loop; a closed one is hidden (EndDialog).
+struct Dialog {
+  HWND d;
+  Dialog(int id, DLGPROC proc) : d(CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), 0, proc, 0)) {
+    ShowWindow(d, SW_SHOW);
   }
-  ~HiddenWindow() { DestroyWindow(handle_); }
-  HWND handle() const { return handle_; }
-  static std::vector<WORD>& commands() {
-    static std::vector<WORD> list;
-    return list;
+  ~Dialog() { DestroyWindow(d); }
+  std::string text(int id) const { return textOf(GetDlgItem(d, id)); }
+  bool open() const { return IsWindowVisible(d) != 0; }
+  void press(int button) { SendMessageA(d, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), LPARAM(GetDlgItem(d, button))); }
+  void keys(std::initializer_list<WPARAM> keys, bool closeBox = false) {
+    for (const WPARAM key : keys) PostMessageA(d, WM_KEYDOWN, key, 0);
+    if (closeBox) SendMessageA(d, WM_SYSCOMMAND, SC_CLOSE, 0);
+    for (MSG m; PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE);)
+      if (!IsDialogMessageA(d, &m)) DispatchMessageA(&m);
   }
-
- private:
-  static LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_COMMAND) {
-      commands().push_back(LOWORD(wParam));
-      return 0;
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
-  }
-  HWND handle_;
 };
 
-class WindowUiTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
-    ASSERT_TRUE(InitCommonControlsEx(&controls));
-    ASSERT_NE(owner_.handle(), nullptr);
-    job_.mainWindow = owner_.handle();
-    job_.statusField = CreateWindowExA(0, "EDIT", "", WS_CHILD | ES_READONLY, 17, 15, 300, 20,
-                                       owner_.handle(), nullptr, nullptr, nullptr);
-    job_.progressBar = CreateWindowExA(0, PROGRESS_CLASSA, "Progress Bar", WS_CHILD | PBS_SMOOTH, 17,
-                                       50, 300, 15, owner_.handle(), nullptr, nullptr, nullptr);
-    ASSERT_NE(job_.statusField, nullptr);
-    ASSERT_NE(job_.progressBar, nullptr);
+TEST(Dialogs, CommSetupShowsTheJobAndTakesEachChoiceAtOnce) {
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
+  ASSERT_TRUE(InitCommonControlsEx(&controls));
+  transferJob.portName = "COM3", transferJob.speed = 57600, transferJob.crcRetryLimit = 7;
+  Dialog d(IDD_COMMSETUP, CommSetupDlgProc);
+  ASSERT_NE(d.d, nullptr);
+  const HWND slider = GetDlgItem(d.d, IDC_RETRY_SLIDER);
+  EXPECT_EQ(d.text(IDC_PORT_SHOWN) + " " + d.text(IDC_SPEED_SHOWN) + " " + d.text(IDC_RETRY_VALUE), "COM3 57600 7");
+  EXPECT_EQ(SendMessageA(slider, TBM_GETPOS, 0, 0), 7);
+
+  // Each press differs from the value before it; a button's text is its value.
+  for (const int b : {IDC_PORT_COM1, IDC_PORT_COM2, IDC_PORT_COM4, IDC_PORT_COM3, IDC_SPEED_9600, IDC_SPEED_19200,
+                      IDC_SPEED_115200, IDC_SPEED_57600}) {
+    d.press(b);
+    const bool port = d.text(b).starts_with("COM");
+    EXPECT_EQ(d.text(port ? IDC_PORT_SHOWN : IDC_SPEED_SHOWN), d.text(b));
+    EXPECT_EQ(port ? transferJob.portName : std::to_string(transferJob.speed), d.text(b));
   }
-
-  HiddenWindow owner_;
-  TransferJob job_;
-  WindowUi ui_{job_};
-};
-
-TEST_F(WindowUiTest, StatusTextAndProgress) {
-  const auto field = static_cast<HWND>(job_.statusField);
-  const auto bar = static_cast<HWND>(job_.progressBar);
-  EXPECT_TRUE(ui_.setStatusText("C:\\data\\big.bin"));
-  char text[64] = {};
-  GetWindowTextA(field, text, sizeof text);
-  EXPECT_STREQ(text, "C:\\data\\big.bin");
-
-  // 200 MiB in 1 KiB chunks: past what a 16-bit range holds.
-  ui_.setProgressRange(204800);
-  EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 204800);
-  EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, TRUE, 0), 0);
-  ui_.stepProgress();
-  ui_.stepProgress();
-  EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 2) << "one step per chunk";
-
-  // Controls the window has removed: the request fails, nothing else happens.
-  DestroyWindow(field);
-  DestroyWindow(bar);
-  EXPECT_FALSE(ui_.setStatusText("late"));
-  ui_.stepProgress();
+  // The slider's own keys: it runs from 1 to 20, and the box and the job follow.
+  for (const auto& [key, at] : std::vector<std::pair<WPARAM, int>>{
+           {VK_HOME, 1}, {VK_LEFT, 1}, {VK_RIGHT, 2}, {VK_END, 20}, {VK_RIGHT, 20}, {VK_LEFT, 19}}) {
+    SendMessageA(slider, WM_KEYDOWN, key, 0);
+    EXPECT_EQ(SendMessageA(slider, TBM_GETPOS, 0, 0), at) << key;
+    EXPECT_EQ(d.text(IDC_RETRY_VALUE), std::to_string(at)) << key;
+    EXPECT_EQ(transferJob.crcRetryLimit, at) << key;
+  }
+  // There is no Cancel: Esc and the close box do nothing; Enter is OK.
+  d.keys({VK_ESCAPE}, true);
+  EXPECT_TRUE(d.open());
+  d.keys({VK_RETURN});
+  EXPECT_FALSE(d.open());
 }
 
-// Dismisses any message box this thread shows, so that a wait that times out
-// fails the test instead of holding it, and keeps each box's text.
-class DismissBoxes {
- public:
-  DismissBoxes() : hook_(SetWindowsHookExA(WH_CBT, onCbt, nullptr, GetCurrentThreadId())) { texts().clear(); }
-  ~DismissBoxes() { UnhookWindowsHookEx(hook_); }
-  static std::vector<std::string>& texts() {
-    static std::vector<std::string> shown;
-    return shown;
-  }
-
- private:
-  static LRESULT CALLBACK onCbt(int code, WPARAM wParam, LPARAM lParam) {
-    char kind[16] = {};
-    if (code == HCBT_ACTIVATE && GetClassNameA(reinterpret_cast<HWND>(wParam), kind, sizeof kind) &&
-        std::string(kind) == "#32770") {  // a dialog: the box, not its owner coming back
-      const auto box = reinterpret_cast<HWND>(wParam);
-      char text[1024] = {};
-      GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // a message box's text control
-      texts().push_back(text);
-      PostMessageA(box, WM_COMMAND, IDOK, 0);
-    }
-    return CallNextHookEx(nullptr, code, wParam, lParam);
-  }
-  HHOOK hook_;
-};
-
-TEST_F(WindowUiTest, ReceivedFilesThatFailedAreNamedUntilTheNextAndListedAtTheEnd) {
-  DismissBoxes dismiss;
-  const auto shown = [this] {
-    char text[256] = {};
-    GetWindowTextA(static_cast<HWND>(job_.statusField), text, sizeof text);
-    return std::string(text);
-  };
-  FileReport cut;
-  cut.outcome = FileOutcome::Incomplete;
-  cut.name = "cut.bin";
-  cut.size = 2048;
-  cut.written = 1024;
-  FileReport refused;
-  refused.outcome = FileOutcome::Refused;
-  refused.name = "CON";
-  refused.reason = "name is a reserved device name";
-
-  ui_.setStatusText("cut.bin");
-  ui_.fileEnded(cut);
-  ui_.setStatusText("");  // the end of its file cycle
-  EXPECT_EQ(shown(), "Not received: cut.bin (incomplete, 1024 of 2048 bytes arrived)");
-  ui_.setStatusText("good.bin");
-  FileReport good;
-  good.name = "good.bin";
-  ui_.fileEnded(good);
-  ui_.setStatusText("");
-  EXPECT_EQ(shown(), "") << "a complete file leaves the field empty";
-  ui_.fileEnded(refused);
-  EXPECT_EQ(shown(), "Not received: CON (refused: name is a reserved device name)");
-
-  ui_.receiveEnded();
-  ASSERT_EQ(DismissBoxes::texts().size(), 1u);
-  const std::string& list = DismissBoxes::texts()[0];
-  EXPECT_NE(list.find("cut.bin (incomplete"), std::string::npos) << list;
-  EXPECT_NE(list.find("CON (refused"), std::string::npos) << list;
-  EXPECT_EQ(list.find("good.bin"), std::string::npos) << list;
-  ui_.receiveEnded();
-  EXPECT_EQ(DismissBoxes::texts().size(), 1u) << "each run's list is shown once";
-}
-
-// The worker's frame around a role whose port cannot be opened: one warning,
-// then the final Abort, delivered while the window thread waits for it.
-TEST(TransferThread, PortThatCannotBeOpenedWarnsThenAborts) {
-  DismissBoxes dismiss;
-  struct Case {
-    int32_t mode;
-    bool warns;
-  };
-  for (const Case c : {Case{Sending, true}, Case{Receiving, true}, Case{0, false}}) {
-    HiddenWindow window;
-    ASSERT_NE(window.handle(), nullptr);
-    static TransferJob job;
-    setInitialValues(job);
-    // No such device: opened as a plain path, which must already exist.
-    std::strcpy(job.portName, "COMX");
-    std::strcpy(job.selection, "Z:\\nonexistent\\file.bin");
-    job.nextName = 0;
-    job.mainWindow = window.handle();
-    job.mode = c.mode;
-    job.running = 1;
-    test::RecordingUi ui;
-
-    ASSERT_TRUE(StartTransferThread(job, ui));
-    // The worker's Abort is a SendMessage to this thread: only a wait that
-    // serves it lets the worker end before the guard limit.
-    ASSERT_TRUE(WaitForPreviousThread(window.handle(), 10000, "worker did not end")) << c.mode;
-    EXPECT_EQ(HiddenWindow::commands(), std::vector<WORD>{ID_ACTION_ABORT}) << c.mode;
-    const auto messages = ui.messages();
-    ASSERT_EQ(messages.size(), c.warns ? 1u : 0u) << c.mode;
-    if (c.warns) {
-      EXPECT_EQ(messages[0].text, "Select a different port.");
-      EXPECT_EQ(messages[0].caption, "Whoopsy: COM port in use!");
-      EXPECT_EQ(messages[0].icon, MessageIcon::Warning);
-    }
-    EXPECT_EQ(ui.sounds(), 0) << "no chime after a port that failed to open";
-    // Forgotten once waited for: the next wait returns at once.
-    EXPECT_TRUE(WaitForPreviousThread(window.handle(), 0, "nothing to wait for"));
-  }
+TEST(Dialogs, AboutShowsTheLogoAndClosesOnlyByOk) {
+  Dialog d(IDD_ABOUT, AboutDlgProc);
+  ASSERT_NE(d.d, nullptr);
+  bool logo = false;
+  for (HWND c = GetWindow(d.d, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
+    logo |= SendMessageA(c, STM_GETIMAGE, IMAGE_BITMAP, 0) != 0;
+  EXPECT_TRUE(logo) << "the logo did not load";
+  d.keys({VK_ESCAPE, VK_RETURN}, true);  // OK is not the default button
+  EXPECT_TRUE(d.open());
+  d.press(IDC_ABOUT_OK);
+  EXPECT_FALSE(d.open());
 }
 
 }  // namespace

@@ -8,39 +8,44 @@
 #include <thread>
 
 #include "cable/cable.h"
-#include "process.h"
+#include "harness/process.h"
 #include "serial/serial_port.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using zarvek::harness::Process;
 
 namespace zarvek::test {
 namespace {
 
 constexpr auto kGuard = std::chrono::seconds(120);
 
+// The built command line with these arguments.
+std::vector<std::string> zarvek(std::vector<std::string> args) {
+  args.insert(args.begin(), harness::zarvekPath());
+  return args;
+}
+
+// Paced at 115200 bit/s, as a real line: the protocol discards what arrives
+// before the receiver's next wait and has no time-out, so on an unpaced line a
+// whole packet can come and go while a loaded receiver is still busy with the
+// last one, and the transfer stalls.
 class CliLine : public ::testing::Test {
  protected:
-  explicit CliLine(CableConfig config = {}) : cable_(config) {}
-
   // A receiver on end B, waiting once it has said so.
-  std::unique_ptr<Process> startReceiver(const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> argv = {zarvekPath(), "receive", "--port", cable_.endB(), "--dir", inbox.str()};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    auto receiver = std::make_unique<Process>(argv);
-    EXPECT_TRUE(receiver->waitForErr("receiving into", 30s)) << receiver->err();
-    // Its first wait for data starts just after it has said so.
-    std::this_thread::sleep_for(300ms);
+  std::unique_ptr<Process> startReceiver(std::vector<std::string> args = {}) {
+    args.insert(args.begin(), {"receive", "--port", cable_.endB(), "--dir", inbox.str()});
+    auto receiver = std::make_unique<Process>(zarvek(args));
+    EXPECT_TRUE(receiver->waitForOutput("receiving into", 30s)) << receiver->err();
+    std::this_thread::sleep_for(300ms);  // its first wait for data starts just after it has said so
     return receiver;
   }
 
-  std::unique_ptr<Process> startSender(const std::vector<std::string>& files,
-                                       const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> argv = {zarvekPath(), "send", "--port", cable_.endA()};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    argv.insert(argv.end(), files.begin(), files.end());
-    return std::make_unique<Process>(argv);
+  // A sender on end A; options go before the files.
+  std::unique_ptr<Process> startSender(std::vector<std::string> args) {
+    args.insert(args.begin(), {"send", "--port", cable_.endA()});
+    return std::make_unique<Process>(zarvek(args));
   }
 
   std::string makeFile(const std::string& relative, size_t size, uint32_t seed) {
@@ -50,58 +55,39 @@ class CliLine : public ::testing::Test {
     return path.string();
   }
 
-  Cable cable_;
-  TempDir outbox;
-  TempDir inbox;
+  Cable cable_{CableConfig{115200, {}, {}, true}};
+  TempDir outbox, inbox;
 };
 
-// Paced at 115200 bit/s, as a real line: the protocol discards what arrives
-// before the receiver's next wait and has no time-out, so on a fast or unpaced
-// line a whole packet can come and go while a loaded receiver is still busy
-// with the last one, and the transfer stalls.
-class CliPacedLine : public CliLine {
- protected:
-  CliPacedLine() : CliLine(CableConfig{115200, {}, {}, true}) {}
-};
-
-TEST_F(CliPacedLine, SendsFilesOfEverySizeFromSeveralFoldersIdentical) {
-  struct Case {
-    const char* path;
-    size_t size;
-  };
-  const Case cases[] = {
+TEST_F(CliLine, SendsFilesOfEverySizeFromSeveralFoldersIdentical) {
+  const std::pair<const char*, size_t> cases[] = {
       {"a/empty.dat", 0},      {"a/one.dat", 1},          {"b/c/short.dat", 1023},
       {"b/c/exact.dat", 1024}, {"b/over.dat", 1025},      {"d/three.dat", 3000},
       {"d/e/f/mid.dat", 70001}, {"big.dat", 100000},
   };
-  std::vector<std::string> files;
+  std::vector<std::string> args = {"--quiet"};
   uint32_t seed = 10;
-  for (const auto& c : cases) files.push_back(makeFile(c.path, c.size, seed++));
-
+  for (const auto& [path, size] : cases) args.push_back(makeFile(path, size, seed++));
   auto receiver = startReceiver({"--files", std::to_string(std::size(cases))});
-  auto sender = startSender(files, {"--quiet"});
+  auto sender = startSender(args);
   EXPECT_EQ(sender->wait(kGuard), 0) << sender->out() << sender->err();
   EXPECT_EQ(receiver->wait(kGuard), 0) << receiver->out() << receiver->err();
   EXPECT_EQ(sender->out().find("sending "), std::string::npos) << "--quiet: results only";
-
-  for (const auto& c : cases) {
-    const std::string name = fs::path(c.path).filename().string();
-    SCOPED_TRACE(c.path);
+  for (const auto& [path, size] : cases) {
+    SCOPED_TRACE(path);
+    const std::string name = fs::path(path).filename().string(), bytes = "  " + std::to_string(size) + " bytes  ";
     ASSERT_TRUE(fs::exists(inbox / name));
-    EXPECT_TRUE(readFile(inbox / name) == readFile(outbox / c.path));
-    EXPECT_NE(receiver->out().find(name + "  " + std::to_string(c.size) + " bytes  complete"), std::string::npos)
-        << receiver->out();
-    EXPECT_NE(sender->out().find((outbox / c.path).string() + "  " + std::to_string(c.size) + " bytes  sent"),
-              std::string::npos)
-        << sender->out();
+    EXPECT_TRUE(readFile(inbox / name) == readFile(outbox / path));
+    EXPECT_NE(receiver->out().find(name + bytes + "complete"), std::string::npos) << receiver->out();
+    EXPECT_NE(sender->out().find((outbox / path).string() + bytes + "sent"), std::string::npos) << sender->out();
   }
 }
 
-TEST_F(CliPacedLine, InterruptDuringSendEndsWithAbortAndTheReceiverDeletes) {
+TEST_F(CliLine, InterruptDuringSendEndsWithAbortAndTheReceiverDeletes) {
   const std::string file = makeFile("big.dat", 200000, 3);
   auto receiver = startReceiver({"--files", "1"});
   auto sender = startSender({file});
-  ASSERT_TRUE(sender->waitForOut("sending", 30s));
+  ASSERT_TRUE(sender->waitForOutput("sending", 30s));
   std::this_thread::sleep_for(1500ms);
   sender->signal(SIGINT);
 
@@ -109,40 +95,34 @@ TEST_F(CliPacedLine, InterruptDuringSendEndsWithAbortAndTheReceiverDeletes) {
   EXPECT_NE(sender->out().find("stopped after"), std::string::npos) << sender->out();
   EXPECT_NE(sender->err().find("interrupted: " + file), std::string::npos) << sender->err();
   EXPECT_NE(sender->err().find("AF sent"), std::string::npos);
-
   EXPECT_EQ(receiver->wait(kGuard), 1) << receiver->err();
   EXPECT_NE(receiver->out().find("big.dat  200000 bytes  aborted by the sender, deleted"), std::string::npos)
       << receiver->out();
   EXPECT_FALSE(fs::exists(inbox / "big.dat"));
 
-  // The line: whole packets, the last one "AF", after some data.
+  // The line: whole packets, ending with "AF" after some data.
   const auto line = cable_.log(Direction::AtoB);
-  ASSERT_EQ(line.size() % 1030, 0u);
-  ASSERT_GE(line.size(), 4u * 1030);
-  const size_t last = line.size() - 1030;
-  EXPECT_EQ(line[last].value, 'A');
-  EXPECT_EQ(line[last + 1].value, 'F');
-  EXPECT_EQ(line[last - 1030].value, 'F');
-  EXPECT_EQ(line[last - 1030 + 1].value, 'D');
+  std::string kinds;
+  for (size_t at = 0; at + 1 < line.size(); at += 1030) kinds += {char(line[at].value), char(line[at + 1].value), ' '};
+  EXPECT_EQ(line.size() % 1030, 0u);
+  EXPECT_TRUE(kinds.starts_with("FS FN FD ") && kinds.ends_with(" FD AF ")) << kinds;
 }
 
-TEST_F(CliPacedLine, InterruptDuringReceiveKeepsThePartialFileAtItsSize) {
+TEST_F(CliLine, InterruptDuringReceiveKeepsThePartialFileAtItsSize) {
   const std::string file = makeFile("big.dat", 200000, 4);
   auto receiver = startReceiver();
   auto sender = startSender({file});
-  ASSERT_TRUE(receiver->waitForOut("receiving big.dat", 30s)) << receiver->out();
+  ASSERT_TRUE(receiver->waitForOutput("receiving big.dat", 30s)) << receiver->out();
   std::this_thread::sleep_for(1500ms);
   receiver->signal(SIGINT);
 
   EXPECT_EQ(receiver->wait(kGuard), 130) << receiver->err();
   EXPECT_NE(receiver->out().find("big.dat  200000 bytes  interrupted, kept at its full size"), std::string::npos)
       << receiver->out();
-  EXPECT_NE(receiver->err().find("interrupted: big.dat left at " + (inbox / "big.dat").string()),
-            std::string::npos)
+  EXPECT_NE(receiver->err().find("interrupted: big.dat left at " + (inbox / "big.dat").string()), std::string::npos)
       << receiver->err();
   ASSERT_TRUE(fs::exists(inbox / "big.dat"));
-  const std::string kept = readFile(inbox / "big.dat");
-  const std::string original = readFile(file);
+  const std::string kept = readFile(inbox / "big.dat"), original = readFile(file);
   EXPECT_EQ(kept.size(), original.size());
   EXPECT_EQ(kept.substr(0, 1024), original.substr(0, 1024));
   EXPECT_NE(kept, original);
@@ -152,22 +132,13 @@ TEST_F(CliPacedLine, InterruptDuringReceiveKeepsThePartialFileAtItsSize) {
   EXPECT_EQ(sender->wait(kGuard), 130) << sender->err();
 }
 
-class CliRefusingLine : public CliLine {
- protected:
-  // One bit of the first data packet's payload flipped on its way: "N".
-  static CableConfig refuseFirstData() {
-    CableConfig config;
-    config.baud = 115200;
-    config.aToB.flips.push_back({2 * 1030 + 4 + 7, 0});
-    return config;
-  }
-  CliRefusingLine() : CliLine(refuseFirstData()) {}
-};
-
-TEST_F(CliRefusingLine, FileAbandonedAfterTheRetryLimitExitsOne) {
+TEST_F(CliLine, FileAbandonedAfterTheRetryLimitExitsOne) {
+  FaultPlan refuseFirstData;  // one bit of the first data packet's payload flipped on its way: "N"
+  refuseFirstData.flips = {{2 * 1030 + 4 + 7, 0}};
+  cable_.setFaults(Direction::AtoB, refuseFirstData);
   const std::string file = makeFile("f.dat", 5000, 5);
   auto receiver = startReceiver({"--files", "1"});
-  auto sender = startSender({file}, {"--retry-limit", "1"});
+  auto sender = startSender({"--retry-limit", "1", file});
   EXPECT_EQ(sender->wait(kGuard), 1) << sender->err();
   EXPECT_NE(sender->err().find("zarvek: CRC Errors: Too Contiguous CRC Errors, Aborting Transmission"),
             std::string::npos)
@@ -177,91 +148,63 @@ TEST_F(CliRefusingLine, FileAbandonedAfterTheRetryLimitExitsOne) {
   EXPECT_FALSE(fs::exists(inbox / "f.dat"));
 }
 
-TEST_F(CliLine, BadArgumentsExitTwoAndSendNothing) {
-  const std::string good = makeFile("good.dat", 100, 6);
-  const std::string port = cable_.endA();
-  struct Case {
-    std::vector<std::string> args;
-    const char* says;
-  };
-  const Case cases[] = {
-      {{}, "A subcommand is required"},
-      {{"frobnicate"}, "subcommand"},
-      {{"send", "--port", port}, "FILE is required"},
-      {{"send", "--port", port, "--retry-limit", "0", good}, "--retry-limit"},
-      {{"send", "--port", port, "--retry-limit", "21", good}, "--retry-limit"},
-      {{"send", "--port", port, "--speed", "1234", good}, "--speed"},
-      {{"send", "--port", port, good, (outbox / "missing.dat").string()}, "missing.dat: no such file"},
-      {{"send", "--port", port, outbox.str()}, "is a folder"},
-      {{"send", "--port", port, "/dev/null"}, "not a regular file"},
-      {{"receive", "--port", port, "--dir", (outbox / "nowhere").string()}, "does not exist"},
-      {{"receive", "--port", port, "--files", "0"}, "--files"},
-  };
-  for (const auto& c : cases) {
-    std::vector<std::string> argv = {zarvekPath()};
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
-    const Outcome o = run(argv);
-    SCOPED_TRACE(::testing::PrintToString(c.args));
-    EXPECT_EQ(o.code, 2) << o.err;
-    EXPECT_NE((o.out + o.err).find(c.says), std::string::npos) << o.out << o.err;
-  }
-  EXPECT_EQ(cable_.bytesIn(Direction::AtoB), 0u);
-}
-
-TEST_F(CliLine, ReceiveFolderLongerThanTheFieldIsRefused) {
+// Usage errors exit 2 and send nothing (on end B); ports that cannot be opened
+// exit 3 and say which (end A is held, as another program would hold it).
+TEST_F(CliLine, BadArgumentsExitTwoPortErrorsThreeAndSendNothing) {
+  const std::string good = makeFile("good.dat", 100, 6), port = cable_.endB(), held = cable_.endA();
+  const std::string absent = (inbox / "ttyNothing").string();
   fs::path deep = inbox.path();
   while (deep.string().size() <= 260) deep /= std::string(50, 'x');
   fs::create_directories(deep);
-  const Outcome o = run({zarvekPath(), "receive", "--port", cable_.endB(), "--dir", deep.string()});
-  EXPECT_EQ(o.code, 2);
-  EXPECT_NE(o.err.find("at most 255"), std::string::npos) << o.err;
-}
-
-TEST_F(CliLine, PortErrorsSayWhichAndExitThree) {
-  const std::string file = makeFile("f.dat", 10, 7);
-  const std::string absent = (inbox / "ttyNothing").string();
-  SerialPort holder;  // a second opener, as another program would be
-  ASSERT_EQ(holder.open(cable_.endA().c_str(), PortRole::Receiver), 1);
-  struct Case {
-    std::vector<std::string> args;
-    std::string says;
-  };
+  SerialPort holder;
+  ASSERT_TRUE(holder.open(held.c_str(), PortRole::Receiver));
+  struct Case { std::vector<std::string> args; int code; std::string says; };
   const Case cases[] = {
-      {{"receive", "--port", absent}, "port " + absent + " does not exist"},
-      {{"send", "--port", absent, file}, "port " + absent + " does not exist"},
-      {{"receive", "--port", cable_.endA()}, "port " + cable_.endA() + " is busy"},
-      {{"send", "--port", cable_.endA(), file}, "port " + cable_.endA() + " is busy"},
+      {{}, 2, "A subcommand is required"},
+      {{"frobnicate"}, 2, "subcommand"},
+      {{"send", "--port", port}, 2, "FILE is required"},
+      {{"send", "--port", port, "--retry-limit", "0", good}, 2, "--retry-limit"},
+      {{"send", "--port", port, "--retry-limit", "21", good}, 2, "--retry-limit"},
+      {{"send", "--port", port, "--speed", "1234", good}, 2, "--speed"},
+      {{"send", "--port", port, good, (outbox / "missing.dat").string()}, 2,
+       "missing.dat: cannot be sent: cannot open the file"},
+      {{"send", "--port", port, outbox.str()}, 2, "not a regular file"},
+      {{"send", "--port", port, "/dev/null"}, 2, "not a regular file"},
+      {{"receive", "--port", port, "--dir", (outbox / "nowhere").string()}, 2, "does not exist"},
+      {{"receive", "--port", port, "--dir", deep.string()}, 2, "at most 255"},
+      {{"receive", "--port", port, "--files", "0"}, 2, "--files"},
+      {{"receive", "--port", absent}, 3, "port " + absent + " does not exist"},
+      {{"send", "--port", absent, good}, 3, "port " + absent + " does not exist"},
+      {{"receive", "--port", held}, 3, "port " + held + " is busy"},
+      {{"send", "--port", held, good}, 3, "port " + held + " is busy"},
   };
   for (const auto& c : cases) {
-    std::vector<std::string> argv = {zarvekPath()};
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
-    const Outcome o = run(argv);
     SCOPED_TRACE(::testing::PrintToString(c.args));
-    EXPECT_EQ(o.code, 3) << o.err;
-    EXPECT_NE(o.err.find(c.says), std::string::npos) << o.err;
+    const harness::Outcome o = harness::run(zarvek(c.args));
+    EXPECT_EQ(o.code, c.code) << o.err;
+    EXPECT_NE((o.out + o.err).find(c.says), std::string::npos) << o.out << o.err;
   }
+  EXPECT_EQ(cable_.bytesIn(Direction::BtoA), 0u);
 }
 
-TEST(CliPorts, MachineWithoutSerialHardware) {
-  TempDir root;
-  fs::create_directories(root / "dev");
-  const Outcome o = run({zarvekPath(), "ports"}, {"ZARVEK_DEVICE_ROOT=" + root.str()});
-  EXPECT_EQ(o.code, 0);
-  EXPECT_NE(o.out.find("No serial ports found on this machine"), std::string::npos) << o.out;
-}
-
+// Without serial hardware, then with UARTs (ttyS0 has none behind it, type 0),
+// adapters and their stable names under a device root of the test's own.
 TEST(CliPorts, ListsUartsAdaptersAndTheirStableNames) {
   TempDir root;
+  const std::vector<std::string> env = {"ZARVEK_DEVICE_ROOT=" + root.str()};
+  fs::create_directories(root / "dev");
+  harness::Outcome o = harness::run(zarvek({"ports"}), env);
+  EXPECT_EQ(o.code, 0);
+  EXPECT_NE(o.out.find("No serial ports found on this machine"), std::string::npos) << o.out;
+
   fs::create_directories(root / "dev/serial/by-id");
   for (const char* name : {"ttyS0", "ttyS1", "ttyUSB0", "ttyACM3", "tty1", "ttyprintk"}) writeFile(root / "dev" / name, "");
-  // ttyS0 has no UART behind it (type 0), ttyS1 has one.
   for (const auto& [name, type] : {std::pair{"ttyS0", "0\n"}, std::pair{"ttyS1", "4\n"}}) {
     fs::create_directories(root / "sys/class/tty" / name);
     writeFile(root / "sys/class/tty" / name / "type", type);
   }
   fs::create_symlink("../../ttyUSB0", root / "dev/serial/by-id/usb-Maker_Adapter_A1-if00-port0");
-
-  const Outcome o = run({zarvekPath(), "ports"}, {"ZARVEK_DEVICE_ROOT=" + root.str()});
+  o = harness::run(zarvek({"ports"}), env);
   EXPECT_EQ(o.code, 0);
   EXPECT_EQ(o.out,
             "/dev/ttyACM3  you may open it\n"

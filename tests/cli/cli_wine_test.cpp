@@ -6,87 +6,73 @@
 #include <thread>
 
 #include "cable/cable.h"
-#include "process.h"
+#include "harness/process.h"
 #include "support/temp_dir.h"
 #include "support/wine.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using zarvek::harness::Outcome;
+using zarvek::harness::Process;
 
 namespace zarvek::test {
 namespace {
 
-// The Windows program sees the Linux root as drive Z:.
-std::string windowsPath(const fs::path& path) {
-  std::string text = "Z:" + path.string();
-  for (auto& c : text) {
-    if (c == '/') c = '\\';
-  }
-  return text;
-}
-
 class CliWine : public ::testing::Test {
  protected:
-  CliWine() : cable_(CableConfig{115200, {}, {}, false}) {}
-
   void SetUp() override {
     if (!requireOrSkipWine(exe_)) GTEST_SKIP() << exe_ << " is not built";
-    pointComPort(1, cable_.endA());
-    struct Sample {
-      const char* path;
-      size_t size;
-    };
+    harness::pointComPort(1, cable_.endA());
     uint32_t seed = 40;
-    for (const Sample& s : {Sample{"one/a.dat", 1500}, Sample{"one/two/b.dat", 2048}, Sample{"three/c.dat", 20000}}) {
-      const fs::path path = outbox / s.path;
-      fs::create_directories(path.parent_path());
-      writeFile(path, randomBytes(s.size, seed++));
-      files_.push_back(path);
+    for (const auto& [path, size] : files_) {
+      fs::create_directories((outbox / path).parent_path());
+      writeFile(outbox / path, randomBytes(size, seed++));
     }
   }
 
-  void expectArrivedIdentical() {
-    for (const auto& file : files_) {
-      SCOPED_TRACE(file.string());
-      ASSERT_TRUE(fs::exists(inbox / file.filename()));
-      EXPECT_EQ(readFile(inbox / file.filename()), readFile(file));
+  // Two Zarvek ends, whatever their systems: every file arrives identical and
+  // is verified at both, each side naming it with its size.
+  void expectArrivedVerified(const std::string& sent, const std::string& received) {
+    for (const auto& [path, size] : files_) {
+      const std::string name = fs::path(path).filename().string(), bytes = "  " + std::to_string(size) + " bytes  ";
+      ASSERT_TRUE(fs::exists(inbox / name)) << name;
+      EXPECT_TRUE(readFile(inbox / name) == readFile(outbox / path)) << name;
+      EXPECT_NE(sent.find(name + bytes + "sent, verified"), std::string::npos) << sent;
+      EXPECT_NE(received.find(name + bytes + "complete, verified"), std::string::npos) << received;
     }
   }
 
-  const std::string exe_ = windowsExe("cli/zarvek.exe");
-  Cable cable_;
-  TempDir outbox;
-  TempDir inbox;
-  std::vector<fs::path> files_;
+  const std::string exe_ = harness::windowsExe("cli/zarvek.exe");
+  const std::pair<const char*, size_t> files_[3] = {
+      {"one/a.dat", 1500}, {"one/two/b.dat", 2048}, {"three/c.dat", 20000}};
+  Cable cable_{CableConfig{115200, {}, {}, false}};
+  TempDir outbox, inbox;
 };
 
 TEST_F(CliWine, WindowsSendsToLinux) {
-  Process receiver({zarvekPath(), "receive", "--port", cable_.endB(), "--dir", inbox.str(), "--files", "3"});
-  ASSERT_TRUE(receiver.waitForErr("receiving into", 30s)) << receiver.err();
+  Process receiver({harness::zarvekPath(), "receive", "--port", cable_.endB(), "--dir", inbox.str(), "--files", "3"});
+  ASSERT_TRUE(receiver.waitForOutput("receiving into", 30s)) << receiver.err();
   std::this_thread::sleep_for(300ms);
-
   std::vector<std::string> args = {"send", "--port", "COM1"};
-  for (const auto& file : files_) args.push_back(windowsPath(file));
-  const WineRun sender = runUnderWine(exe_, args, 240s);
-  EXPECT_EQ(sender.exitCode, 0) << sender.output;
+  for (const auto& [path, size] : files_) args.push_back(harness::windowsPath((outbox / path).string()));
+  const Outcome sender = harness::run(harness::wineCommand(exe_, args), {}, 240s);
+  EXPECT_EQ(sender.code, 0) << sender.out << sender.err;
   EXPECT_EQ(receiver.wait(60s), 0) << receiver.out() << receiver.err();
-  expectArrivedIdentical();
+  expectArrivedVerified(sender.out, receiver.out());
 }
 
 TEST_F(CliWine, LinuxSendsToWindows) {
-  Process receiver({ZARVEK_SOURCE_DIR "/cmake/wine-run.sh", exe_, "receive", "--port", "COM1", "--dir",
-                    windowsPath(inbox.path()), "--files", "3"});
+  Process receiver(harness::wineCommand(
+      exe_, {"receive", "--port", "COM1", "--dir", harness::windowsPath(inbox.str()), "--files", "3"}));
   // Wine may need a while to start; the banner comes once the port is set up.
-  ASSERT_TRUE(receiver.waitForErr("receiving into", 180s)) << receiver.out() << receiver.err();
+  ASSERT_TRUE(receiver.waitForOutput("receiving into", 180s)) << receiver.out() << receiver.err();
   std::this_thread::sleep_for(500ms);
-
-  std::vector<std::string> argv = {zarvekPath(), "send", "--port", cable_.endB()};
-  for (const auto& file : files_) argv.push_back(file.string());
-  const Outcome sender = run(argv, {}, 240s);
-  EXPECT_EQ(sender.code, 0) << sender.err;
+  std::vector<std::string> argv = {harness::zarvekPath(), "send", "--port", cable_.endB()};
+  for (const auto& [path, size] : files_) argv.push_back((outbox / path).string());
+  const Outcome sender = harness::run(argv, {}, 240s);
+  EXPECT_EQ(sender.code, 0) << sender.out << sender.err;
   EXPECT_EQ(receiver.wait(60s), 0) << receiver.out() << receiver.err();
-  EXPECT_NE(receiver.out().find("c.dat  20000 bytes  complete"), std::string::npos) << receiver.out();
-  expectArrivedIdentical();
+  expectArrivedVerified(sender.out, receiver.out());
 }
 
 }  // namespace

@@ -1,18 +1,18 @@
 #pragma once
-// A sender on end A and a receiver on end B of a virtual cable, each engine
-// on its own thread as the program runs them, with a log of the line.
+// Our sender on end A and our receiver on end B of a virtual cable, each on a
+// thread of its own as the programs run them, with a log of the line.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cable/cable.h"
+#include "harness/line_ends.h"
 #include "job/transfer_job.h"
-#include "receive/file_receiver.h"
 #include "send/file_sender.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
@@ -24,28 +24,29 @@ struct LinePacket {
   std::string kind;
   std::vector<uint8_t> bytes;
   std::chrono::steady_clock::time_point start;  // first byte arrived
-  std::chrono::steady_clock::time_point end;    // last byte arrived
 };
 
-class LineTest : public ::testing::Test {
- protected:
-  explicit LineTest(int32_t baud = 0) : cable_(CableConfig{baud, {}, {}, true}) {}
-  ~LineTest() override;
+// A cable with our engines at its ends; tables make one per case.
+class Line {
+ public:
+  explicit Line(CableConfig config = CableConfig{0, {}, {}, true});
+  ~Line();
 
   void startReceiver();
   void stopReceiver();
-  // Sends the files (names in `source`) as one batch; returns when it is over.
+  // Sends the files (names in `source`) as one send job; returns when it is over.
   SendBatchResult send(const std::vector<std::string>& names, int32_t retryLimit = 4);
-  // The same on a thread of its own; join with finishSend().
+  // The same on a thread of its own; stop it with stopSend(), join with finishSend().
   void startSend(const std::vector<std::string>& names, int32_t retryLimit = 4);
+  void stopSend() { sendJob_.running = 0; }
   SendBatchResult finishSend();
 
   // Sender to receiver, cut at 1030 bytes from byte `from` on (past noise).
   std::vector<LinePacket> packets(size_t from = 0) const;
   std::string kinds(size_t from = 0) const;  // "FS FN FD EF ..."
-  std::vector<uint8_t> replies() const;     // receiver to sender
+  std::string replies() const;               // receiver to sender, "AAN..."
 
-  // Waits (up to a guard deadline) until pred() holds.
+  // Waits (up to a guard) until pred() holds.
   template <class Pred>
   bool eventually(Pred pred, std::chrono::milliseconds guard = std::chrono::seconds(20)) {
     const auto until = std::chrono::steady_clock::now() + guard;
@@ -55,20 +56,29 @@ class LineTest : public ::testing::Test {
     }
     return true;
   }
+  bool received(size_t files) {
+    return eventually([&] { return receiverUi.reports().size() >= files; });
+  }
 
+  // Both ends offer and take verified files; off, they speak the classic protocol.
+  bool verify = false;
   Cable cable_;
   TempDir source;
   TempDir target;
   RecordingUi senderUi;
   RecordingUi receiverUi;
-  std::unique_ptr<TransferJob> sendJob = std::make_unique<TransferJob>();
-  std::unique_ptr<TransferJob> receiveJob = std::make_unique<TransferJob>();
 
  private:
-  std::thread receiverThread_;
+  std::unique_ptr<harness::ReceiverThread> receiver_;
+  TransferJob sendJob_;
   std::thread senderThread_;
-  SendBatchResult sendResult_;
+  std::optional<SendBatchResult> sendResult_;
   std::atomic<bool> senderDone_{false};
+};
+
+class LineTest : public ::testing::Test, public Line {
+ protected:
+  explicit LineTest(CableConfig config = CableConfig{0, {}, {}, true}) : Line(config) {}
 };
 
 }  // namespace zarvek::test

@@ -1,86 +1,65 @@
-// A receive folder on a file system too small for the announced size. Without a
-// reservation the file would be created sparse, and the first chunk copied into
-// an unbacked page would kill the receiver with SIGBUS.
+// A receive folder on a file system too small for the announced size. Without
+// a reservation the file would be created sparse, and the first chunk copied
+// into an unbacked page would kill the receiver with SIGBUS.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 
-#include "diagnostic_log.h"
 #include "protocol/packet.h"
-#include "receive/target_file.h"
+#include "receive/file_receiver.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
 
 namespace zarvek {
 namespace {
 
-namespace fs = std::filesystem;
-
 class FullDisk : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (mount("tmpfs", dir_.str().c_str(), "tmpfs", 0, "size=256k") != 0) {
-      GTEST_SKIP() << "cannot mount a 256 KiB tmpfs (needs root): " << std::strerror(errno);
-    }
-    mounted_ = true;
+    mounted_ = mount("tmpfs", dir_.str().c_str(), "tmpfs", 0, "size=256k") == 0;
+    if (!mounted_) GTEST_SKIP() << "cannot mount a 256 KiB tmpfs (needs root): " << std::strerror(errno);
   }
-  void TearDown() override {
-    if (mounted_) umount2(dir_.str().c_str(), MNT_DETACH);
-  }
+  void TearDown() override { if (mounted_) umount2(dir_.str().c_str(), MNT_DETACH); }
 
-  // FS, FN and openForWrite into the small file system.
-  int receive(TargetFile& t, const char* name, uint32_t size) {
-    std::array<uint8_t, kPacketSize> p{};
-    p[4] = static_cast<uint8_t>(size >> 24);
-    p[5] = static_cast<uint8_t>(size >> 16);
-    p[6] = static_cast<uint8_t>(size >> 8);
-    p[7] = static_cast<uint8_t>(size);
-    t.setFolder(dir_.str().c_str());
-    t.storeSize(p.data());
-    p[3] = static_cast<uint8_t>(std::strlen(name));
-    std::memcpy(p.data() + 4, name, std::strlen(name));
-    if (!t.takeName(p.data(), ui_)) return 0;
-    return t.openForWrite();
+  // FS, then FN, as the receiver gets them; the name step's result.
+  PacketResult announce(FileReceiver& receiver, const char* name, uint32_t size) {
+    receiver.beginFile(dir_.str().c_str());
+    buildSize(receiver.packet(), size);
+    EXPECT_EQ(receiver.dispatch(), PacketResult::Accepted);
+    buildName(receiver.packet(), name, static_cast<uint8_t>(std::strlen(name)));
+    return receiver.dispatch();
   }
 
   test::TempDir dir_;
   test::RecordingUi ui_;
-  test::DiagnosticLog log_;
   bool mounted_ = false;
 };
 
-TEST_F(FullDisk, SizeBeyondTheDiskFailsTheNameStepAndLeavesAnEmptyFile) {
-  TargetFile t;
-  EXPECT_EQ(receive(t, "big.bin", 1024 * 1024), 0);
-  EXPECT_FALSE(t.isMapped());
-  EXPECT_NE(t.refusal().find("no room"), std::string::npos) << t.refusal();
-  EXPECT_EQ(log_.codes(), std::vector<unsigned long>{ENOSPC});
-  std::array<uint8_t, kPacketSize> chunk{};
-  chunk.fill('x');
-  EXPECT_EQ(t.writeChunk(chunk.data(), kMaxChunk, 0), 0);
-  t.close();
-  // The file stays created and empty, as after any failed mapping.
-  EXPECT_EQ(fs::file_size(dir_ / "big.bin"), 0u);
+TEST_F(FullDisk, NoRoomFailsTheNameStepAndLeavesAnEmptyFile) {
+  FileReceiver receiver(ui_);
+  EXPECT_EQ(announce(receiver, "big.bin", 1024 * 1024), PacketResult::Failed);
+  EXPECT_EQ(ui_.errorCodes(), std::vector<unsigned long>{ENOSPC});
+  ASSERT_EQ(ui_.reports().size(), 1u);
+  EXPECT_EQ(ui_.reports()[0].outcome, FileOutcome::Refused);
+  EXPECT_NE(ui_.reports()[0].reason.find("no room"), std::string::npos) << ui_.reports()[0].reason;
+  const std::string chunk(kMaxChunk, 'x');
+  buildData(receiver.packet(), reinterpret_cast<const uint8_t*>(chunk.data()), kMaxChunk);
+  EXPECT_EQ(receiver.dispatch(), PacketResult::Failed) << "a chunk went into a file with no room";
+  EXPECT_EQ(std::filesystem::file_size(dir_ / "big.bin"), 0u) << "what was reserved stays taken";
 }
 
 TEST_F(FullDisk, SpaceIsReservedWhenTheFileIsCreated) {
-  TargetFile first;
-  ASSERT_EQ(receive(first, "first.bin", 200 * 1024), 1) << first.refusal();
+  FileReceiver first(ui_), second(ui_);
+  ASSERT_EQ(announce(first, "first.bin", 200 * 1024), PacketResult::Accepted);
   // Nothing of the first file is written yet, but its blocks are taken.
-  TargetFile second;
-  EXPECT_EQ(receive(second, "second.bin", 100 * 1024), 0);
-  // Every byte of the first file can be written without a fault.
-  std::array<uint8_t, kPacketSize> chunk{};
-  chunk.fill('y');
-  for (int64_t at = 0; at < 200 * 1024; at += kMaxChunk) {
-    ASSERT_EQ(first.writeChunk(chunk.data(), kMaxChunk, at), 1) << at;
-  }
-  first.close();
-  EXPECT_EQ(fs::file_size(dir_ / "first.bin"), 200u * 1024);
+  EXPECT_EQ(announce(second, "second.bin", 100 * 1024), PacketResult::Failed);
+  const std::string chunk(kMaxChunk, 'y');
+  buildData(first.packet(), reinterpret_cast<const uint8_t*>(chunk.data()), kMaxChunk);
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(first.dispatch(), PacketResult::Accepted) << "chunk " << i;
+  EXPECT_EQ(test::readFile(dir_ / "first.bin"), std::string(200 * 1024, 'y'));
 }
 
 }  // namespace

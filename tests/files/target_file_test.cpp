@@ -1,345 +1,164 @@
+// The file being received, as a hostile sender may drive it: nothing is ever
+// written outside the receive folder, the view or the announced size.
+#include "receive/target_file.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>
 #include <filesystem>
 #include <set>
-#include <string>
 
-#include "diagnostic_log.h"
-#include "job/paths.h"
+#include "base/paths.h"
 #include "protocol/packet.h"
-#include "receive/target_file.h"
-#include "support/recording_ui.h"
 #include "support/temp_dir.h"
 
 namespace zarvek {
 namespace {
 
 namespace fs = std::filesystem;
-using test::DiagnosticLog;
-using test::RecordingUi;
-using test::TempDir;
 using Frame = std::array<uint8_t, kPacketSize>;
+using Names = std::set<std::string>;
 
 bool onWindows() { return isPathSeparator('\\'); }
 
-Frame sizePacket(uint32_t size) {
+// Bytes from offset 4; the length field as given, or the payload's size.
+Frame packet(const std::string& payload, int length = -1, uint8_t byte2 = 0) {
   Frame f{};
-  f[4] = static_cast<uint8_t>(size >> 24);
-  f[5] = static_cast<uint8_t>(size >> 16);
-  f[6] = static_cast<uint8_t>(size >> 8);
-  f[7] = static_cast<uint8_t>(size);
+  f[offset::lengthHigh] = byte2;
+  f[offset::lengthLow] = static_cast<uint8_t>(length < 0 ? payload.size() : static_cast<size_t>(length));
+  std::memcpy(f.data() + offset::payload, payload.data(), std::min<size_t>(payload.size(), kMaxChunk));
   return f;
 }
 
-// A name packet as a hostile sender may make it: any length byte, any bytes.
-Frame namePacket(const std::string& name, int length = -1, uint8_t byte2 = 0) {
-  Frame f{};
-  f[2] = byte2;
-  f[3] = static_cast<uint8_t>(length < 0 ? name.size() : static_cast<size_t>(length));
-  std::memcpy(f.data() + 4, name.data(), std::min(name.size(), size_t{1024}));
-  return f;
-}
-
-Frame dataPacket(const std::string& bytes) {
-  Frame f{};
-  std::memcpy(f.data() + 4, bytes.data(), bytes.size());
-  return f;
-}
-
-std::set<std::string> listing(const fs::path& folder) {
-  std::set<std::string> names;
-  for (const auto& e : fs::recursive_directory_iterator(folder)) {
-    names.insert(fs::relative(e.path(), folder).string());
-  }
-  return names;
-}
-
-// A receive folder "in" inside a temporary root, so that anything landing
-// beside the folder (a name escaping it) shows in the root's listing.
+// A receive folder "in" inside a temporary root: a name escaping it shows in the root's listing.
 struct ReceiveFolder {
-  TempDir root;
+  test::TempDir root;
   fs::path in = root / "in";
   ReceiveFolder() { fs::create_directory(in); }
   std::string str() const { return in.string(); }
+  Names listing() const {
+    Names names;
+    for (const auto& e : fs::recursive_directory_iterator(root.path())) {
+      names.insert(e.path().lexically_relative(root.path()).generic_string());
+    }
+    return names;
+  }
 };
 
-// FS, FN and openForWrite, as the receiver drives them.
-int openNamed(TargetFile& t, const std::string& folder, const std::string& name, uint32_t size) {
-  RecordingUi ui;
+// FS, FN and the file made, as the receiver drives them.
+bool openNamed(TargetFile& t, const std::string& folder, const Frame& name, uint32_t size) {
+  Frame sizePacket{};
+  buildSize(sizePacket.data(), size);
   t.setFolder(folder.c_str());
-  t.storeSize(sizePacket(size).data());
-  if (!t.takeName(namePacket(name).data(), ui)) return 0;
-  return t.openForWrite();
+  EXPECT_EQ(t.storeSize(sizePacket.data()), size);
+  return t.takeName(name.data()) && t.openForWrite();
 }
 
-TEST(TargetFile, StoreSizeReadsBigEndianBytes4To7) {
-  const struct {
-    uint32_t size;
-    std::array<uint8_t, 4> bytes;
-  } cases[] = {{0, {0, 0, 0, 0}}, {1025, {0, 0, 4, 1}}, {0xFFFFFFFFu, {0xFF, 0xFF, 0xFF, 0xFF}},
-               {0x01020304u, {1, 2, 3, 4}}};
-  for (const auto& c : cases) {
-    Frame f{};
-    std::memcpy(f.data() + 4, c.bytes.data(), 4);
-    TargetFile t;
-    EXPECT_EQ(t.storeSize(f.data()), c.size);
-    EXPECT_EQ(t.size(), c.size);
-  }
-}
-
-TEST(TargetFile, TakeNameIgnoresByte2AndShowsTheName) {
-  TargetFile t;
-  RecordingUi ui;
-  // Bytes 2 and 3 are 01 05: five characters, not 261.
-  ASSERT_EQ(t.takeName(namePacket("a.txtJUNK", 5, 0x01).data(), ui), 1);
-  EXPECT_STREQ(t.name(), "a.txt");
-  EXPECT_EQ(ui.statusTexts(), std::vector<std::string>{"a.txt"});
-  EXPECT_TRUE(t.refusal().empty());
-}
-
-TEST(TargetFile, TakeNameFailsWhenTheTextCannotBeShown) {
-  TargetFile t;
-  RecordingUi ui;
-  ui.failStatusText(true);
-  EXPECT_EQ(t.takeName(namePacket("a.txt").data(), ui), 0);
-  EXPECT_FALSE(t.refusal().empty());
-}
-
-TEST(TargetFile, JoinPath) {
-  const std::string sep(1, kPathSeparator);
-  struct Case {
-    std::string folder, name, expected;
-  };
-  std::vector<Case> cases = {
-      {"in", "a.txt", "in" + sep + "a.txt"},
-      {"in" + sep, "a.txt", "in" + sep + "a.txt"},
-      {"/in", "a.txt", "/in" + sep + "a.txt"},
-      {"/", "a.txt", "/a.txt"},
-      {"", "a.txt", "a.txt"},  // the current directory
-      {std::string(250, 'f'), "abcd", std::string(250, 'f') + sep + "abcd"},  // 255: fits
-      {std::string(250, 'f'), "abcde", ""},                                    // 256: refused
-  };
-  if (isPathSeparator('\\')) {
-    cases.push_back({"C:\\in", "a.txt", "C:\\in\\a.txt"});
-    cases.push_back({"C:\\", "a.txt", "C:\\a.txt"});
-    cases.push_back({"C:/in/", "a.txt", "C:/in/a.txt"});
-  }
-  for (const auto& c : cases) {
-    EXPECT_EQ(TargetFile::joinPath(c.folder.c_str(), c.name.c_str()), c.expected)
-        << "folder '" << c.folder << "' name '" << c.name << "'";
-  }
-}
-
-TEST(TargetFile, HostileNamesAreRefusedAndNothingIsWritten) {
-  const struct {
-    const char* label;
-    std::string name;
-    int length;  // the length byte; -1 for the name's own length
-  } cases[] = {
-      {"empty", "", -1},
-      {"dot", ".", -1},
-      {"dot dot", "..", -1},
-      {"three dots", "...", -1},
-      {"dot dot space", ".. ", -1},
-      {"parent with slash", "../escaped.txt", -1},
-      {"parent with backslash", "..\\escaped.txt", -1},
-      {"slash inside", "sub/a.txt", -1},
-      {"backslash inside", "sub\\a.txt", -1},
-      {"absolute", "/tmp/escaped.txt", -1},
-      {"drive relative", "C:escaped.txt", -1},
-      {"drive absolute", "C:\\escaped.txt", -1},
-      {"stream colon", "a.txt:stream", -1},
-      {"control character", "a\x01.txt", -1},
-      {"tab", "a\t.txt", -1},
-      {"delete character", "a\x7F.txt", -1},
-      {"newline", "a.txt\n", -1},
-      {"NUL inside the length", std::string("a.txt\0/../x", 11), -1},
-      {"length byte 100", std::string(100, 'n'), -1},
-      {"length byte 255", std::string(255, 'n'), -1},
+TEST(TargetFile, ReceivedNames) {
+  enum Expect { Refused, Accepted, Device };  // Device: refused where it opens a device (Windows)
+  const struct { std::string name; Expect expect = Refused; int length = -1; uint8_t byte2 = 0; } cases[] = {
+      {""}, {"."}, {".."}, {".. "}, {"../escaped.txt"}, {"..\\escaped.txt"}, {"sub/a.txt"}, {"/tmp/escaped.txt"},
+      {"C:escaped.txt"}, {"a.txt:stream"}, {"a\x01.txt"}, {"a\t.txt"}, {"a\x7F.txt"}, {"a.txt\n"},
+      {std::string("a.txt\0/../x", 11)}, {std::string(100, 'n')}, {std::string(255, 'n')},
+      {std::string(99, 'n'), Accepted}, {"a.txtJUNK", Accepted, 5, 0x01},  // byte 2 is not part of the length
+      {"CONSOLE.txt", Accepted}, {"COM10", Accepted}, {"LPT", Accepted}, {"a..b", Accepted}, {".hidden", Accepted},
+      {"CON", Device}, {"con", Device}, {"NUL.txt", Device}, {"aux.tar.gz", Device}, {"PRN ", Device},
+      {"COM1", Device}, {"com9.log", Device}, {"lpt9", Device}, {"CONOUT$", Device}, {"CONIN$", Device},
+      {"NUL .log", Device}, {"COM\xB9", Device},
   };
   for (const auto& c : cases) {
+    const std::string label = '"' + c.name + "\" (" + std::to_string(c.name.size()) + " bytes): ";
+    const bool refused = c.expect == Refused || (c.expect == Device && onWindows());
     ReceiveFolder folder;
-    const auto before = listing(folder.root.path());
     TargetFile t;
-    RecordingUi ui;
-    t.setFolder(folder.str().c_str());
-    t.storeSize(sizePacket(16).data());
-    EXPECT_EQ(t.takeName(namePacket(c.name, c.length).data(), ui), 0) << c.label;
-    EXPECT_FALSE(t.refusal().empty()) << c.label;
-    EXPECT_TRUE(ui.statusTexts().empty()) << c.label;
-    // A receiver that called openForWrite all the same still writes nothing.
-    EXPECT_EQ(t.openForWrite(), 0) << c.label;
-    EXPECT_FALSE(t.hasFile()) << c.label;
-    EXPECT_EQ(t.writeChunk(dataPacket("0123456789abcdef").data(), 16, 0), 0) << c.label;
-    EXPECT_EQ(t.discard(), 0) << c.label;
-    EXPECT_EQ(listing(folder.root.path()), before) << c.label;
+    EXPECT_EQ(openNamed(t, folder.str(), packet(c.name, c.length, c.byte2), 16), !refused) << label << t.refusal();
+    EXPECT_EQ(t.refusal().empty(), !refused) << label;
+    EXPECT_EQ(t.writeChunk(packet("0123456789abcdef").data(), 16, 0), refused ? 0 : 1) << label;
+    const std::string name = c.name.substr(0, c.length < 0 ? c.name.size() : static_cast<size_t>(c.length));
+    EXPECT_EQ(folder.listing(), (refused ? Names{"in"} : Names{"in", "in/" + name})) << label;
+    // Deleted while still mapped, so closed first (Windows requires it); never the folder.
+    EXPECT_EQ(t.discard(), refused ? 0 : 1) << label;
+    EXPECT_EQ(folder.listing(), Names{"in"}) << label;
   }
 }
 
-TEST(TargetFile, DeviceNamesAreRefusedOnWindowsOnly) {
-  const char* devices[] = {"CON",     "con",      "NUL.txt",  "aux.tar.gz", "PRN ",
-                           "COM1",    "com9.log", "LPT1",     "lpt9",       "CONOUT$",
-                           "CONIN$",  "NUL .log", "COM\xB9"};
-  for (const char* name : devices) {
-    EXPECT_EQ(refuseReceivedName(name) != nullptr, onWindows()) << name;
-  }
-  // Look-alikes are ordinary names everywhere.
-  for (const char* name : {"CONSOLE.txt", "COM10", "LPT", "con-notes.txt", "a..b", ".hidden"}) {
-    EXPECT_EQ(refuseReceivedName(name), nullptr) << name;
-  }
-}
-
-TEST(TargetFile, FreshFileHasItsFullSizeZeroFilled) {
-  ReceiveFolder folder;
-  TargetFile t;
-  ASSERT_EQ(openNamed(t, folder.str(), "a.bin", 3000), 1) << t.refusal();
-  EXPECT_TRUE(t.isMapped());
-  EXPECT_EQ(std::string(t.path()), (folder.in / "a.bin").string());
-  EXPECT_EQ(fs::file_size(folder.in / "a.bin"), 3000u);
-  t.close();
-  EXPECT_EQ(test::readFile(folder.in / "a.bin"), std::string(3000, '\0'));
-}
-
-TEST(TargetFile, ExistingFileIsReplaced) {
-  ReceiveFolder folder;
-  test::writeFile(folder.in / "a.txt", "an older and longer content");
-  TargetFile t;
-  ASSERT_EQ(openNamed(t, folder.str(), "a.txt", 5), 1) << t.refusal();
-  EXPECT_EQ(t.writeChunk(dataPacket("hello").data(), 5, 0), 1);
-  t.close();
-  EXPECT_EQ(test::readFile(folder.in / "a.txt"), "hello");
-}
-
-TEST(TargetFile, SizeZeroLeavesAnEmptyFileAndFailsAtTheMapping) {
-  ReceiveFolder folder;
-  DiagnosticLog log;
-  TargetFile t;
-  EXPECT_EQ(openNamed(t, folder.str(), "empty.txt", 0), 0);
-  EXPECT_TRUE(t.hasFile());
-  EXPECT_FALSE(t.isMapped());
-  EXPECT_EQ(log.codes().size(), 1u);
-  t.close();
-  ASSERT_TRUE(fs::exists(folder.in / "empty.txt"));
-  EXPECT_EQ(fs::file_size(folder.in / "empty.txt"), 0u);
-}
-
-TEST(TargetFile, AbortAfterDataLeavesNothing) {
-  ReceiveFolder folder;
-  TargetFile t;
-  ASSERT_EQ(openNamed(t, folder.str(), "partial.bin", 4096), 1) << t.refusal();
-  ASSERT_EQ(t.writeChunk(dataPacket(std::string(1024, 'x')).data(), 1024, 0), 1);
-  EXPECT_EQ(t.discard(), 1);
-  EXPECT_FALSE(t.hasFile());
-  EXPECT_TRUE(listing(folder.in).empty());
-}
-
-TEST(TargetFile, DiscardBeforeANameDeletesNothing) {
-  ReceiveFolder folder;
-  TargetFile t;
-  t.setFolder(folder.str().c_str());
-  EXPECT_EQ(t.discard(), 0);
-  EXPECT_TRUE(fs::is_directory(folder.in));
-}
-
-TEST(TargetFile, FileBeingReceivedIsHeldExclusively) {
-  ReceiveFolder folder;
-  TargetFile first;
-  ASSERT_EQ(openNamed(first, folder.str(), "a.bin", 8), 1) << first.refusal();
-  ASSERT_EQ(first.writeChunk(dataPacket("12345678").data(), 8, 0), 1);
-  DiagnosticLog log;
-  TargetFile second;
-  EXPECT_EQ(openNamed(second, folder.str(), "a.bin", 4), 0);
-  EXPECT_FALSE(second.refusal().empty());
-  EXPECT_EQ(log.codes().size(), 1u);
-  // Not ours to delete: the failed open neither truncated nor removes it.
-  EXPECT_EQ(second.discard(), 0);
-  first.close();
-  EXPECT_EQ(test::readFile(folder.in / "a.bin"), "12345678");
-}
-
-TEST(TargetFile, ChunksOutsideTheViewAreRefused) {
-  ReceiveFolder folder;
-  TargetFile t;
-  const Frame data = dataPacket(std::string(1024, 'd'));
-  EXPECT_EQ(t.writeChunk(data.data(), 10, 0), 0) << "no view yet";
-  ASSERT_EQ(openNamed(t, folder.str(), "a.bin", 2000), 1) << t.refusal();
-  const struct {
-    int32_t length;
-    int64_t offset;
-    int accepted;
-  } cases[] = {
-      {1024, 0, 1},    {976, 1024, 1},   {0, 2000, 1},   {1, 2000, 0},  {1024, 977, 0},
-      {-1, 0, 0},      {1025, 0, 0},     {10, -1, 0},    {1, INT64_MAX, 0},
+TEST(TargetFile, PathLengths) {
+  const std::string sep(1, kPathSeparator);
+  std::vector<std::array<std::string, 3>> cases = {  // folder, name, joined
+      {"in", "a.txt", "in" + sep + "a.txt"}, {"in" + sep, "a.txt", "in" + sep + "a.txt"}, {"", "a.txt", "a.txt"},
+      {std::string(250, 'f'), "abcd", std::string(250, 'f') + sep + "abcd"},  // 255 characters fit
+      {std::string(250, 'f'), "abcde", ""},                                    // 256 do not
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(t.writeChunk(data.data(), c.length, c.offset), c.accepted)
-        << "length " << c.length << " at " << c.offset;
-  }
-  // A second size packet does not widen the view.
-  t.storeSize(sizePacket(1u << 30).data());
-  EXPECT_EQ(t.writeChunk(data.data(), 1024, 2000), 0) << "past the mapped 2000 bytes";
+  if (onWindows()) cases.push_back({"C:/in/", "a.txt", "C:/in/a.txt"});
+  for (const auto& [folder, name, joined] : cases)
+    EXPECT_EQ(TargetFile::joinPath(folder.c_str(), name.c_str()), joined) << '"' << folder << "\" + " << name;
+  ReceiveFolder folder;
+  TargetFile t;
+  const std::string deep = (folder.in / std::string(250 - folder.str().size(), 'd')).string();
+  EXPECT_FALSE(openNamed(t, deep, packet("name.txt"), 10)) << "a path of 260 characters was used";
+  EXPECT_EQ(t.setFolder(std::string(256, 'f').c_str()), 0);
+  EXPECT_FALSE(t.takeName(packet("a.txt").data()) && t.openForWrite()) << "a folder of 256 characters was used";
+  EXPECT_EQ(folder.listing(), Names{"in"});
+}
+
+TEST(TargetFile, CreatedAtFullSizeZeroFilledReplacingAnOlderFileOrEmpty) {
+  ReceiveFolder folder;
+  test::writeFile(folder.in / "a.bin", "an older file, longer than the new one");
+  TargetFile t;
+  ASSERT_TRUE(openNamed(t, folder.str(), packet("a.bin"), 0x00010203)) << t.refusal();  // big-endian: 66051
+  EXPECT_EQ(fs::file_size(folder.in / "a.bin"), 0x00010203u) << "not at its full size before any chunk";
+  EXPECT_EQ(t.writeChunk(packet("hello").data(), 5, 0x00010203 - 5), 1);
+  t.close();
+  EXPECT_EQ(test::readFile(folder.in / "a.bin"), std::string(0x00010203 - 5, '\0') + "hello");
+  EXPECT_FALSE(openNamed(t, folder.str(), packet("empty.txt"), 0)) << "size 0: nothing to map, yet it succeeded";
+  EXPECT_TRUE(t.hasFile() && !t.isMapped());
+  t.close();
+  EXPECT_TRUE(fs::exists(folder.in / "empty.txt") && fs::file_size(folder.in / "empty.txt") == 0) << "no empty file";
+}
+
+TEST(TargetFile, ChunksOnlyInsideTheMappedView) {
+  ReceiveFolder folder;
+  TargetFile t;
+  const Frame data = packet(std::string(1024, 'd'));
+  EXPECT_EQ(t.writeChunk(data.data(), 10, 0), 0) << "no view yet";
+  ASSERT_TRUE(openNamed(t, folder.str(), packet("a.bin"), 2000)) << t.refusal();
+  const struct { int32_t length; int64_t offset; int accepted; } cases[] = {
+      {1024, 0, 1}, {976, 1024, 1}, {0, 2000, 1}, {1, 2000, 0}, {1024, 977, 0},
+      {-1, 0, 0},   {1025, 0, 0},   {10, -1, 0},  {1, INT64_MAX, 0}, {1024, INT64_MAX - 100, 0},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(t.writeChunk(data.data(), c.length, c.offset), c.accepted) << c.length << " bytes at " << c.offset;
+  t.storeSize(packet(std::string("\x40\0\0\0", 4)).data());  // 1 GiB
+  EXPECT_EQ(t.writeChunk(data.data(), 1024, 2000), 0) << "a second size packet widened the view";
   t.close();
   EXPECT_EQ(t.writeChunk(data.data(), 10, 0), 0) << "after close";
   EXPECT_EQ(test::readFile(folder.in / "a.bin"), std::string(2000, 'd'));
-  EXPECT_EQ(listing(folder.in), std::set<std::string>{"a.bin"});
 }
 
-TEST(TargetFile, PathsThatDoNotFitAreRefused) {
+// Only a file this object created is deleted: not one another receiver holds or a link points at.
+TEST(TargetFile, DiscardDeletesOnlyItsOwnFile) {
   ReceiveFolder folder;
-  RecordingUi ui;
-  {
-    // Folder and name together over 255 characters: nothing is created.
-    const std::string deep = (folder.in / std::string(250 - folder.str().size(), 'd')).string();
-    TargetFile t;
-    EXPECT_EQ(openNamed(t, deep, "name.txt", 10), 0);
-    EXPECT_NE(t.refusal().find("255"), std::string::npos) << t.refusal();
-  }
-  {
-    TargetFile t;
-    EXPECT_EQ(t.setFolder(std::string(256, 'f').c_str()), 0);
-    t.storeSize(sizePacket(10).data());
-    ASSERT_EQ(t.takeName(namePacket("a.txt").data(), ui), 1);
-    EXPECT_EQ(t.openForWrite(), 0);
-    EXPECT_FALSE(t.hasFile());
-  }
-  EXPECT_TRUE(listing(folder.root.path()) == std::set<std::string>{"in"});
-}
+  TargetFile first;
+  ASSERT_TRUE(openNamed(first, folder.str(), packet("a.bin"), 8)) << first.refusal();
+  ASSERT_EQ(first.writeChunk(packet("12345678").data(), 8, 0), 1);
+  TargetFile second;
+  EXPECT_FALSE(openNamed(second, folder.str(), packet("a.bin"), 4)) << "a file being received was opened again";
+  EXPECT_EQ(second.discard(), 0);
+  first.close();
+  EXPECT_EQ(test::readFile(folder.in / "a.bin"), "12345678") << "the failed opener emptied it";
+  // A second name in one cycle: the first file stays, the second is the one deleted.
+  ASSERT_TRUE(openNamed(second, folder.str(), packet("b.bin"), 3) && second.takeName(packet("c.bin").data()) &&
+              second.openForWrite()) << second.refusal();
+  EXPECT_EQ(second.discard(), 1);
+  EXPECT_EQ(folder.listing(), (Names{"in", "in/a.bin", "in/b.bin"})) << "c.bin not deleted, or b.bin";
 
-TEST(TargetFile, MissingReceiveFolderCreatesNothing) {
-  ReceiveFolder folder;
-  DiagnosticLog log;
-  TargetFile t;
-  EXPECT_EQ(openNamed(t, (folder.in / "gone").string(), "a.txt", 10), 0);
-  EXPECT_FALSE(t.hasFile());
-  EXPECT_EQ(log.codes().size(), 1u);
-  EXPECT_EQ(t.discard(), 0);
-  EXPECT_TRUE(listing(folder.in).empty());
-}
-
-TEST(TargetFile, SecondNameClosesTheFirstFile) {
-  ReceiveFolder folder;
-  TargetFile t;
-  RecordingUi ui;
-  ASSERT_EQ(openNamed(t, folder.str(), "a.txt", 3), 1);
-  ASSERT_EQ(t.writeChunk(dataPacket("abc").data(), 3, 0), 1);
-  ASSERT_EQ(t.takeName(namePacket("b.txt").data(), ui), 1);
-  ASSERT_EQ(t.openForWrite(), 1) << t.refusal();
-  EXPECT_EQ(std::string(t.path()), (folder.in / "b.txt").string());
-  EXPECT_EQ(test::readFile(folder.in / "a.txt"), "abc");
-}
-
-TEST(TargetFile, LinkInTheFolderIsNotFollowed) {
-  if (onWindows()) GTEST_SKIP() << "links are a Linux concern here";
-  ReceiveFolder folder;
+  if (onWindows()) return;
   test::writeFile(folder.root / "outside.txt", "keep me");
-  fs::create_symlink(folder.root / "outside.txt", folder.in / "a.txt");
-  DiagnosticLog log;
-  TargetFile t;
-  EXPECT_EQ(openNamed(t, folder.str(), "a.txt", 3), 0);
-  EXPECT_EQ(log.codes().size(), 1u);
-  EXPECT_EQ(t.discard(), 0);
+  fs::create_symlink(folder.root / "outside.txt", folder.in / "link.txt");
+  TargetFile linked;
+  EXPECT_FALSE(openNamed(linked, folder.str(), packet("link.txt"), 3)) << "a link was followed";
+  EXPECT_EQ(linked.discard(), 0);
   EXPECT_EQ(test::readFile(folder.root / "outside.txt"), "keep me");
 }
 

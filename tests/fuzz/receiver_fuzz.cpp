@@ -11,28 +11,19 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <string>
 
-#include "job/silent_ui.h"
 #include "protocol/packet.h"
 #include "receive/file_receiver.h"
+#include "support/recording_ui.h"
 
 namespace fs = std::filesystem;
 using namespace zarvek;
 
 namespace {
-
-struct Reader {
-  const uint8_t* data;
-  size_t size;
-  size_t pos = 0;
-  bool more() const { return pos < size; }
-  uint8_t next() { return pos < size ? data[pos++] : 0; }
-};
 
 fs::path sandbox;  // holds only the receive folder "in"
 fs::path folder;
@@ -53,39 +44,27 @@ void setUp() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (sandbox.empty()) setUp();
-  static SilentUi ui;
   {
-    FileReceiver receiver;
-    receiver.attachStatusField(ui);
+    test::RecordingUi ui;
+    FileReceiver receiver(ui);
     receiver.beginFile(folder.c_str());
-    Reader in{data, size};
-    while (in.more()) {
+    size_t pos = 0;
+    const auto next = [&] { return pos < size ? data[pos++] : uint8_t{0}; };
+    while (pos < size) {
       uint8_t* p = receiver.packet();
-      const uint8_t op = in.next();
+      const uint8_t op = next();
       static const char kinds[6][2] = {{'F', 'S'}, {'F', 'N'}, {'F', 'D'}, {'E', 'F'}, {'A', 'F'}, {'E', 'T'}};
       const int k = op & 7;
-      if (k < 6) {
-        p[0] = static_cast<uint8_t>(kinds[k][0]);
-        p[1] = static_cast<uint8_t>(kinds[k][1]);
-      } else {
-        p[0] = k == 6 ? in.next() : 'F';
-        p[1] = in.next();
-      }
-      p[offset::lengthHigh] = in.next();
-      p[offset::lengthLow] = in.next();
-      const size_t count = std::min<size_t>(static_cast<size_t>(in.next()) * 5, kMaxChunk);
-      const size_t copy = std::min(count, in.size - in.pos);
-      std::memcpy(p + offset::payload, in.data + in.pos, copy);
-      in.pos += copy;
-      if (op & 8) {
-        const int32_t n = (p[1] == 'S') ? 4 : payloadLength(p);
-        const uint16_t crc = PacketCrc(p, n);
-        p[offset::crcHigh] = static_cast<uint8_t>(crc >> 8);
-        p[offset::crcLow] = static_cast<uint8_t>(crc);
-      } else {
-        p[offset::crcHigh] = in.next();
-        p[offset::crcLow] = in.next();
-      }
+      p[0] = k < 6 ? static_cast<uint8_t>(kinds[k][0]) : k == 6 ? next() : 'F';
+      p[1] = k < 6 ? static_cast<uint8_t>(kinds[k][1]) : next();
+      p[offset::lengthHigh] = next();
+      p[offset::lengthLow] = next();
+      const size_t copy = std::min({static_cast<size_t>(next()) * 5, size_t{kMaxChunk}, size - pos});
+      std::memcpy(p + offset::payload, data + pos, copy);
+      pos += copy;
+      const uint16_t crc = PacketCrc(p, p[1] == 'S' ? 4 : payloadLength(p));
+      p[offset::crcHigh] = (op & 8) ? static_cast<uint8_t>(crc >> 8) : next();
+      p[offset::crcLow] = (op & 8) ? static_cast<uint8_t>(crc) : next();
       if (receiver.dispatch() == PacketResult::FileEnded) receiver.beginFile(folder.c_str());
     }
   }

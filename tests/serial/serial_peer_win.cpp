@@ -1,132 +1,125 @@
-// serial_peer_win PORT OP...: runs SerialPort operations on PORT in order, one
-// output line each, for a native test playing the far end of the cable.
+// serial_peer_win PORT OP...: SerialPort operations on PORT in order, one output line
+// each, for a test playing the cable's far end. Built for Windows (run under Wine on
+// COM1) and natively: one set of cases holds both backends to one contract.
 //
-//   open:R | open:S      open for the role           -> "open 1" | "open 0 <PortError>"
-//   config:SPEED         configure for the open role -> "config <result>"
-//   wait                 waitForData                 -> "wait <result>"
-//   wait-stop:MS         waitForData, `running` cleared after MS
-//                                                    -> "wait <result> <ms from clear to return>"
-//   read                 readPacket                  -> "read <result> <count> <hex of the bytes read>"
-//   reply:HH             sendReply of byte HH        -> "reply <result>"
-//   replies-acked        sendReply of 0..255, each followed by waitReply for the peer's
-//                        acknowledgement             -> "replies-acked <count acknowledged>"
-//   write                writePacket of allValuesPacket() -> "write <result>"
-//   drain                drainLine                   -> "drain <ms>"
-//   waitreplies:N        N waitReply calls           -> "waitreplies <A|C|F per call>"
-//   waitreply-stop:MS    waitReply, `running` cleared after MS
-//                                                    -> "waitreply <result> <ms from clear to return>"
-//   sleep:MS
-// Error codes the port writes show as lines "error <code>".
+//   open:R|S      open for the role                      -> "open <ok> <PortError>"
+//   probe:NAME    open a second port on NAME (empty: PORT) and close it -> "probe <ok> <PortError>"
+//   close         close the port                         -> "close"
+//   path:NAME     portDevicePath                         -> "path <device path>"
+//   config:SPEED  configure for the role                 -> "config <ok>"
+//   wait          waitForData                            -> "wait <result>"
+//   more:MS       waitForMore                            -> "more D" | "more Q <ms waited>" | "more S"
+//   read          readPacket                             -> "read <ok> <count> <hex of the whole buffer>"
+//   drop          dropUntilQuiet                         -> "drop"
+//   discard       discardInput                           -> "discard"
+//   reply:HH      sendReply                              -> "reply <ok>"
+//   write:SALT    writePacket(allValuesPacket(SALT))     -> "write <ok>"
+//   replies:N     N waitReply                            -> "replies <A|C|F, or E for a failed read, each>"
+//   drain         drainLine                              -> "drain <ms since the last write began>"
+//   sleep:MS                                             -> nothing
+// OP@MS clears `running` MS ms into OP (before it, for 0); for MS > 0 the line
+// ends " @<ms from the clear to OP's end>".
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <string>
+#include <memory>
 #include <thread>
-#include <vector>
 
 #include "line_pattern.h"
-#include "protocol/diagnostic.h"
 #include "serial/serial_port.h"
-
-namespace {
 
 using namespace zarvek;
 using Clock = std::chrono::steady_clock;
 
+namespace {
+
 long msSince(Clock::time_point t) {
-  return static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
 }
-
-// Runs `wait` with `running` cleared after ms; returns its result and how long
-// after the clear it returned.
-template <typename Wait>
-auto stoppedWait(std::atomic<uint8_t>& running, long ms, Wait wait) {
-  Clock::time_point cleared{};
-  std::atomic<bool> done{false};
-  std::thread stopper([&] {
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (!done && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    cleared = Clock::now();
-    running = 0;
-  });
-  const auto result = wait();
-  done = true;
-  stopper.join();
-  const long after = msSince(cleared);
-  running = 1;
-  return std::pair{result, after};
-}
-
-char letter(PacketResult r) {
-  return r == PacketResult::Accepted ? 'A' : r == PacketResult::CrcFailed ? 'C' : 'F';
+std::string num(long value) { return ' ' + std::to_string(value); }
+std::string ok(const Result& result) { return result ? " 1" : " 0"; }
+std::string opened(const Result& result, const SerialPort& port) {
+  static const char* const kErrors[] = {" None", " NotFound", " Busy", " NotPermitted", " Other"};
+  return ok(result) + kErrors[static_cast<int>(port.openError())];
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  setDiagnosticSink([](unsigned long code) { std::printf("error %lu\n", code); });
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: serial_peer_win PORT OP...\n");
-    return 2;
-  }
-  const char* name = argv[1];
-  SerialPort port;
+  if (argc < 2) return std::fprintf(stderr, "usage: serial_peer_win PORT OP...\n"), 2;
+  auto port = std::make_unique<SerialPort>();
   PortRole role = PortRole::Receiver;
   std::atomic<uint8_t> running{1};
-  std::vector<uint8_t> packet(kPacketSize, 0);
+  std::vector<uint8_t> buffer(kPacketSize);
+  Clock::time_point wrote{};
   for (int i = 2; i < argc; ++i) {
     const std::string op = argv[i];
-    const auto colon = op.find(':');
-    const std::string verb = op.substr(0, colon);
-    const std::string arg = colon == std::string::npos ? "" : op.substr(colon + 1);
-    const long n = std::strtol(arg.c_str(), nullptr, 0);
+    const size_t colon = op.find(':'), at = op.find('@');
+    const std::string verb = op.substr(0, std::min(colon, at));
+    const std::string arg = colon == std::string::npos ? "" : op.substr(colon + 1, at - colon - 1);
+    const long n = std::atol(arg.c_str()), stopAfter = at == std::string::npos ? -1 : std::atol(op.c_str() + at + 1);
+    auto cleared = Clock::now();
+    if (stopAfter == 0) running = 0;
+    std::thread stopper([&] {
+      if (stopAfter <= 0) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(stopAfter));
+      cleared = Clock::now();
+      running = 0;
+    });
+    const auto start = Clock::now();
+    std::string line = verb;
     if (verb == "open") {
       role = arg == "S" ? PortRole::Sender : PortRole::Receiver;
-      const int r = port.open(name, role);
-      std::printf("open %d %d\n", r, static_cast<int>(port.openError()));
+      line += opened(port->open(argv[1], role), *port);
+    } else if (verb == "probe") {
+      SerialPort second;
+      line += opened(second.open(arg.empty() ? argv[1] : arg.c_str(), PortRole::Receiver), second);
+    } else if (verb == "close") {
+      port = std::make_unique<SerialPort>();
+    } else if (verb == "path") {
+      line += ' ' + portDevicePath(arg);
     } else if (verb == "config") {
-      std::printf("config %d\n", port.configure(static_cast<int32_t>(n), role));
+      line += ok(port->configure(static_cast<int32_t>(n), role));
     } else if (verb == "wait") {
-      std::printf("wait %d\n", port.waitForData(running));
-    } else if (verb == "wait-stop") {
-      const auto [r, after] = stoppedWait(running, n, [&] { return port.waitForData(running); });
-      std::printf("wait %d %ld\n", r, after);
+      line += num(port->waitForData(running));
+    } else if (verb == "more") {
+      using More = SerialPort::More;
+      const More more = port->waitForMore(running, std::chrono::milliseconds(n));
+      line += more == More::Data ? " D" : more == More::Stopped ? " S" : " Q" + num(msSince(start));
     } else if (verb == "read") {
-      const int r = port.readPacket(packet.data());
-      std::printf("read %d %d ", r, static_cast<int>(port.lastReadCount()));
-      for (int32_t k = 0; k < port.lastReadCount(); ++k) std::printf("%02x", packet[k]);
-      std::printf("\n");
+      line += ok(port->readPacket(buffer.data()));  // first: the count and the bytes are what it leaves
+      line += num(port->lastReadCount()) + ' ' + test::hex(buffer);
+    } else if (verb == "drop") {
+      port->dropUntilQuiet(running);
+    } else if (verb == "discard") {
+      port->discardInput();
     } else if (verb == "reply") {
-      std::printf("reply %d\n", port.sendReply(static_cast<uint8_t>(std::strtol(arg.c_str(), nullptr, 16))));
-    } else if (verb == "replies-acked") {
-      int acknowledged = 0;
-      for (int v = 0; v < 256; ++v) {
-        if (!port.sendReply(static_cast<uint8_t>(v)) || port.waitReply(running) != PacketResult::Accepted) break;
-        ++acknowledged;
-      }
-      std::printf("replies-acked %d\n", acknowledged);
+      line += ok(port->sendReply(static_cast<uint8_t>(std::stoul(arg, nullptr, 16))));
     } else if (verb == "write") {
-      const std::vector<uint8_t> out = test::allValuesPacket();
-      std::printf("write %d\n", port.writePacket(out.data()));
+      wrote = start;
+      line += ok(port->writePacket(test::allValuesPacket(static_cast<int>(n)).data()));
+    } else if (verb == "replies") {
+      line += ' ';
+      for (long k = 0; k < n; ++k) {
+        const SerialPort::Reply reply = port->waitReply(running);
+        line += reply.result == PacketResult::Accepted    ? 'A'
+                : reply.result == PacketResult::CrcFailed ? 'C'
+                : reply.failure                           ? 'F'
+                                                          : 'E';
+      }
     } else if (verb == "drain") {
-      const auto start = Clock::now();
-      port.drainLine();
-      std::printf("drain %ld\n", msSince(start));
-    } else if (verb == "waitreplies") {
-      std::string letters;
-      for (long k = 0; k < n; ++k) letters += letter(port.waitReply(running));
-      std::printf("waitreplies %s\n", letters.c_str());
-    } else if (verb == "waitreply-stop") {
-      const auto [r, after] = stoppedWait(running, n, [&] { return port.waitReply(running); });
-      std::printf("waitreply %d %ld\n", static_cast<int>(r), after);
+      port->drainLine();
+      line += num(msSince(wrote));
     } else if (verb == "sleep") {
       std::this_thread::sleep_for(std::chrono::milliseconds(n));
     } else {
-      std::fprintf(stderr, "unknown operation %s\n", op.c_str());
-      return 2;
+      return std::fprintf(stderr, "unknown operation %s\n", argv[i]), 2;
     }
+    stopper.join();
+    if (stopAfter > 0) line += " @" + std::to_string(msSince(cleared));
+    if (stopAfter >= 0) running = 1;
+    if (verb != "sleep") std::printf("%s\n", line.c_str());
     std::fflush(stdout);
   }
   return 0;

@@ -4,24 +4,43 @@
 
 namespace zarvek::test {
 
-bool RecordingUi::setStatusText(const char* text) {
+void RecordingUi::note(std::string event) {
   std::lock_guard lock(mutex_);
-  if (failStatus_) return false;
-  statusTexts_.emplace_back(text);
-  return true;
+  events_.push_back(std::move(event));
 }
 
-void RecordingUi::setProgressRange(uint32_t upper) {
+bool RecordingUi::fileBegins(const std::string& name, uint64_t size) {
+  note("begin " + name);
   std::lock_guard lock(mutex_);
-  ranges_.push_back(upper);
+  sizes_.push_back(size);
+  return !refuseNames_;
 }
 
-void RecordingUi::stepProgress() {
-  std::lock_guard lock(mutex_);
-  ++steps_;
+void RecordingUi::chunkDelivered() { ++delivered_; }
+
+void RecordingUi::chunkRefused() { ++refused_; }
+
+void RecordingUi::fileEnded(const FileReport& report) {
+  std::this_thread::sleep_for(delay_.load());
+  note("end " + report.name);
+  std::function<void(const FileReport&)> hook;
+  {
+    std::lock_guard lock(mutex_);
+    reports_.push_back(report);
+    hook = endHook_;
+  }
+  if (hook) hook(report);
 }
+
+void RecordingUi::onFileEnded(std::function<void(const FileReport&)> hook) {
+  std::lock_guard lock(mutex_);
+  endHook_ = std::move(hook);
+}
+
+void RecordingUi::betweenFiles() { note("between"); }
 
 void RecordingUi::showMessage(const char* text, const char* caption, MessageIcon icon) {
+  note(std::string("message ") + caption);
   Message m{text, caption, icon};
   std::function<void(const Message&)> hook;
   {
@@ -32,35 +51,26 @@ void RecordingUi::showMessage(const char* text, const char* caption, MessageIcon
   if (hook) hook(m);
 }
 
-void RecordingUi::playCompletionSound() {
+void RecordingUi::systemCallFailed(const Result& failure) {
   std::lock_guard lock(mutex_);
-  ++sounds_;
+  codes_.push_back(failure.code());
 }
 
-void RecordingUi::fileEnded(const FileReport& report) {
-  std::this_thread::sleep_for(delay_.load());
-  std::lock_guard lock(mutex_);
-  reports_.push_back(report);
+void RecordingUi::portNotOpened(const std::string&, PortError error, const Result&) {
+  note("port");
+  portError_ = error;
 }
 
-void RecordingUi::chunkRefused() {
-  std::lock_guard lock(mutex_);
-  ++refused_;
-}
+void RecordingUi::playCompletionSound() { ++sounds_; }
 
 void RecordingUi::onMessage(std::function<void(const Message&)> hook) {
   std::lock_guard lock(mutex_);
   hook_ = std::move(hook);
 }
 
-void RecordingUi::failStatusText(bool fail) {
+std::vector<std::string> RecordingUi::events() const {
   std::lock_guard lock(mutex_);
-  failStatus_ = fail;
-}
-
-std::vector<std::string> RecordingUi::statusTexts() const {
-  std::lock_guard lock(mutex_);
-  return statusTexts_;
+  return events_;
 }
 std::vector<RecordingUi::Message> RecordingUi::messages() const {
   std::lock_guard lock(mutex_);
@@ -70,21 +80,13 @@ std::vector<FileReport> RecordingUi::reports() const {
   std::lock_guard lock(mutex_);
   return reports_;
 }
-std::vector<uint32_t> RecordingUi::progressRanges() const {
+std::vector<uint64_t> RecordingUi::sizesBegun() const {
   std::lock_guard lock(mutex_);
-  return ranges_;
+  return sizes_;
 }
-int RecordingUi::progressSteps() const {
+std::vector<unsigned long> RecordingUi::errorCodes() const {
   std::lock_guard lock(mutex_);
-  return steps_;
-}
-int RecordingUi::sounds() const {
-  std::lock_guard lock(mutex_);
-  return sounds_;
-}
-int RecordingUi::refusedChunks() const {
-  std::lock_guard lock(mutex_);
-  return refused_;
+  return codes_;
 }
 
 }  // namespace zarvek::test

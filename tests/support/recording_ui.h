@@ -1,6 +1,6 @@
 #pragma once
-// A TransferUi that records every request, for tests. Thread-safe: engines
-// call it from their worker thread while the test reads it.
+// A TransferUi that records every event, for tests. Thread-safe: engines call
+// it from their worker thread while the test reads it.
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -20,41 +20,51 @@ class RecordingUi : public TransferUi {
     MessageIcon icon;
   };
 
-  bool setStatusText(const char* text) override;
-  void setProgressRange(uint32_t upper) override;
-  void stepProgress() override;
-  void showMessage(const char* text, const char* caption, MessageIcon icon) override;
-  void playCompletionSound() override;
-  void fileEnded(const FileReport& report) override;
+  bool fileBegins(const std::string& name, uint64_t size) override;
+  void chunkDelivered() override;
   void chunkRefused() override;
+  void fileEnded(const FileReport& report) override;
+  void betweenFiles() override;
+  void showMessage(const char* text, const char* caption, MessageIcon icon) override;
+  void systemCallFailed(const Result& failure) override;
+  void portNotOpened(const std::string& port, PortError error, const Result& failure) override;
+  void playCompletionSound() override;
 
   // Called inside showMessage before it returns: a test's "user" dismissing it.
   void onMessage(std::function<void(const Message&)> hook);
+  // fileBegins answers false, as a window that cannot show the name would.
+  void refuseNames(bool refuse) { refuseNames_ = refuse; }
   // Each file's end takes this long to show, as on a window of a loaded machine.
   void slowDown(std::chrono::milliseconds delay) { delay_ = delay; }
-  // Makes setStatusText fail, as a window that cannot take the text would.
-  void failStatusText(bool fail);
+  // Called inside fileEnded before it returns.
+  void onFileEnded(std::function<void(const FileReport&)> hook);
 
-  std::vector<std::string> statusTexts() const;
+  // "begin NAME", "end NAME", "between", "message CAPTION", "port": the order of events.
+  std::vector<std::string> events() const;
   std::vector<Message> messages() const;
   std::vector<FileReport> reports() const;
-  std::vector<uint32_t> progressRanges() const;
-  int progressSteps() const;
-  int sounds() const;
-  int refusedChunks() const;
+  std::vector<uint64_t> sizesBegun() const;
+  int delivered() const { return delivered_; }
+  int refused() const { return refused_; }
+  int sounds() const { return sounds_; }
+  std::vector<unsigned long> errorCodes() const;
+  PortError portError() const { return portError_; }
 
  private:
+  void note(std::string event);
+
   mutable std::mutex mutex_;
-  std::vector<std::string> statusTexts_;
+  std::vector<std::string> events_;
   std::vector<Message> messages_;
   std::vector<FileReport> reports_;
-  std::vector<uint32_t> ranges_;
-  int steps_ = 0;
-  int sounds_ = 0;
-  int refused_ = 0;
-  bool failStatus_ = false;
-  std::atomic<std::chrono::milliseconds> delay_{std::chrono::milliseconds(0)};
+  std::vector<uint64_t> sizes_;
+  std::vector<unsigned long> codes_;
   std::function<void(const Message&)> hook_;
+  std::function<void(const FileReport&)> endHook_;
+  std::atomic<int> delivered_{0}, refused_{0}, sounds_{0};
+  std::atomic<bool> refuseNames_{false};
+  std::atomic<PortError> portError_{PortError::None};
+  std::atomic<std::chrono::milliseconds> delay_{std::chrono::milliseconds(0)};
 };
 
 }  // namespace zarvek::test

@@ -1,0 +1,11 @@
+#include "base/paths.h"
+
+namespace zarvek {
+
+const char kPathSeparator = '/';
+
+bool isPathSeparator(char c) { return c == '/'; }
+
+bool isReservedDeviceName(const char*) { return false; }
+
+}  // namespace zarvek

@@ -1,9 +1,0 @@
-#include "job/paths.h"
-
-namespace zarvek {
-
-const char kPathSeparator = '\\';
-
-bool isPathSeparator(char c) { return c == '\\' || c == '/'; }
-
-}  // namespace zarvek

@@ -1,0 +1,276 @@
+// The conversation when the line damages packets and replies, when a user
+// stops either end, and when the line, the driver or the machine is not ideal:
+// every file ends identical, or reported for what it is.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "line_fixture.h"
+#include "protocol/packet.h"
+#include "send/send_job.h"
+#include "serial/serial_port.h"
+#include "tests/cable/test_port.h"
+
+namespace zarvek::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class Conversation : public LineTest {};
+
+struct FaultCase {
+  const char* what;
+  size_t size;
+  std::vector<uint64_t> spoiled;  // sender packets whose first payload byte gets a low bit flipped
+  FaultPlan replies;              // on the receiver's replies
+  FaultPlan::Pause gap;           // silence inside a packet, when milliseconds > 0
+  const char* kinds;
+  const char* answers;
+  FileOutcome received;
+};
+
+TEST_F(Conversation, DamagedPacketsAndRepliesEndIdenticalOrReported) {
+  FaultPlan garbled, refusalLost;
+  garbled.replaces.push_back({2, 'X'});
+  refusalLost.replaces.push_back({2, 'A'});
+  const FaultCase cases[] = {
+      {"a refused chunk goes again once", 3000, {3}, {}, {}, "FS FN FD FD FD FD EF", "AAANAA", FileOutcome::Complete},
+      {"the short last chunk goes again with its length", 3000, {4}, {}, {}, "FS FN FD FD FD FD EF", "AAAANA", FileOutcome::Complete},
+      {"size and name repeat past the retry limit", 9, {0, 1, 2, 3, 4, 6, 7, 8, 9, 10}, {}, {},
+       "FS FS FS FS FS FS FN FN FN FN FN FN FD EF", "NNNNNANNNNNAA", FileOutcome::Complete},
+      {"any reply but N counts as A", 2500, {}, garbled, {}, "FS FN FD FD FD EF", "AAXAA", FileOutcome::Complete},
+      {"an N garbled into A leaves a file reported incomplete", 2048, {2}, refusalLost, {}, "FS FN FD FD EF", "AAAA",
+       FileOutcome::Incomplete},
+      {"a packet cut by a gap is refused once its rest has passed", 5000, {}, {}, {3 * kPacketSize + 500, 80},
+       "FS FN FD FD FD FD FD FD EF", "AAANAAAA", FileOutcome::Complete},
+  };
+  for (const FaultCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    Line line;  // a fresh cable and folders per case
+    FaultPlan packets;
+    for (uint64_t i : c.spoiled) packets.flips.push_back({i * kPacketSize + 4, 0});
+    if (c.gap.milliseconds > 0) packets.pauses.push_back(c.gap);
+    line.cable_.setFaults(Direction::AtoB, packets);
+    line.cable_.setFaults(Direction::BtoA, c.replies);
+    writeFile(line.source / "f.bin", randomBytes(c.size, 5));
+    line.startReceiver();
+    line.send({"f.bin"});
+    EXPECT_EQ(line.kinds(), c.kinds);
+    EXPECT_EQ(line.replies(), c.answers);
+    ASSERT_TRUE(line.received(1));
+    EXPECT_EQ(line.receiverUi.reports()[0].outcome, c.received);
+    if (c.received == FileOutcome::Complete) {
+      EXPECT_TRUE(readFile(line.target / "f.bin") == readFile(line.source / "f.bin"));
+    }
+    // A chunk sent again is the same chunk: offset, length, bytes (past the spoiled one).
+    const auto p = line.packets();
+    for (uint64_t i : c.received == FileOutcome::Complete ? c.spoiled : std::vector<uint64_t>{}) {
+      if (p[i].kind == "FD") {
+        EXPECT_TRUE(std::equal(p[i].bytes.begin() + 5, p[i].bytes.end(), p[i + 1].bytes.begin() + 5));
+      }
+    }
+  }
+}
+
+TEST_F(Conversation, RetryLimitAbandonsThisAndEveryLaterFile) {
+  for (auto name : {"f1.bin", "f2.bin", "f3.bin"}) writeFile(source / name, randomBytes(2000, 10));
+  FaultPlan spoil;
+  for (uint64_t i : {2, 3, 4, 5}) spoil.flips.push_back({i * kPacketSize + 4, 0});
+  cable_.setFaults(Direction::AtoB, spoil);
+  std::vector<Clock::time_point> dismissed;
+  senderUi.onMessage([&](const RecordingUi::Message&) {
+    std::this_thread::sleep_for(30ms);  // the user reads it
+    dismissed.push_back(Clock::now());
+  });
+  startReceiver();
+  const SendBatchResult result = send({"f1.bin", "f2.bin", "f3.bin"}, 4);
+  EXPECT_EQ(kinds(), "FS FN FD FD FD FD AF FS FN AF FS FN AF");
+  const auto messages = senderUi.messages();
+  ASSERT_EQ(messages.size(), 3u);
+  for (const auto& m : messages) {
+    EXPECT_EQ(m.text, "Too Contiguous CRC Errors, Aborting Transmission");
+    EXPECT_EQ(m.caption, "CRC Errors");
+    EXPECT_EQ(m.icon, MessageIcon::Error);
+  }
+  // Each "AF" follows its message by at least 100 ms.
+  const auto p = packets();
+  const size_t aborts[] = {6, 9, 12};
+  for (size_t i = 0; i < 3; ++i) EXPECT_GE(p[aborts[i]].start - dismissed[i], 100ms) << "abort " << i;
+  EXPECT_EQ(result.crcFailures, 4);
+  EXPECT_EQ(senderUi.sounds(), 0);
+  ASSERT_TRUE(received(3));
+  for (const auto& r : receiverUi.reports()) EXPECT_EQ(r.outcome, FileOutcome::AbortedDeleted) << r.name;
+  EXPECT_TRUE(fs::is_empty(target.path()));
+}
+
+TEST_F(Conversation, StopsEndTheFileWithAnAbortAndNothingAfter) {
+  // In the size wait (no receiver answers): "FN" still goes, then "AF" 100 ms later.
+  writeFile(source / "g1.bin", "1");
+  writeFile(source / "g2.bin", "2");
+  startSend({"g1.bin", "g2.bin"});
+  ASSERT_TRUE(eventually([&] { return cable_.bytesIn(Direction::AtoB) >= static_cast<uint64_t>(kPacketSize); }));
+  std::this_thread::sleep_for(50ms);
+  stopSend();
+  finishSend();
+  ASSERT_EQ(kinds(), "FS FN AF");
+  EXPECT_GE(packets()[2].start - packets()[1].start, 100ms);
+  EXPECT_EQ(senderUi.sounds(), 0);
+}
+
+TEST_F(Conversation, StopInADataWaitAbortsAndTheReceiverDeletes) {
+  writeFile(source / "h1.bin", randomBytes(5000, 11));
+  writeFile(source / "h2.bin", "next");
+  FaultPlan replies;
+  replies.drops.push_back(3);  // the answer to the second data packet never comes
+  cable_.setFaults(Direction::BtoA, replies);
+  startReceiver();
+  startSend({"h1.bin", "h2.bin"});
+  ASSERT_TRUE(eventually([&] { return packets().size() == 4; }));
+  std::this_thread::sleep_for(100ms);
+  stopSend();
+  finishSend();
+  EXPECT_EQ(kinds(), "FS FN FD FD AF");
+  ASSERT_TRUE(received(1));
+  EXPECT_EQ(receiverUi.reports()[0].outcome, FileOutcome::AbortedDeleted);
+  EXPECT_TRUE(fs::is_empty(target.path()));
+}
+
+TEST_F(Conversation, StopBetweenFilesSendsNothingMore) {
+  writeFile(source / "i1.bin", "first");
+  writeFile(source / "i2.bin", "second");
+  senderUi.onFileEnded([this](const FileReport&) { stopSend(); });
+  startReceiver();
+  send({"i1.bin", "i2.bin"});
+  EXPECT_EQ(kinds(), "FS FN FD EF");
+  EXPECT_TRUE(eventually([&] { return fs::exists(target / "i1.bin"); }));
+  EXPECT_FALSE(fs::exists(target / "i2.bin"));
+}
+
+TEST_F(Conversation, ReceiverStoppedMidFileKeepsItAtFullSize) {
+  writeFile(source / "j.bin", randomBytes(4096, 12));
+  FaultPlan replies;
+  replies.drops.push_back(3);
+  cable_.setFaults(Direction::BtoA, replies);
+  startReceiver();
+  startSend({"j.bin"});
+  ASSERT_TRUE(eventually([&] { return packets().size() == 4; }));
+  stopReceiver();
+  ASSERT_EQ(receiverUi.reports().size(), 1u);
+  EXPECT_EQ(receiverUi.reports()[0].outcome, FileOutcome::Kept);
+  EXPECT_EQ(readFile(target / "j.bin").substr(2048), std::string(2048, '\0'));
+  stopSend();
+  finishSend();
+}
+
+TEST_F(Conversation, EndOfTransferIsAnsweredAndTheCycleGoesOn) {
+  startReceiver();
+  SerialPort raw;
+  ASSERT_TRUE(raw.open(cable_.endA().c_str(), PortRole::Sender));
+  ASSERT_TRUE(raw.configure(115200, PortRole::Sender));
+  std::atomic<uint8_t> running{1};
+  uint8_t frame[kPacketSize] = {'E', 'T'};
+  ASSERT_TRUE(raw.writePacket(frame));
+  EXPECT_EQ(raw.waitReply(running).result, PacketResult::Accepted);
+  buildSize(frame, 10);  // no file in this cycle now: a failed step, still "A"
+  ASSERT_TRUE(raw.writePacket(frame));
+  EXPECT_EQ(raw.waitReply(running).result, PacketResult::Accepted);
+  buildEndOfFile(frame);
+  ASSERT_TRUE(raw.writePacket(frame));
+  raw.drainLine();
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(replies(), "AA") << "no reply to EF";
+}
+
+// What real lines and machines do that a clean cable does not.
+class RealLines : public LineTest {
+ protected:
+  RealLines() : LineTest(CableConfig{115200, {}, {}, true}) {}
+  void expectArrived(const std::vector<std::string>& names) {
+    ASSERT_TRUE(received(names.size()));
+    for (const auto& name : names) EXPECT_EQ(readFile(target / name), readFile(source / name)) << name;
+    for (const auto& r : receiverUi.reports()) EXPECT_EQ(r.outcome, FileOutcome::Complete) << r.name;
+  }
+};
+
+TEST_F(RealLines, NoiseFromAFarEndOpeningItsPortNeitherEatsNorAnswersTheFirstPacket) {
+  writeFile(source / "after-noise.bin", randomBytes(5000, 1));
+  startReceiver();
+  TestPort(cable_.endA()).write("\xF0");  // the sender's end, as it powers up
+  std::this_thread::sleep_for(80ms);
+  send({"after-noise.bin"});
+  expectArrived({"after-noise.bin"});
+  EXPECT_EQ(kinds(1), "FS FN FD FD FD FD FD EF") << replies();
+  EXPECT_EQ(replies(), std::string(7, 'A')) << "one answer per packet, none to the noise";
+}
+
+TEST_F(RealLines, StrayByteWaitingAtTheSenderIsNotTakenForAnAnswer) {
+  writeFile(source / "stray.bin", randomBytes(3000, 2));
+  TestPort(cable_.endB()).write("N");  // a late answer from an earlier conversation
+  std::this_thread::sleep_for(20ms);
+  startReceiver();
+  send({"stray.bin"});
+  expectArrived({"stray.bin"});
+  EXPECT_EQ(kinds(), "FS FN FD FD FD EF");
+}
+
+TEST_F(RealLines, WindowSlowToShowAFinishedFileCostsNotTheNextOne) {
+  writeFile(source / "first.bin", randomBytes(2000, 3));
+  writeFile(source / "second.bin", randomBytes(2000, 4));
+  receiverUi.slowDown(150ms);  // longer than the sender's pause after "EF"
+  startReceiver();
+  send({"first.bin", "second.bin"});
+  expectArrived({"first.bin", "second.bin"});
+}
+
+// A port whose far side goes away mid-file: the sender's reply read fails.
+TEST(SenderPort, ReplyThatCannotBeReadEndsTheFileUnsentAndTheBatch) {
+  TempDir source;
+  writeFile(source / "cut.bin", randomBytes(5000, 5));
+  writeFile(source / "later.bin", "never sent");
+  int master = -1, slave = -1;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  TransferJob job;
+  job.portName = ::ttyname(slave);
+  job.speed = 115200;
+  job.crcRetryLimit = 4;
+  job.files = {(source / "cut.bin").string(), (source / "later.bin").string()};
+  job.running = 1;
+  ::close(slave);
+  RecordingUi ui;
+  std::atomic<bool> done{false};
+  std::thread sender([&] {
+    runSendJob(job, ui);
+    done = true;
+  });
+  // The far end answers FS, FN and the first chunk, takes the second, and is gone.
+  for (int packet = 0; packet < 4; ++packet) {
+    size_t got = 0;
+    char buffer[kPacketSize];
+    while (got < static_cast<size_t>(kPacketSize)) {
+      pollfd p{master, POLLIN, 0};
+      if (::poll(&p, 1, 10'000) <= 0) break;
+      const ssize_t n = ::read(master, buffer, sizeof buffer);
+      if (n > 0) got += static_cast<size_t>(n);
+    }
+    EXPECT_EQ(got, static_cast<size_t>(kPacketSize)) << "packet " << packet;
+    if (packet < 3) {
+      EXPECT_EQ(::write(master, "A", 1), 1);
+    }
+  }
+  ::close(master);
+  for (const auto guard = Clock::now() + 10s; !done && Clock::now() < guard;) std::this_thread::sleep_for(10ms);
+  if (!done) job.running = 0;  // a sender waiting for ever is stopped, and fails below
+  sender.join();
+  ASSERT_EQ(ui.reports().size(), 1u) << "the batch ends with the file whose reply could not be read";
+  EXPECT_EQ(ui.reports()[0].outcome, FileOutcome::LineFailed);
+  EXPECT_EQ(ui.reports()[0].written, 1024u);
+  EXPECT_EQ(ui.sounds(), 0);
+}
+
+}  // namespace
+}  // namespace zarvek::test

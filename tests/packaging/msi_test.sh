@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# msi_test.sh MSI ZIP VERSION SCRATCH: under Wine, in a prefix of its own made
+# in SCRATCH (HOME too, so nothing lands in the real one), msiexec /i installs
+# what the zip holds under Program Files with Start-menu entries; the console
+# command gives the version; the program started from its Start-menu entry shows
+# its window on an Xvfb screen; msiexec /x leaves the prefix's files and
+# registry as they were before.
+set -euo pipefail
+msi=$1 zip=$2 version=$3 scratch=$4
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/packages.sh"
+require_packages "$msi" "$zip"
+
+export WINEPREFIX=$scratch/prefix HOME=$scratch/home WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"  # no desktop menu entries
+wine=/usr/lib/wine/wine64
+[ -x "$wine" ] || wine=$(command -v wine)
+xvfb=
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT
+rm -rf "$scratch" && mkdir -p "$HOME"
+# The display comes first: Wine's first process picks the display for all others.
+displayfile=$scratch/display
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
+[ -s "$displayfile" ] || fail "Xvfb did not start"
+export DISPLAY=:$(tr -d '\n' <"$displayfile")
+"$here/../../cmake/wine-prefix.sh" "$WINEPREFIX"
+c=$WINEPREFIX/drive_c
+
+# The prefix's files (but Windows Installer's own cache folder) and every
+# registry line that names Zarvek.
+state() {
+  (cd "$c" && find . -path ./windows/Installer -prune -o -print | sort)
+  grep -ih zarvek "$WINEPREFIX"/*.reg || true
+}
+state >"$scratch/before.txt"
+
+"$wine" msiexec /i "Z:${msi//\//\\}" /qn || fail "msiexec /i exited with $?"
+installed=$(cd "$c/Program Files/Zarvek" 2>/dev/null && find . -type f | sed 's|^\./||' | sort)
+shipped=$(cmake -E tar tf "$zip" | grep -v '/$' | sed 's|^[^/]*/||' | sort)
+[ -n "$installed" ] && [ "$installed" = "$shipped" ] ||
+  fail "Program Files\\Zarvek holds [$installed], the zip [$shipped]"
+# Searched for: Wine puts even a per-machine install's entries in the user's Start menu.
+for entry in Zarvek "Zarvek Help"; do
+  [ -n "$(find "$c" -name "$entry.lnk")" ] || fail "no Start-menu entry $entry"
+done
+
+said=$("$wine" 'C:\Program Files\Zarvek\cli\zarvek.exe' --version | tr -d '\r')
+[ "$said" = "zarvek $version" ] || fail "the installed console command says \"$said\""
+
+"$wine" start /unix "$(find "$c" -name Zarvek.lnk | head -1)"
+window=
+for _ in $(seq 120); do
+  window=$(xdotool search --onlyvisible --name '^zarvek' 2>/dev/null | head -1 || true)
+  [ -n "$window" ] && break
+  sleep 0.25
+done
+[ -n "$window" ] || fail "no Zarvek window within 30 s"
+echo "window: $(xdotool getwindowname "$window")"
+wineserver -k  # ends the program: only its window was under test
+wineserver -w
+
+"$wine" msiexec /x "Z:${msi//\//\\}" /qn || fail "msiexec /x exited with $?"
+wineserver -w  # the registry reaches its files when the server ends
+state >"$scratch/after.txt"
+diff "$scratch/before.txt" "$scratch/after.txt" || fail "uninstalling left the lines above"
+echo "PASS"
+rm -rf "$WINEPREFIX"

@@ -1,0 +1,129 @@
+// The wire format byte for byte: checksum, builders, length field, kind letters.
+#include "protocol/packet.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <random>
+#include <string>
+
+namespace zarvek {
+namespace {
+
+using Frame = std::array<uint8_t, kPacketSize>;
+
+// Bitwise CRC-16/ARC (reflected 0xA001, init 0), written apart from the nibble table.
+uint16_t crc16Arc(const uint8_t* p, size_t n) {
+  uint16_t crc = 0;
+  for (size_t i = 0; i < n; ++i) {
+    crc ^= p[i];
+    for (int b = 0; b < 8; ++b) crc = static_cast<uint16_t>((crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1);
+  }
+  return crc;
+}
+
+TEST(PacketCrc, CheckValues) {
+  const struct { std::string payload; uint16_t crc; } cases[] = {
+      {"", 0x0000}, {"abc", 0xB008}, {"123456789", 0x224B}, {"\x01\x02\x03", 0xB008}, {"\xA1", 0x0CC0}, {"\x01", 0x0CC0},
+  };
+  for (const auto& c : cases) {
+    Frame f{};
+    std::memcpy(f.data() + offset::payload, c.payload.data(), c.payload.size());
+    EXPECT_EQ(PacketCrc(f.data(), static_cast<int32_t>(c.payload.size())), c.crc) << "payload \"" << c.payload << '"';
+  }
+  Frame f;
+  f.fill(0x37);
+  EXPECT_EQ(PacketCrc(f.data(), -5), 0);
+  EXPECT_EQ(PacketCrc(f.data(), 40000), PacketCrc(f.data(), kMaxChunk)) << "read past the 1024 payload bytes";
+}
+
+// Low nibbles only, each fed twice: standard ARC over bytes whose high nibble repeats the low.
+TEST(PacketCrc, EqualsArcOverLowNibblesDoubled) {
+  ASSERT_EQ(crc16Arc(reinterpret_cast<const uint8_t*>("123456789"), 9), 0xBB3D) << "the reference itself is off";
+  std::mt19937 gen(20261206);
+  for (int round = 0; round < 200; ++round) {
+    const size_t n = gen() % (kMaxChunk + 1);
+    Frame f{};
+    std::array<uint8_t, kMaxChunk> doubled{};
+    for (size_t i = 0; i < n; ++i) {
+      f[offset::payload + i] = static_cast<uint8_t>(gen());
+      doubled[i] = static_cast<uint8_t>((f[offset::payload + i] & 0x0F) * 0x11);
+    }
+    ASSERT_EQ(PacketCrc(f.data(), static_cast<int32_t>(n)), crc16Arc(doubled.data(), n)) << "length " << n;
+  }
+}
+
+TEST(BuildPacket, EachKindWritesOnlyItsBytes) {
+  Frame f;
+  for (size_t i = 0; i < f.size(); ++i) f[i] = static_cast<uint8_t>(i * 13 + 1);
+  Frame was = f;
+  const auto untouched = [&](int from, int to) { return std::equal(f.data() + from, f.data() + to, was.data() + from); };
+  buildSize(f.data(), 1500);
+  const uint8_t size[] = {'F', 'S', 0x00, 0x00, 0x00, 0x00, 0x05, 0xDC};
+  EXPECT_EQ(0, std::memcmp(f.data(), size, sizeof size));
+  EXPECT_EQ(f[offset::crcHigh] << 8 | f[offset::crcLow], 0x053F);
+  EXPECT_TRUE(untouched(8, offset::crcHigh)) << "FS wrote past its four payload bytes";
+  was = f;
+  buildName(f.data(), "abc", 3);
+  const uint8_t name[] = {'F', 'N', 0x00, 0x03, 'a', 'b', 'c'};
+  EXPECT_EQ(0, std::memcmp(f.data(), name, sizeof name));
+  EXPECT_EQ(f[offset::crcHigh] << 8 | f[offset::crcLow], 0xB008);
+  EXPECT_TRUE(untouched(7, offset::crcHigh)) << "FN wrote past its name";
+  was = f;
+  buildEndOfFile(f.data());
+  EXPECT_EQ(kindOf(f.data()), PacketKind::EndOfFile);
+  EXPECT_TRUE(untouched(2, kPacketSize)) << "EF touched offsets 2-1029";
+  buildAbort(f.data());
+  EXPECT_EQ(kindOf(f.data()), PacketKind::AbortFile);
+  EXPECT_TRUE(untouched(2, kPacketSize)) << "AF touched offsets 2-1029";
+}
+
+TEST(PayloadLength, ReadsTheLengthField) {
+  const struct { uint8_t high, low; int32_t length; } cases[] = {
+      {0x00, 0xC8, 200}, {0x04, 0x00, 1024},  {0x00, 0x00, 0},      {0x00, 0xFF, 255},
+      {0x01, 0x05, 261}, {0x7F, 0xFF, 32767}, {0x80, 0x00, -32768}, {0xFF, 0xFF, -1},
+  };
+  for (const auto& c : cases) {
+    Frame f{};
+    f[offset::lengthHigh] = c.high;
+    f[offset::lengthLow] = c.low;
+    EXPECT_EQ(payloadLength(f.data()), c.length) << std::hex << int{c.high} << ' ' << int{c.low};
+  }
+}
+
+// Data packets as built pass the receiver's check; a count no payload has
+// fails it even when the stored value equals what a read cut at 1024 bytes gives.
+TEST(CheckCrc, BuiltDataPassesAndImpossibleCountsFail) {
+  const std::string chunk = std::string(512, '\x5A') + std::string(512, '\xC3');
+  Frame f{};
+  for (int32_t n : {1, 952, 1024}) {
+    buildData(f.data(), reinterpret_cast<const uint8_t*>(chunk.data()), n);
+    EXPECT_EQ(kindOf(f.data()), PacketKind::FileData);
+    EXPECT_EQ(payloadLength(f.data()), n);
+    EXPECT_EQ(0, std::memcmp(f.data() + offset::payload, chunk.data(), static_cast<size_t>(n))) << n;
+    EXPECT_TRUE(checkCrc(f.data(), n)) << n;
+  }
+  for (int32_t n : {kMaxChunk + 1, 32767, -1, -32768}) EXPECT_FALSE(checkCrc(f.data(), n)) << n;
+  f[offset::crcLow] ^= 1;  // a changed checksum
+  EXPECT_FALSE(checkCrc(f.data(), kMaxChunk));
+  f[offset::crcHigh] = f[offset::crcLow] = 0;
+  EXPECT_TRUE(checkCrc(f.data(), 0));
+}
+
+TEST(KindOf, ExactUpperCaseLettersOnly) {
+  using enum PacketKind;
+  const struct { char letters[3]; PacketKind kind; } cases[] = {
+      {"FS", FileSize}, {"FN", FileName}, {"FD", FileData}, {"EF", EndOfFile}, {"AF", AbortFile},
+      {"ET", EndOfTransfer}, {"fs", Unknown}, {"Fd", Unknown}, {"eF", Unknown}, {"SF", Unknown},
+      {"FX", Unknown}, {"AE", Unknown}, {"", Unknown},
+  };
+  for (const auto& c : cases) {
+    Frame f{};
+    std::memcpy(f.data(), c.letters, 2);
+    EXPECT_EQ(kindOf(f.data()), c.kind) << '"' << c.letters << '"';
+  }
+}
+
+}  // namespace
+}  // namespace zarvek
