@@ -19,6 +19,7 @@
 #include "app/resource.h"
 #include "app/transfer_thread.h"
 #include "support/recording_ui.h"
+#include "support/temp_dir.h"
 
 namespace zarvek {
 namespace {
@@ -169,6 +170,42 @@ TEST_F(MainWindow, BusyMenusAndTheReturnToIdle) {
     EXPECT_FALSE(IsWindowVisible(runControls.statusField));
     EXPECT_EQ(IsWindow(runControls.progressBar) != 0, mode == AppState::Receiving) << int(mode);
   }
+}
+
+// At idle each accelerator reaches its command (recorded here, not carried out).
+TEST_F(MainWindow, AcceleratorsAtIdle) {
+  SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(+[](HWND w, UINT m, WPARAM wp, LPARAM lp) {
+                      if (m != WM_COMMAND) return MainWndProc(w, m, wp, lp);
+                      commands.push_back(LOWORD(wp));
+                      return LRESULT{0};
+                    }));
+  for (const WORD key : {'S', 'R', 'E', 'C', 'F'}) press(key, true);
+  press(VK_ESCAPE);
+  EXPECT_EQ(commands, (std::vector<WORD>{ID_ACTION_SEND, ID_ACTION_RECEIVE, ID_ACTION_EXIT, ID_SETUP_COMMSETUP,
+                                         ID_SETUP_RECEIVEFOLDER}));
+}
+
+// A new window's job: COM2, 115200, four retries, receiving into the folder it
+// started in; a start folder too long for the field leaves it empty, not cut.
+TEST(TransferJobStart, DefaultsAndTheStartFolder) {
+  char start[MAX_PATH] = {};
+  ASSERT_NE(GetCurrentDirectoryA(MAX_PATH, start), 0u);
+  TransferJob job{};
+  setInitialValues(job);
+  EXPECT_EQ(std::string(job.receiveFolder) + " " + job.portName + " " + std::to_string(job.speed) + " " +
+                std::to_string(job.crcRetryLimit),
+            std::string(start) + " COM2 115200 4");
+  test::TempDir dir;
+  std::string deep = dir.str();
+  while (deep.size() < 256) {
+    deep += "\\" + std::string(std::min<size_t>(50, 258 - deep.size()), 'd');
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr)) << deep;
+  }
+  ASSERT_TRUE(SetCurrentDirectoryA(deep.c_str())) << deep.size();
+  TransferJob deepJob{};
+  setInitialValues(deepJob);
+  SetCurrentDirectoryA(start);
+  EXPECT_STREQ(deepJob.receiveFolder, "") << "started in a folder of " << deep.size() << " characters";
 }
 
 // Receive on a port that cannot be opened, as the user sees it: the window

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "line_fixture.h"
 #include "protocol/packet.h"
@@ -62,6 +63,11 @@ TEST_F(Conversation, DamagedPacketsAndRepliesEndIdenticalOrReported) {
     line.send({"f.bin"});
     EXPECT_EQ(line.kinds(), c.kinds);
     EXPECT_EQ(line.replies(), c.answers);
+    int refusedChunks = 0;  // each "N" to an "FD" reaches the sender's user
+    std::istringstream kinds(c.kinds);
+    std::string kind;
+    for (const char* a = c.answers; *a && kinds >> kind; ++a) refusedChunks += kind == "FD" && *a == 'N';
+    EXPECT_EQ(line.senderUi.refused(), refusedChunks);
     ASSERT_TRUE(line.received(1));
     EXPECT_EQ(line.receiverUi.reports()[0].outcome, c.received);
     if (c.received == FileOutcome::Complete) {

@@ -99,6 +99,8 @@ TEST(TargetFile, PathLengths) {
   EXPECT_FALSE(openNamed(t, deep, packet("name.txt"), 10)) << "a path of 260 characters was used";
   EXPECT_EQ(t.setFolder(std::string(256, 'f').c_str()), 0);
   EXPECT_FALSE(t.takeName(packet("a.txt").data()) && t.openForWrite()) << "a folder of 256 characters was used";
+  EXPECT_FALSE(openNamed(t, (folder.in / "gone").string(), packet("a.txt"), 10)) << "into a folder that has gone";
+  EXPECT_EQ(t.discard(), 0);
   EXPECT_EQ(folder.listing(), Names{"in"});
 }
 
@@ -129,7 +131,7 @@ TEST(TargetFile, ChunksOnlyInsideTheMappedView) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(t.writeChunk(data.data(), c.length, c.offset), c.accepted) << c.length << " bytes at " << c.offset;
-  t.storeSize(packet(std::string("\x40\0\0\0", 4)).data());  // 1 GiB
+  EXPECT_EQ(t.storeSize(packet(std::string("\xFF\xFF\xFF\xFF", 4)).data()), 0xFFFFFFFFu) << "not unsigned";
   EXPECT_EQ(t.writeChunk(data.data(), 1024, 2000), 0) << "a second size packet widened the view";
   t.close();
   EXPECT_EQ(t.writeChunk(data.data(), 10, 0), 0) << "after close";

@@ -67,6 +67,7 @@ Counts soak(double bitErrorRate, bool verify) {
     ++c.silentlyDamaged;
     if (verify) ADD_FAILURE() << name << ": arrived under a name that was not sent";
   }
+  for (const auto& e : fs::directory_iterator(line.target.path())) EXPECT_TRUE(e.is_regular_file()) << e.path();
   const std::string answers = line.replies();
   c.resends = static_cast<long>(std::count(answers.begin(), answers.end(), 'N'));
   EXPECT_GT(c.resends, 0) << "the noise never reached a checksum: the soak tested nothing";

@@ -1,7 +1,10 @@
 // One contract, both backends: serial_peer_win runs the port under test on end A of a cable
 // paced like a 115200 bit/s line (natively the Linux build; in serial_wine_tests the Windows
 // build under Wine, on COM1); the test plays end B, both keeping step through bytes on the line.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <future>
@@ -89,11 +92,12 @@ class SerialContract : public ::testing::Test {
 };
 
 // After a reply or a discard the receiver's next wait keeps what came since;
-// otherwise a wait drops what came before it.
+// otherwise a wait drops what came before it. A reply first drops what came
+// before it (the rest of a packet, noise: never the answer to it).
 TEST_F(SerialContract, WaitKeepsOnlyWhatCameSinceAReplyOrDiscard) {
   openFar(PortRole::Sender);
   start({"open:R", "config:115200", "reply:53", "sleep:300", "wait", "read", "sleep:300", "discard", "sleep:1000",
-         "wait", "read", "sleep:400", "wait", "read"});
+         "wait", "read", "sleep:400", "wait", "read", "sleep:600", "reply:41", "wait", "read"});
   awaitSignal();
   const auto signalled = std::chrono::steady_clock::now();
   write(1);
@@ -103,8 +107,12 @@ TEST_F(SerialContract, WaitKeepsOnlyWhatCameSinceAReplyOrDiscard) {
   write(4);  // queued behind 3 when the peer's third wait begins
   std::this_thread::sleep_until(signalled + 2700ms);
   write(5);
+  write(6);  // queued when the peer replies
+  ASSERT_EQ(far.waitReply(running).byte, 0x41);
+  write(7);
   EXPECT_EQ(finish(), (Lines{"open 1 None", "config 1", "reply 1", "wait 1", read(allValuesPacket(1)), "discard",
-                             "wait 1", read(allValuesPacket(3)), "wait 1", read(allValuesPacket(5))}));
+                             "wait 1", read(allValuesPacket(3)), "wait 1", read(allValuesPacket(5)), "reply 1",
+                             "wait 1", read(allValuesPacket(7))}));
 }
 
 // More than 20 ms between two bytes ends a read; the rest of the buffer keeps
@@ -179,20 +187,41 @@ TEST_F(SerialContract, SenderPacketsRepliesAndLineTime) {
   EXPECT_TRUE(timed(out[8], "replies F @", 0, 999)) << out[8];
 }
 
-// COM10 and up open only through the device namespace on Windows; COM1..COM4 are the first UARTs on Linux.
-TEST_F(SerialContract, PortNamesAbsentAndHeldPorts) {
+// Port names on each platform (COM10 and up open only through the device
+// namespace on Windows; COM1..COM4 are the first UARTs on Linux), the speed
+// reaching the line, absent, held and unusable ports.
+TEST_F(SerialContract, PortNamesSpeedsAbsentAndHeldPorts) {
   test::TempDir dir;
-  const std::string absent = kWine ? harness::windowsPath((dir / "absent").string()) : (dir / "absent").string();
-  Lines ops{"path:COM4", "path:COM10", "probe:COM42", "probe:" + absent, "open:R", "probe:", "close", "probe:"};
-  Lines expected{kWine ? "path \\\\.\\COM4" : "path /dev/ttyS3", kWine ? "path \\\\.\\COM10" : "path COM10",
-                 "probe 0 NotFound", "probe 0 NotFound", "open 1 None", "probe 0 Busy", "close", "probe 1 None"};
+  test::writeFile(dir / "plain", "not a port");
+  const auto local = [&](const char* f) { return kWine ? harness::windowsPath((dir / f).string()) : (dir / f).string(); };
+  Lines ops{"probe:COM42", "probe:" + local("absent"), "open:R", "config:57600", "probe:", "close", "probe:"};
+  Lines expected{"probe 0 NotFound", "probe 0 NotFound", "open 1 None", "config 1", "probe 0 Busy", "close", "probe 1 None"};
+  using Names = std::vector<std::pair<std::string, std::string>>;
+  const Names names = kWine ? Names{{"COM4", "\\\\.\\COM4"}, {"COM10", "\\\\.\\COM10"}, {"com2", "\\\\.\\com2"},
+                                    {"\\\\.\\COM3", "\\\\.\\COM3"}, {"COM", "COM"}, {"COM1:", "COM1:"}, {"C:\\port", "C:\\port"}}
+                            : Names{{"COM1", "/dev/ttyS0"}, {"COM4", "/dev/ttyS3"}, {"COM5", "COM5"}, {"COM0", "COM0"},
+                                    {"COM10", "COM10"}, {"com1", "com1"}, {"/dev/pts/3", "/dev/pts/3"}};
+  for (const auto& [name, device] : names) {
+    ops.push_back("path:" + name);
+    expected.push_back("path " + device);
+  }
   if (kWine) {  // Wine checks share modes on files only: a second opener of COM1 gets it too
-    ops.erase(ops.begin() + 5);
-    expected.erase(expected.begin() + 5);
+    ops.erase(ops.begin() + 4);
+    expected.erase(expected.begin() + 4);
+  } else {  // a file or a device that is no terminal
+    for (const std::string& path : {local("plain"), std::string("/dev/null")}) {
+      ops.push_back("probe:" + path);
+      expected.push_back("probe 0 Other");
+    }
   }
   start(ops);
   EXPECT_EQ(finish(), expected);
   EXPECT_FALSE(std::filesystem::exists(dir / "absent")) << "opening a port created a file";
+  termios tio{};
+  const int fd = ::open(cable.endA().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_EQ(::tcgetattr(fd, &tio), 0);
+  ::close(fd);
+  EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B57600)) << "the speed did not reach the line";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // What only the Linux build shows: the line clock alone, and a line hanging up under a waiting sender.
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,6 +34,29 @@ TEST(LineClockTest, LineTimeCountsFromTheStartOfTheWrite) {
   started = Clock::now();  // a write that returned at once
   clock.queued(kPacketSize, started);
   EXPECT_GE(waited(), 85ms);
+}
+
+// Every speed the program offers reaches the device; any other is refused.
+TEST(SerialPortSpeeds, EachOfferedSpeedReachesTheDevice) {
+  int master = -1, slave = -1;
+  char name[256];
+  ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+  SerialPort port;
+  ASSERT_TRUE(port.open(name, PortRole::Receiver));
+  const struct { int32_t speed; speed_t code; } speeds[] = {{9600, B9600},     {19200, B19200},   {57600, B57600},
+                                                            {115200, B115200}, {230400, B230400}, {460800, B460800},
+                                                            {921600, B921600}};
+  for (const auto& s : speeds) {
+    ASSERT_TRUE(port.configure(s.speed, PortRole::Receiver)) << s.speed;
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(slave, &tio), 0);
+    EXPECT_EQ(::cfgetospeed(&tio), s.code) << s.speed;
+  }
+  const Result refused = port.configure(12345, PortRole::Sender);
+  EXPECT_FALSE(refused);
+  EXPECT_EQ(refused.code(), static_cast<unsigned long>(EINVAL));
+  ::close(slave);
+  ::close(master);
 }
 
 // A device that goes away under a waiting sender (a USB adapter pulled out; here
