@@ -246,7 +246,11 @@ TEST_F(MainWindow, ExitAsksWhileBusyAndCancelKeepsTheTransfer) {
   }
 }
 
-TEST_F(MainWindow, WindowUiShowsTheFileAndStepsA32BitBar) {
+// WindowUi shows the file and steps a bar past 16 bits. The receiving user learns of a
+// file that failed without a box that would hold the line: named until the next file,
+// listed once the receive has ended.
+TEST_F(MainWindow, WindowUiShowsFilesStepsTheBarAndListsTheFailed) {
+  Boxes boxes;
   const HWND field = child("EDIT"), bar = child(PROGRESS_CLASSA);
   WindowUi ui;
   ui.attach(window_, field, bar, AppState::Sending);
@@ -256,16 +260,7 @@ TEST_F(MainWindow, WindowUiShowsTheFileAndStepsA32BitBar) {
   EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, TRUE, 0), 0);
   for (int chunk = 0; chunk < 2; ++chunk) ui.chunkDelivered();
   EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 2) << "one step per chunk";
-  DestroyWindow(field);
-  EXPECT_FALSE(ui.fileBegins("late.bin", 1)) << "a name the window cannot show is refused";
-}
 
-// The receiving user learns of a file that failed without a box that would
-// hold the line: named until the next file, listed once the receive has ended.
-TEST_F(MainWindow, ReceivedFilesThatFailedAreNamedUntilTheNextAndListedAtTheEnd) {
-  Boxes boxes;
-  const HWND field = child("EDIT");
-  WindowUi ui;
   ui.attach(window_, field, nullptr, AppState::Receiving);
   ui.fileBegins("cut.bin", 2048);
   ui.fileEnded({FileOutcome::Incomplete, "cut.bin", "", 2048, 1024, ""});
@@ -284,6 +279,8 @@ TEST_F(MainWindow, ReceivedFilesThatFailedAreNamedUntilTheNextAndListedAtTheEnd)
   EXPECT_NE(lists[0].find("cut.bin (incomplete"), std::string::npos) << lists[0];
   EXPECT_NE(lists[0].find("CON (refused"), std::string::npos) << lists[0];
   EXPECT_EQ(lists[0].find("good.bin"), std::string::npos) << lists[0];
+  DestroyWindow(field);
+  EXPECT_FALSE(ui.fileBegins("late.bin", 1)) << "a name the window cannot show is refused";
 }
 
 TEST(Selection, PathsFromTheDialogsBuffer) {
@@ -305,6 +302,8 @@ TEST(Selection, PathsFromTheDialogsBuffer) {
   }
 }
 
+// What the file dialog is asked for. Wine's dialog takes several names even
+// without OFN_ALLOWMULTISELECT: only this shows the flag missing.
 TEST(FileOpenRequest, Fields) {
   static char selection[kSelectionSize];
   selection[0] = 'x';
