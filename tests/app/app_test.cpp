@@ -151,30 +151,15 @@ struct NoNewWindows {
   }
 };
 
-TEST_F(MainWindow, BusyMenusAndTheReturnToIdle) {
-  EXPECT_EQ(grayed(), kIdleGrayed);
-  press(VK_ESCAPE);  // Abort is grayed at start: Esc must not retitle the window
-  EXPECT_TRUE(commands.empty());
-  // The bar belongs to a send: leaving Receiving, the handle may be a stale
-  // one of an earlier send, not to be destroyed again.
-  for (const AppState mode : {AppState::Sending, AppState::Receiving}) {
-    runControls = {child("EDIT"), child(PROGRESS_CLASSA)};
-    SetBusyMenus(window_);
-    EXPECT_EQ(grayed(), kBusyGrayed);
-    AppState state = mode;
-    ReturnToIdle(window_, state);
-    EXPECT_EQ(state, AppState::Idle);
-    EXPECT_EQ(textOf(window_), "ZARVEK [IDLE]");
-    EXPECT_EQ(grayed(), kIdleGrayed);
-    EXPECT_FALSE(IsWindowVisible(runControls.statusField));
-    EXPECT_EQ(IsWindow(runControls.progressBar) != 0, mode == AppState::Receiving) << int(mode);
-  }
-}
-
 // Receive on a port that cannot be opened, as the user sees it: the window
 // busy, Esc, then the worker's warning and its own late Abort.
 TEST_F(MainWindow, AbortWhileBusyThenTheWorkersLateAbortChangesNothing) {
   Boxes boxes;
+  press(VK_ESCAPE);  // Abort is grayed while idle: Esc must not retitle the window
+  EXPECT_TRUE(commands.empty());
+  // The bar belongs to a send: leaving Receiving, the handle may be a stale
+  // one of an earlier send, not to be destroyed again.
+  runControls.progressBar = child(PROGRESS_CLASSA);
   transferJob.portName = "COMX";  // not a COM name: a plain path, which must exist
   OnCommand(window_, ID_ACTION_RECEIVE);
   EXPECT_EQ(textOf(window_), "ZARVEK [RECEIVE MODE]");
@@ -194,6 +179,9 @@ TEST_F(MainWindow, AbortWhileBusyThenTheWorkersLateAbortChangesNothing) {
   EXPECT_EQ(transferJob.running, 0);
   EXPECT_EQ(appState, AppState::Idle);
   EXPECT_EQ(textOf(window_), "ZARVEK [IDLE]");
+  EXPECT_EQ(grayed(), kIdleGrayed);
+  EXPECT_FALSE(IsWindowVisible(runControls.statusField));
+  EXPECT_TRUE(IsWindow(runControls.progressBar)) << "the stale bar was destroyed";
   const std::string idle = view();
   ASSERT_TRUE(WaitForPreviousThread(window_, 20000, "the worker did not end"));
   EXPECT_EQ(view(), idle);
@@ -221,7 +209,8 @@ TEST_F(MainWindow, WorkerOnAPortThatCannotBeOpenedEndsWithOneCommand) {
   }
 }
 
-// The close box goes through Exit: it asks while busy, and only OK ends.
+// The close box goes through Exit: it asks while busy, and only OK ends; a send
+// ended so goes back to idle, its bar with it.
 TEST_F(MainWindow, ExitAsksWhileBusyAndCancelKeepsTheTransfer) {
   // asked: "" when it does not ask; running: the flag the worker watches (the receiver is not told).
   struct Case { AppState mode; int answer; const char* asked; bool quits, running; };
@@ -236,12 +225,14 @@ TEST_F(MainWindow, ExitAsksWhileBusyAndCancelKeepsTheTransfer) {
     Boxes boxes(c.answer);
     appState = c.mode;
     transferJob.running = 1;
+    runControls.progressBar = child(PROGRESS_CLASSA);
     SendMessageA(window_, WM_CLOSE, 0, 0);
     EXPECT_EQ(boxes.seen(), *c.asked ? std::vector<std::string>{c.asked} : std::vector<std::string>{});
     MSG quit;
     EXPECT_EQ(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0, c.quits);
     EXPECT_EQ(transferJob.running != 0, c.running);
     EXPECT_EQ(appState, c.mode == AppState::Sending && c.quits ? AppState::Idle : c.mode);
+    EXPECT_EQ(IsWindow(runControls.progressBar) != 0, appState == c.mode) << "only a send ended takes its bar";
     EXPECT_TRUE(IsWindow(window_)) << "Exit decides, not the default handling";
   }
 }
