@@ -152,26 +152,6 @@ struct NoNewWindows {
   }
 };
 
-TEST_F(MainWindow, BusyMenusAndTheReturnToIdle) {
-  EXPECT_EQ(grayed(), kIdleGrayed);
-  press(VK_ESCAPE);  // Abort is grayed at start: Esc must not retitle the window
-  EXPECT_TRUE(commands.empty());
-  // The bar belongs to a send: leaving Receiving, the handle may be a stale
-  // one of an earlier send, not to be destroyed again.
-  for (const AppState mode : {AppState::Sending, AppState::Receiving}) {
-    runControls = {child("EDIT"), child(PROGRESS_CLASSA)};
-    SetBusyMenus(window_);
-    EXPECT_EQ(grayed(), kBusyGrayed);
-    AppState state = mode;
-    ReturnToIdle(window_, state);
-    EXPECT_EQ(state, AppState::Idle);
-    EXPECT_EQ(textOf(window_), "ZARVEK [IDLE]");
-    EXPECT_EQ(grayed(), kIdleGrayed);
-    EXPECT_FALSE(IsWindowVisible(runControls.statusField));
-    EXPECT_EQ(IsWindow(runControls.progressBar) != 0, mode == AppState::Receiving) << int(mode);
-  }
-}
-
 // At idle each accelerator reaches its command (recorded here, not carried out).
 TEST_F(MainWindow, AcceleratorsAtIdle) {
   SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(+[](HWND w, UINT m, WPARAM wp, LPARAM lp) {
@@ -212,6 +192,11 @@ TEST(TransferJobStart, DefaultsAndTheStartFolder) {
 // busy, Esc, then the worker's warning and its own late Abort.
 TEST_F(MainWindow, AbortWhileBusyThenTheWorkersLateAbortChangesNothing) {
   Boxes boxes;
+  press(VK_ESCAPE);  // Abort is grayed while idle: Esc must not retitle the window
+  EXPECT_TRUE(commands.empty());
+  // The bar belongs to a send: leaving Receiving, the handle may be a stale
+  // one of an earlier send, not to be destroyed again.
+  runControls.progressBar = child(PROGRESS_CLASSA);
   transferJob.portName = "COMX";  // not a COM name: a plain path, which must exist
   OnCommand(window_, ID_ACTION_RECEIVE);
   EXPECT_EQ(textOf(window_), "ZARVEK [RECEIVE MODE]");
@@ -231,6 +216,9 @@ TEST_F(MainWindow, AbortWhileBusyThenTheWorkersLateAbortChangesNothing) {
   EXPECT_EQ(transferJob.running, 0);
   EXPECT_EQ(appState, AppState::Idle);
   EXPECT_EQ(textOf(window_), "ZARVEK [IDLE]");
+  EXPECT_EQ(grayed(), kIdleGrayed);
+  EXPECT_FALSE(IsWindowVisible(runControls.statusField));
+  EXPECT_TRUE(IsWindow(runControls.progressBar)) << "the stale bar was destroyed";
   const std::string idle = view();
   ASSERT_TRUE(WaitForPreviousThread(window_, 20000, "the worker did not end"));
   EXPECT_EQ(view(), idle);
@@ -258,7 +246,8 @@ TEST_F(MainWindow, WorkerOnAPortThatCannotBeOpenedEndsWithOneCommand) {
   }
 }
 
-// The close box goes through Exit: it asks while busy, and only OK ends.
+// The close box goes through Exit: it asks while busy, and only OK ends; a send
+// ended so goes back to idle, its bar with it.
 TEST_F(MainWindow, ExitAsksWhileBusyAndCancelKeepsTheTransfer) {
   // asked: "" when it does not ask; running: the flag the worker watches (the receiver is not told).
   struct Case { AppState mode; int answer; const char* asked; bool quits, running; };
@@ -273,17 +262,23 @@ TEST_F(MainWindow, ExitAsksWhileBusyAndCancelKeepsTheTransfer) {
     Boxes boxes(c.answer);
     appState = c.mode;
     transferJob.running = 1;
+    runControls.progressBar = child(PROGRESS_CLASSA);
     SendMessageA(window_, WM_CLOSE, 0, 0);
     EXPECT_EQ(boxes.seen(), *c.asked ? std::vector<std::string>{c.asked} : std::vector<std::string>{});
     MSG quit;
     EXPECT_EQ(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0, c.quits);
     EXPECT_EQ(transferJob.running != 0, c.running);
     EXPECT_EQ(appState, c.mode == AppState::Sending && c.quits ? AppState::Idle : c.mode);
+    EXPECT_EQ(IsWindow(runControls.progressBar) != 0, appState == c.mode) << "only a send ended takes its bar";
     EXPECT_TRUE(IsWindow(window_)) << "Exit decides, not the default handling";
   }
 }
 
-TEST_F(MainWindow, WindowUiShowsTheFileAndStepsA32BitBar) {
+// WindowUi shows the file and steps a bar past 16 bits. The receiving user learns of a
+// file that failed without a box that would hold the line: named until the next file,
+// listed once the receive has ended.
+TEST_F(MainWindow, WindowUiShowsFilesStepsTheBarAndListsTheFailed) {
+  Boxes boxes;
   const HWND field = child("EDIT"), bar = child(PROGRESS_CLASSA);
   WindowUi ui;
   ui.attach(window_, field, bar, AppState::Sending);
@@ -293,16 +288,7 @@ TEST_F(MainWindow, WindowUiShowsTheFileAndStepsA32BitBar) {
   EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, TRUE, 0), 0);
   for (int chunk = 0; chunk < 2; ++chunk) ui.chunkDelivered();
   EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 2) << "one step per chunk";
-  DestroyWindow(field);
-  EXPECT_FALSE(ui.fileBegins("late.bin", 1)) << "a name the window cannot show is refused";
-}
 
-// The receiving user learns of a file that failed without a box that would
-// hold the line: named until the next file, listed once the receive has ended.
-TEST_F(MainWindow, ReceivedFilesThatFailedAreNamedUntilTheNextAndListedAtTheEnd) {
-  Boxes boxes;
-  const HWND field = child("EDIT");
-  WindowUi ui;
   ui.attach(window_, field, nullptr, AppState::Receiving);
   ui.fileBegins("cut.bin", 2048);
   ui.fileEnded({FileOutcome::Incomplete, "cut.bin", "", 2048, 1024, ""});
@@ -321,6 +307,8 @@ TEST_F(MainWindow, ReceivedFilesThatFailedAreNamedUntilTheNextAndListedAtTheEnd)
   EXPECT_NE(lists[0].find("cut.bin (incomplete"), std::string::npos) << lists[0];
   EXPECT_NE(lists[0].find("CON (refused"), std::string::npos) << lists[0];
   EXPECT_EQ(lists[0].find("good.bin"), std::string::npos) << lists[0];
+  DestroyWindow(field);
+  EXPECT_FALSE(ui.fileBegins("late.bin", 1)) << "a name the window cannot show is refused";
 }
 
 TEST(Selection, PathsFromTheDialogsBuffer) {
@@ -342,6 +330,8 @@ TEST(Selection, PathsFromTheDialogsBuffer) {
   }
 }
 
+// What the file dialog is asked for. Wine's dialog takes several names even
+// without OFN_ALLOWMULTISELECT: only this shows the flag missing.
 TEST(FileOpenRequest, Fields) {
   static char selection[kSelectionSize];
   selection[0] = 'x';

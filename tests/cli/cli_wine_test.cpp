@@ -30,15 +30,36 @@ class CliWine : public ::testing::Test {
     }
   }
 
-  // Two Zarvek ends, whatever their systems: every file arrives identical and
-  // is verified at both, each side naming it with its size.
-  void expectArrivedVerified(const std::string& sent, const std::string& received) {
-    for (const auto& [path, size] : files_) {
-      const std::string name = fs::path(path).filename().string(), bytes = "  " + std::to_string(size) + " bytes  ";
+  // The receiver on one end, once it waits, then the sender on the other, Wine's
+  // end naming its port COM1 and its paths as Windows does. Whatever their systems,
+  // every file arrives identical and verified at both, each side naming it with its
+  // size. The native sender is --quiet: results only.
+  void transfer(bool windowsSends) {
+    const auto path = [&](const fs::path& p) { return windowsSends ? harness::windowsPath(p.string()) : p.string(); };
+    std::vector<std::string> receive = {"receive", "--port", windowsSends ? cable_.endB() : "COM1", "--dir",
+                                        windowsSends ? inbox.str() : harness::windowsPath(inbox.str()), "--files", "3"};
+    std::vector<std::string> send = {"send", "--port", windowsSends ? "COM1" : cable_.endB()};
+    if (!windowsSends) send.push_back("--quiet");
+    for (const auto& [file, size] : files_) send.push_back(path(outbox / file));
+    const auto command = [&](bool windows, std::vector<std::string> args) {
+      if (windows) return harness::wineCommand(exe_, args);
+      args.insert(args.begin(), harness::zarvekPath());
+      return args;
+    };
+    Process receiver(command(!windowsSends, receive));
+    // Wine may need a while to start; the banner comes once the port is set up.
+    ASSERT_TRUE(receiver.waitForOutput("receiving into", 180s)) << receiver.out() << receiver.err();
+    std::this_thread::sleep_for(500ms);
+    const Outcome sender = harness::run(command(windowsSends, send), {}, 240s);
+    EXPECT_EQ(sender.code, 0) << sender.out << sender.err;
+    EXPECT_EQ(receiver.wait(60s), 0) << receiver.out() << receiver.err();
+    EXPECT_EQ(sender.out.find("sending ") == std::string::npos, !windowsSends) << "--quiet: results only";
+    for (const auto& [file, size] : files_) {
+      const std::string name = fs::path(file).filename().string(), bytes = "  " + std::to_string(size) + " bytes  ";
       ASSERT_TRUE(fs::exists(inbox / name)) << name;
-      EXPECT_TRUE(readFile(inbox / name) == readFile(outbox / path)) << name;
-      EXPECT_NE(sent.find(name + bytes + "sent, verified"), std::string::npos) << sent;
-      EXPECT_NE(received.find(name + bytes + "complete, verified"), std::string::npos) << received;
+      EXPECT_TRUE(readFile(inbox / name) == readFile(outbox / file)) << name;
+      EXPECT_NE(sender.out.find(name + bytes + "sent, verified"), std::string::npos) << sender.out;
+      EXPECT_NE(receiver.out().find(name + bytes + "complete, verified"), std::string::npos) << receiver.out();
     }
   }
 
@@ -49,31 +70,8 @@ class CliWine : public ::testing::Test {
   TempDir outbox, inbox;
 };
 
-TEST_F(CliWine, WindowsSendsToLinux) {
-  Process receiver({harness::zarvekPath(), "receive", "--port", cable_.endB(), "--dir", inbox.str(), "--files", "3"});
-  ASSERT_TRUE(receiver.waitForOutput("receiving into", 30s)) << receiver.err();
-  std::this_thread::sleep_for(300ms);
-  std::vector<std::string> args = {"send", "--port", "COM1"};
-  for (const auto& [path, size] : files_) args.push_back(harness::windowsPath((outbox / path).string()));
-  const Outcome sender = harness::run(harness::wineCommand(exe_, args), {}, 240s);
-  EXPECT_EQ(sender.code, 0) << sender.out << sender.err;
-  EXPECT_EQ(receiver.wait(60s), 0) << receiver.out() << receiver.err();
-  expectArrivedVerified(sender.out, receiver.out());
-}
-
-TEST_F(CliWine, LinuxSendsToWindows) {
-  Process receiver(harness::wineCommand(
-      exe_, {"receive", "--port", "COM1", "--dir", harness::windowsPath(inbox.str()), "--files", "3"}));
-  // Wine may need a while to start; the banner comes once the port is set up.
-  ASSERT_TRUE(receiver.waitForOutput("receiving into", 180s)) << receiver.out() << receiver.err();
-  std::this_thread::sleep_for(500ms);
-  std::vector<std::string> argv = {harness::zarvekPath(), "send", "--port", cable_.endB()};
-  for (const auto& [path, size] : files_) argv.push_back((outbox / path).string());
-  const Outcome sender = harness::run(argv, {}, 240s);
-  EXPECT_EQ(sender.code, 0) << sender.out << sender.err;
-  EXPECT_EQ(receiver.wait(60s), 0) << receiver.out() << receiver.err();
-  expectArrivedVerified(sender.out, receiver.out());
-}
+TEST_F(CliWine, WindowsSendsToLinux) { transfer(true); }
+TEST_F(CliWine, LinuxSendsToWindows) { transfer(false); }
 
 }  // namespace
 }  // namespace zarvek::test

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# deb_test.sh DEB VERSION SCRATCH: lintian finds no error; dpkg installs the
-# package into a root of its own in SCRATCH, where zarvek --version and
-# zarvek ports run, zarvek(1) renders without a warning and names every
+# deb_test.sh DEB VERSION SCRATCH: dpkg installs the package (package.sh has put
+# it through lintian) into a root of its own in SCRATCH, where zarvek --version
+# and zarvek ports run, zarvek(1) renders without a warning and names every
 # subcommand, option and exit code that the installed programs' --help lists,
 # and bash completion completes from it; purging leaves nothing behind.
 set -euo pipefail
@@ -10,7 +10,6 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/packages.sh"
 require_packages "$deb"
 
-lintian --fail-on error "$deb" 2>/dev/null || fail "lintian reports errors"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "the package's version is not $version"
 
 root=$scratch/root

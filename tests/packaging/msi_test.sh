@@ -1,34 +1,25 @@
 #!/usr/bin/env bash
-# msi_test.sh MSI ZIP VERSION SCRATCH: under Wine, in a prefix of its own made
-# in SCRATCH (HOME too, so nothing lands in the real one), msiexec /i installs
-# what the zip holds under Program Files with Start-menu entries; the console
-# command gives the version; the program started from its Start-menu entry shows
-# its window on an Xvfb screen; msiexec /x leaves the prefix's files and
-# registry as they were before.
+# msi_test.sh MSI ZIP VERSION LIST SCRATCH, on an X display (xvfb-run): under
+# Wine, in a prefix of its own made in SCRATCH (HOME too, so nothing lands in
+# the real one), msiexec /i installs what the zip holds under Program Files with
+# Start-menu entries; the installed executables import only what LIST holds, and
+# the import check fails once one of their functions is missing from LIST; the
+# console command gives the version; the program started from its Start-menu
+# entry shows its window; msiexec /x leaves the prefix's files and registry as
+# they were before.
 set -euo pipefail
-msi=$1 zip=$2 version=$3 scratch=$4
+msi=$1 zip=$2 version=$3 list=$4 scratch=$5
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/packages.sh"
 require_packages "$msi" "$zip"
+[ -n "${DISPLAY:-}" ] || fail "no X display"
 
 export WINEPREFIX=$scratch/prefix HOME=$scratch/home WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"  # no desktop menu entries
 wine=/usr/lib/wine/wine64
 [ -x "$wine" ] || wine=$(command -v wine)
-xvfb=
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
-}
-trap cleanup EXIT
+trap 'wineserver -k 2>/dev/null || true' EXIT
 rm -rf "$scratch" && mkdir -p "$HOME"
-# The display comes first: Wine's first process picks the display for all others.
-displayfile=$scratch/display
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
-[ -s "$displayfile" ] || fail "Xvfb did not start"
-export DISPLAY=:$(tr -d '\n' <"$displayfile")
 "$here/../../cmake/wine-prefix.sh" "$WINEPREFIX"
 c=$WINEPREFIX/drive_c
 
@@ -49,6 +40,13 @@ shipped=$(cmake -E tar tf "$zip" | grep -v '/$' | sed 's|^[^/]*/||' | sort)
 for entry in Zarvek "Zarvek Help"; do
   [ -n "$(find "$c" -name "$entry.lnk")" ] || fail "no Start-menu entry $entry"
 done
+
+mapfile -t exes < <(find "$c/Program Files/Zarvek" -iname '*.exe')
+[ "${#exes[@]}" -ge 2 ] || fail "expected the program and the console command, installed: ${exes[*]}"
+check=$here/../../packaging/check-imports.sh
+"$check" "$list" "${exes[@]}" || fail "an import is not in $list, or is newer than Windows 7"
+grep -v '!GetTickCount64 ' "$list" >"$scratch/short.txt"
+! "$check" "$scratch/short.txt" "${exes[@]}" 2>/dev/null || fail "the check passed without GetTickCount64 in the list"
 
 said=$("$wine" 'C:\Program Files\Zarvek\cli\zarvek.exe' --version | tr -d '\r')
 [ "$said" = "zarvek $version" ] || fail "the installed console command says \"$said\""
