@@ -3,10 +3,11 @@
 // size around the chunk edges, and the checks that it came through whole.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cable/cable.h"
@@ -29,22 +30,15 @@ inline std::vector<std::filesystem::path> writeClassicBatch(const std::filesyste
   return paths;
 }
 
-// What the classic side recorded of one file, whichever role it had.
-struct ClassicRecord {
-  std::string name;
-  uint64_t size;   // announced (receiver) or sent (sender)
-  uint64_t bytes;  // written (receiver) or delivered (sender)
-  ClassicEnding ending;
-};
-
-template <class File>
-std::vector<ClassicRecord> classicRecords(const std::vector<File>& files) {
-  std::vector<ClassicRecord> out;
-  for (const auto& f : files) {
-    if constexpr (requires { f.announced; }) out.push_back({f.name, f.announced, f.written, f.ending});
-    else out.push_back({f.name, f.size, f.delivered, f.ending});
+// "EF" gets no reply: waits (up to a guard) until the classic receiver has
+// handled the end of its `count`th file.
+inline bool classicEnded(const ClassicReceiver& classic, size_t count) {
+  for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+       std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    const auto files = classic.files();
+    if (files.size() >= count && files[count - 1].ending != ClassicEnding::Open) return true;
   }
-  return out;
+  return false;
 }
 
 // A far end's noise: a byte 1 ms after the first file's "EF" (its last byte) and
@@ -83,18 +77,19 @@ inline void expectNoPauseInsidePackets(const Cable& cable, Direction direction) 
   }
 }
 
-// Size, name and data packets: the ones the receiver answers.
-inline size_t answeredKinds(const std::vector<std::string>& kinds) {
-  return static_cast<size_t>(std::count_if(kinds.begin(), kinds.end(), [](const std::string& k) {
-    return k == "FS" || k == "FN" || k == "FD";
-  }));
+// Size, name and data packets in a classic sender's trace: the ones the receiver answers.
+inline size_t answeredKinds(const std::string& trace) {
+  std::istringstream words(trace);
+  size_t n = 0;
+  for (std::string w; words >> w;) n += w.starts_with("FS") || w.starts_with("FN") || w.starts_with("FD");
+  return n;
 }
 
 // Every file of the batch is in `inbox` identical, and the classic side saw each
 // one end with "EF" after every byte.
 // `evidence` (the line, the classic side's trace) is told once when a file failed.
 inline void expectBatchArrived(const std::vector<std::filesystem::path>& sent, const std::filesystem::path& inbox,
-                               const std::vector<ClassicRecord>& classic, const std::string& evidence) {
+                               const std::vector<ClassicFile>& classic, const std::string& evidence) {
   ASSERT_EQ(classic.size(), sent.size()) << "the classic side recorded another number of files" << evidence;
   for (size_t i = 0; i < sent.size(); ++i) {
     const std::string name = sent[i].filename().string();

@@ -41,19 +41,14 @@ class ClassicWine : public ::testing::Test {
 
 TEST_F(ClassicWine, WindowsSendsToClassic) {
   cable_.setFaults(Direction::AtoB, noiseAfterEnds(kClassicSizes));
-  ClassicReceiver classic(cable_.endB(), 115200, inbox.path());  // the real 20 ms gap: noise must stand apart
+  ClassicReceiver classic(cable_.endB(), inbox.path());  // the real 20 ms gap: noise must stand apart
   std::vector<std::string> args = {"send", "--port", "COM1", "--speed", "115200"};
   for (const auto& file : batch_) args.push_back(harness::windowsPath(file.string()));
   const harness::Outcome sender = harness::run(harness::wineCommand(exe_, args), {}, 240s);
   EXPECT_EQ(sender.code, 0) << sender.out << sender.err;
-  // "EF" gets no reply: give the classic side a moment to handle the last one.
-  for (const auto until = std::chrono::steady_clock::now() + 10s;
-       (classic.files().size() < batch_.size() || classic.files().back().ending == ClassicEnding::Open) &&
-       std::chrono::steady_clock::now() < until;) {
-    std::this_thread::sleep_for(10ms);
-  }
+  EXPECT_TRUE(classicEnded(classic, batch_.size()));
   classic.stop();
-  expectBatchArrived(batch_, inbox.path(), classicRecords(classic.files()), evidence(Direction::BtoA, classic.trace()));
+  expectBatchArrived(batch_, inbox.path(), classic.files(), evidence(Direction::BtoA, classic.trace()));
 }
 
 TEST_F(ClassicWine, ClassicSendsToWindows) {
@@ -65,17 +60,17 @@ TEST_F(ClassicWine, ClassicSendsToWindows) {
   ASSERT_TRUE(receiver.waitForOutput("receiving into", 180s)) << receiver.out() << receiver.err();
   std::this_thread::sleep_for(500ms);
 
-  ClassicSender classic(cable_.endB(), 115200, 4);
+  ClassicSender classic(cable_.endB());
   cable_.injectNoise(Direction::BtoA, 0xF0);  // the sending end, as it opens its port
   std::this_thread::sleep_for(100ms);
   classic.start(batch_);
   const bool ended = classic.finish(180s);
   EXPECT_TRUE(ended) << "the classic sender was still waiting" << evidence(Direction::AtoB, classic.trace());
   EXPECT_EQ(receiver.wait(ended ? 60s : 1s), 0) << receiver.out() << receiver.err();
-  expectBatchArrived(batch_, inbox.path(), classicRecords(classic.files()), evidence(Direction::AtoB, classic.trace()));
+  expectBatchArrived(batch_, inbox.path(), classic.files(), evidence(Direction::AtoB, classic.trace()));
   // Every byte back is taken as a reply: exactly one per size, name and data
   // packet, and none for the noise.
-  EXPECT_EQ(lineBytes(cable_, Direction::AtoB).size(), answeredKinds(classic.sent())) << evidence(Direction::AtoB, classic.trace());
+  EXPECT_EQ(lineBytes(cable_, Direction::AtoB).size(), answeredKinds(classic.trace())) << evidence(Direction::AtoB, classic.trace());
 }
 
 }  // namespace

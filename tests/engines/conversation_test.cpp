@@ -12,7 +12,6 @@
 #include "line_fixture.h"
 #include "protocol/packet.h"
 #include "send/send_job.h"
-#include "serial/serial_port.h"
 #include "tests/cable/test_port.h"
 
 namespace zarvek::test {
@@ -114,82 +113,44 @@ TEST_F(Conversation, RetryLimitAbandonsThisAndEveryLaterFile) {
   EXPECT_TRUE(fs::is_empty(target.path()));
 }
 
-TEST_F(Conversation, StopsEndTheFileWithAnAbortAndNothingAfter) {
-  // In the size wait (no receiver answers): "FN" still goes, then "AF" 100 ms later.
-  writeFile(source / "g1.bin", "1");
-  writeFile(source / "g2.bin", "2");
-  startSend({"g1.bin", "g2.bin"});
-  ASSERT_TRUE(eventually([&] { return cable_.bytesIn(Direction::AtoB) >= static_cast<uint64_t>(kPacketSize); }));
-  std::this_thread::sleep_for(50ms);
-  stopSend();
-  finishSend();
-  ASSERT_EQ(kinds(), "FS FN AF");
-  EXPECT_GE(packets()[2].start - packets()[1].start, 100ms);
-  EXPECT_EQ(senderUi.sounds(), 0);
-}
-
-TEST_F(Conversation, StopInADataWaitAbortsAndTheReceiverDeletes) {
-  writeFile(source / "h1.bin", randomBytes(5000, 11));
-  writeFile(source / "h2.bin", "next");
-  FaultPlan replies;
-  replies.drops.push_back(3);  // the answer to the second data packet never comes
-  cable_.setFaults(Direction::BtoA, replies);
-  startReceiver();
-  startSend({"h1.bin", "h2.bin"});
-  ASSERT_TRUE(eventually([&] { return packets().size() == 4; }));
-  std::this_thread::sleep_for(100ms);
-  stopSend();
-  finishSend();
-  EXPECT_EQ(kinds(), "FS FN FD FD AF");
-  ASSERT_TRUE(received(1));
-  EXPECT_EQ(receiverUi.reports()[0].outcome, FileOutcome::AbortedDeleted);
-  EXPECT_TRUE(fs::is_empty(target.path()));
-}
-
-TEST_F(Conversation, StopBetweenFilesSendsNothingMore) {
-  writeFile(source / "i1.bin", "first");
-  writeFile(source / "i2.bin", "second");
-  senderUi.onFileEnded([this](const FileReport&) { stopSend(); });
-  startReceiver();
-  send({"i1.bin", "i2.bin"});
-  EXPECT_EQ(kinds(), "FS FN FD EF");
-  EXPECT_TRUE(eventually([&] { return fs::exists(target / "i1.bin"); }));
-  EXPECT_FALSE(fs::exists(target / "i2.bin"));
-}
-
-TEST_F(Conversation, ReceiverStoppedMidFileKeepsItAtFullSize) {
-  writeFile(source / "j.bin", randomBytes(4096, 12));
-  FaultPlan replies;
-  replies.drops.push_back(3);
-  cable_.setFaults(Direction::BtoA, replies);
-  startReceiver();
-  startSend({"j.bin"});
-  ASSERT_TRUE(eventually([&] { return packets().size() == 4; }));
-  stopReceiver();
-  ASSERT_EQ(receiverUi.reports().size(), 1u);
-  EXPECT_EQ(receiverUi.reports()[0].outcome, FileOutcome::Kept);
-  EXPECT_EQ(readFile(target / "j.bin").substr(2048), std::string(2048, '\0'));
-  stopSend();
-  finishSend();
-}
-
-TEST_F(Conversation, EndOfTransferIsAnsweredAndTheCycleGoesOn) {
-  startReceiver();
-  SerialPort raw;
-  ASSERT_TRUE(raw.open(cable_.endA().c_str(), PortRole::Sender));
-  ASSERT_TRUE(raw.configure(115200, PortRole::Sender));
-  std::atomic<uint8_t> running{1};
-  uint8_t frame[kPacketSize] = {'E', 'T'};
-  ASSERT_TRUE(raw.writePacket(frame));
-  EXPECT_EQ(raw.waitReply(running).result, PacketResult::Accepted);
-  buildSize(frame, 10);  // no file in this cycle now: a failed step, still "A"
-  ASSERT_TRUE(raw.writePacket(frame));
-  EXPECT_EQ(raw.waitReply(running).result, PacketResult::Accepted);
-  buildEndOfFile(frame);
-  ASSERT_TRUE(raw.writePacket(frame));
-  raw.drainLine();
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(replies(), "AA") << "no reply to EF";
+// Wherever the user stops the sender, the file ends with "AF" (at least 100 ms
+// after the packet before it) or, between files, nothing more is sent at all.
+TEST(Stop, TheSendersFileEndsWithAnAbortAndNothingFollows) {
+  const struct { const char* what; size_t size, stopAt; bool receiver; const char* kinds; } cases[] = {
+      {"in the size wait, nobody answering: the name still goes", 5000, 1, false, "FS FN AF"},
+      {"in a data wait, its answer lost: the receiver deletes", 5000, 4, true, "FS FN FD FD AF"},
+      {"between files", 5, 0, true, "FS FN FD EF"},  // 0: as the first file's end is shown
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Line line;
+    writeFile(line.source / "f1.bin", randomBytes(c.size, 11));
+    writeFile(line.source / "f2.bin", "next");
+    FaultPlan replies;
+    replies.drops.push_back(3);  // the answer to a second data packet never comes
+    line.cable_.setFaults(Direction::BtoA, replies);
+    if (c.stopAt == 0) line.senderUi.onFileEnded([&](const FileReport&) { line.stopSend(); });
+    if (c.receiver) line.startReceiver();
+    line.startSend({"f1.bin", "f2.bin"});
+    if (c.stopAt > 0) {
+      ASSERT_TRUE(line.eventually([&] { return line.packets().size() == c.stopAt; }));
+      std::this_thread::sleep_for(100ms);
+      line.stopSend();
+    }
+    line.finishSend();
+    ASSERT_EQ(line.kinds(), c.kinds);
+    EXPECT_EQ(line.senderUi.sounds(), 0);
+    const auto p = line.packets();
+    const bool aborted = p.back().kind == "AF";
+    if (aborted) {
+      EXPECT_GE(p.back().start - p[p.size() - 2].start, 100ms);
+    }
+    if (!c.receiver) continue;
+    ASSERT_TRUE(line.received(1));
+    EXPECT_EQ(line.receiverUi.reports()[0].outcome, aborted ? FileOutcome::AbortedDeleted : FileOutcome::Complete);
+    EXPECT_EQ(fs::exists(line.target / "f1.bin"), !aborted);
+    EXPECT_FALSE(fs::exists(line.target / "f2.bin"));
+  }
 }
 
 // What real lines and machines do that a clean cable does not.
@@ -202,17 +163,6 @@ class RealLines : public LineTest {
     for (const auto& r : receiverUi.reports()) EXPECT_EQ(r.outcome, FileOutcome::Complete) << r.name;
   }
 };
-
-TEST_F(RealLines, NoiseFromAFarEndOpeningItsPortNeitherEatsNorAnswersTheFirstPacket) {
-  writeFile(source / "after-noise.bin", randomBytes(5000, 1));
-  startReceiver();
-  TestPort(cable_.endA()).write("\xF0");  // the sender's end, as it powers up
-  std::this_thread::sleep_for(80ms);
-  send({"after-noise.bin"});
-  expectArrived({"after-noise.bin"});
-  EXPECT_EQ(kinds(1), "FS FN FD FD FD FD FD EF") << replies();
-  EXPECT_EQ(replies(), std::string(7, 'A')) << "one answer per packet, none to the noise";
-}
 
 TEST_F(RealLines, StrayByteWaitingAtTheSenderIsNotTakenForAnAnswer) {
   writeFile(source / "stray.bin", randomBytes(3000, 2));

@@ -49,10 +49,10 @@ SendBatchResult Line::send(const std::vector<std::string>& names, int32_t retryL
   return finishSend();
 }
 
-std::vector<LinePacket> Line::packets(size_t from) const {
+std::vector<LinePacket> Line::packets() const {
   const auto log = cable_.log(Direction::AtoB);
   std::vector<LinePacket> out;
-  for (size_t at = from; at + kPacketSize <= log.size(); at += kPacketSize) {
+  for (size_t at = 0; at + kPacketSize <= log.size(); at += kPacketSize) {
     LinePacket p{{static_cast<char>(log[at].value), static_cast<char>(log[at + 1].value)}, {}, log[at].at};
     for (size_t i = 0; i < static_cast<size_t>(kPacketSize); ++i) p.bytes.push_back(log[at + i].value);
     out.push_back(std::move(p));
@@ -60,9 +60,9 @@ std::vector<LinePacket> Line::packets(size_t from) const {
   return out;
 }
 
-std::string Line::kinds(size_t from) const {
+std::string Line::kinds() const {
   std::string s;
-  for (const auto& p : packets(from)) s += (s.empty() ? "" : " ") + p.kind;
+  for (const auto& p : packets()) s += (s.empty() ? "" : " ") + p.kind;
   return s;
 }
 

@@ -41,9 +41,9 @@ class Line {
   void stopSend() { sendJob_.running = 0; }
   SendBatchResult finishSend();
 
-  // Sender to receiver, cut at 1030 bytes from byte `from` on (past noise).
-  std::vector<LinePacket> packets(size_t from = 0) const;
-  std::string kinds(size_t from = 0) const;  // "FS FN FD EF ..."
+  // Sender to receiver, cut at 1030 bytes.
+  std::vector<LinePacket> packets() const;
+  std::string kinds() const;  // "FS FN FD EF ..."
   std::string replies() const;               // receiver to sender, "AAN..."
 
   // Waits (up to a guard) until pred() holds.

@@ -15,28 +15,36 @@ namespace fs = std::filesystem;
 
 class Transfer : public LineTest {};
 
-TEST_F(Transfer, FilesOfEverySizeArriveIdenticalWithOnePacketPerChunk) {
-  const std::vector<size_t> sizes = {0, 1, 1023, 1024, 1025, 2048, 3000, 5u << 20};
-  std::vector<std::string> names;
-  std::string expected;
-  for (size_t i = 0; i < sizes.size(); ++i) {
-    names.push_back("file" + std::to_string(sizes[i]) + ".bin");
-    writeFile(source / names.back(), randomBytes(sizes[i], static_cast<uint32_t>(i + 7)));
-    expected += std::string(expected.empty() ? "" : " ") + "FS FN";
-    for (size_t chunks = (sizes[i] + 1023) / 1024; chunks > 0; --chunks) expected += " FD";
-    expected += " EF";
+// Classic and verified: the same packets, one per chunk; classic ends answer
+// every packet but "EF" with "A", verified ends answer the offer and the end "V".
+TEST(ClassicAndVerified, FilesOfEverySizeArriveIdenticalWithOnePacketPerChunk) {
+  const std::vector<size_t> sizes = {0, 1, 1023, 1024, 1025, 2048, 3000, 100000, 5u << 20};
+  for (const bool verify : {false, true}) {
+    SCOPED_TRACE(verify ? "verified" : "classic");
+    Line line;
+    line.verify = verify;
+    std::vector<std::string> names;
+    std::string kinds, answers;
+    for (size_t i = 0; i < sizes.size(); ++i) {
+      names.push_back("file" + std::to_string(sizes[i]) + ".bin");
+      writeFile(line.source / names.back(), randomBytes(sizes[i], static_cast<uint32_t>(i + 7)));
+      const size_t chunks = (sizes[i] + 1023) / 1024;
+      kinds += std::string(kinds.empty() ? "" : " ") + "FS FN";
+      for (size_t n = 0; n < chunks; ++n) kinds += " FD";
+      kinds += " EF";
+      answers += (verify ? "VA" : "AA") + std::string(chunks, 'A') + (verify ? "V" : "");
+    }
+    line.startReceiver();
+    EXPECT_TRUE(line.send(names).clean());
+    EXPECT_EQ(line.senderUi.sounds(), 1) << "a whole batch ends with the completion sound";
+    ASSERT_TRUE(line.received(names.size()));
+    for (const auto& name : names) EXPECT_TRUE(readFile(line.source / name) == readFile(line.target / name)) << name;
+    for (const auto* ui : {&line.senderUi, &line.receiverUi}) {
+      for (const auto& r : ui->reports()) EXPECT_TRUE(r.outcome == FileOutcome::Complete && r.verified == verify) << r.name;
+    }
+    EXPECT_EQ(line.kinds(), kinds);
+    EXPECT_EQ(line.replies(), answers);
   }
-  startReceiver();
-  const SendBatchResult result = send(names);
-  EXPECT_TRUE(result.clean());
-  EXPECT_EQ(senderUi.sounds(), 1) << "a whole batch ends with the completion sound";
-  ASSERT_TRUE(received(names.size()));
-  for (const auto& name : names) EXPECT_TRUE(readFile(source / name) == readFile(target / name)) << name;
-  for (const auto& r : receiverUi.reports()) EXPECT_EQ(r.outcome, FileOutcome::Complete) << r.name;
-  EXPECT_EQ(kinds(), expected);
-  // Every packet but "EF" is answered with exactly one "A".
-  const size_t packets = static_cast<size_t>(std::count(expected.begin(), expected.end(), ' ') + 1);
-  EXPECT_EQ(replies(), std::string(packets - sizes.size(), 'A'));
 }
 
 TEST_F(Transfer, PacketsOnTheLineByteForByte) {

@@ -9,31 +9,6 @@
 namespace zarvek::test {
 namespace {
 
-class Verified : public LineTest {
- protected:
-  Verified() { verify = true; }
-};
-
-TEST_F(Verified, FilesArriveVerifiedWithOnlyTheEndAnsweredBesides) {
-  const std::vector<size_t> sizes = {0, 1, 1024, 1025, 3000, 100000};
-  std::vector<std::string> names;
-  std::string answers;
-  for (size_t size : sizes) {
-    names.push_back("v" + std::to_string(size) + ".bin");
-    writeFile(source / names.back(), randomBytes(size, static_cast<uint32_t>(size)));
-    answers += "VA" + std::string((size + 1023) / 1024, 'A') + "V";  // offer taken, name, chunks, end matches
-  }
-  startReceiver();
-  EXPECT_TRUE(send(names).clean());
-  ASSERT_TRUE(received(names.size()));
-  EXPECT_EQ(replies(), answers);
-  for (const auto& name : names) EXPECT_TRUE(readFile(source / name) == readFile(target / name)) << name;
-  for (const auto* ui : {&senderUi, &receiverUi}) {
-    for (const auto& r : ui->reports()) EXPECT_TRUE(r.outcome == FileOutcome::Complete && r.verified) << r.name;
-  }
-  EXPECT_EQ(senderUi.sounds(), 1);
-}
-
 struct SingleFault {
   const char* what;
   FaultPlan packets, replies;

@@ -23,21 +23,6 @@ uint16_t crc16Arc(const uint8_t* p, size_t n) {
   return crc;
 }
 
-TEST(PacketCrc, CheckValues) {
-  const struct { std::string payload; uint16_t crc; } cases[] = {
-      {"", 0x0000}, {"abc", 0xB008}, {"123456789", 0x224B}, {"\x01\x02\x03", 0xB008}, {"\xA1", 0x0CC0}, {"\x01", 0x0CC0},
-  };
-  for (const auto& c : cases) {
-    Frame f{};
-    std::memcpy(f.data() + offset::payload, c.payload.data(), c.payload.size());
-    EXPECT_EQ(PacketCrc(f.data(), static_cast<int32_t>(c.payload.size())), c.crc) << "payload \"" << c.payload << '"';
-  }
-  Frame f;
-  f.fill(0x37);
-  EXPECT_EQ(PacketCrc(f.data(), -5), 0);
-  EXPECT_EQ(PacketCrc(f.data(), 40000), PacketCrc(f.data(), kMaxChunk)) << "read past the 1024 payload bytes";
-}
-
 // Low nibbles only, each fed twice: standard ARC over bytes whose high nibble repeats the low.
 TEST(PacketCrc, EqualsArcOverLowNibblesDoubled) {
   ASSERT_EQ(crc16Arc(reinterpret_cast<const uint8_t*>("123456789"), 9), 0xBB3D) << "the reference itself is off";
@@ -52,6 +37,10 @@ TEST(PacketCrc, EqualsArcOverLowNibblesDoubled) {
     }
     ASSERT_EQ(PacketCrc(f.data(), static_cast<int32_t>(n)), crc16Arc(doubled.data(), n)) << "length " << n;
   }
+  Frame f;
+  f.fill(0x37);
+  EXPECT_EQ(PacketCrc(f.data(), -5), 0);
+  EXPECT_EQ(PacketCrc(f.data(), 40000), PacketCrc(f.data(), kMaxChunk)) << "read past the 1024 payload bytes";
 }
 
 TEST(BuildPacket, EachKindWritesOnlyItsBytes) {

@@ -18,8 +18,6 @@ bool RecordingUi::fileBegins(const std::string& name, uint64_t size) {
 
 void RecordingUi::chunkDelivered() { ++delivered_; }
 
-void RecordingUi::chunkRefused() { ++refused_; }
-
 void RecordingUi::fileEnded(const FileReport& report) {
   std::this_thread::sleep_for(delay_.load());
   note("end " + report.name);
@@ -56,10 +54,7 @@ void RecordingUi::systemCallFailed(const Result& failure) {
   codes_.push_back(failure.code());
 }
 
-void RecordingUi::portNotOpened(const std::string&, PortError error, const Result&) {
-  note("port");
-  portError_ = error;
-}
+void RecordingUi::portNotOpened(const std::string&, PortError, const Result&) { note("port"); }
 
 void RecordingUi::playCompletionSound() { ++sounds_; }
 
