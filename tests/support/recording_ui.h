@@ -22,6 +22,7 @@ class RecordingUi : public TransferUi {
 
   bool fileBegins(const std::string& name, uint64_t size) override;
   void chunkDelivered() override;
+  void chunkRefused() override { ++refused_; }
   void fileEnded(const FileReport& report) override;
   void betweenFiles() override;
   void showMessage(const char* text, const char* caption, MessageIcon icon) override;
@@ -44,6 +45,7 @@ class RecordingUi : public TransferUi {
   std::vector<FileReport> reports() const;
   std::vector<uint64_t> sizesBegun() const;
   int delivered() const { return delivered_; }
+  int refused() const { return refused_; }
   int sounds() const { return sounds_; }
   std::vector<unsigned long> errorCodes() const;
 
@@ -58,7 +60,7 @@ class RecordingUi : public TransferUi {
   std::vector<unsigned long> codes_;
   std::function<void(const Message&)> hook_;
   std::function<void(const FileReport&)> endHook_;
-  std::atomic<int> delivered_{0}, sounds_{0};
+  std::atomic<int> delivered_{0}, refused_{0}, sounds_{0};
   std::atomic<bool> refuseNames_{false};
   std::atomic<std::chrono::milliseconds> delay_{std::chrono::milliseconds(0)};
 };
