@@ -169,7 +169,7 @@ closing together.
 
 Two Zarvek ends verify every file by default (docs/PROTOCOL.md): the tables above
 are verified runs. Here the same files at 115200 with both ends classic
-(\`--classic\`). A verified file costs a checksum per packet at each end and the
+(`--classic`). A verified file costs a checksum per packet at each end and the
 receiver's answer to "EF" (one reply), and saves the 50 ms pause after it: the
 receiver has answered, so it is already waiting.
 
