@@ -8,7 +8,7 @@
 
 #include "engines/line_fixture.h"
 #include "harness/process.h"
-#include "tests/cable/test_port.h"
+#include "harness/cable_end.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -60,7 +60,7 @@ TEST_F(Faults, ReceiverKilledMidFileThenRestarted) {
   // A fresh batch of two files goes through whole. End A's queue is drained first: bytes
   // of the broken conversation wait there (the cable keeps its ends open, a port opened
   // afresh would not), and the sender, which never discards input, takes them as answers.
-  TestPort(cable_.endA()).read(1 << 16, 300ms);
+  harness::CableEnd(cable_.endA()).read(1 << 16, 300ms);
   writeFile(source / "next-1.bin", randomBytes(3000, 1));
   writeFile(source / "next-2.bin", randomBytes(1024, 2));
   EXPECT_EQ(send({"next-1.bin", "next-2.bin"}).crcFailures, 0);

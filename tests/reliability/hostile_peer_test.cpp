@@ -12,7 +12,7 @@
 
 #include "engines/line_fixture.h"
 #include "protocol/packet.h"
-#include "tests/cable/test_port.h"
+#include "harness/cable_end.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -35,7 +35,7 @@ std::string bareFrame(const char kind[2]) { return frame(kind, 0, "", 0); }  // 
 
 // The one reply byte that bytes written on the port get; none for a frame that ends the
 // file ("EF", "AF"), after which the receiver's next wait must begin before more is written.
-std::string reply(TestPort& port, const std::string& bytes) {
+std::string reply(harness::CableEnd& port, const std::string& bytes) {
   EXPECT_TRUE(port.write(bytes));
   if (!bytes.starts_with("EF") && !bytes.starts_with("AF")) return port.read(1);
   std::this_thread::sleep_for(150ms);
@@ -104,7 +104,7 @@ TEST(HostilePeer, ReceiverStaysInItsFolderAnswersByItsTableAndStillTakesAFile) {
   RecordingUi ui, senderUi;
   harness::ReceiverThread receiver(cable.endB(), 115200, inbox.string(), ui);
   {
-    TestPort hostile(cable.endA());
+    harness::CableEnd hostile(cable.endA());
     for (const auto& script : scripts()) {
       SCOPED_TRACE(script.what);
       std::string replies;
