@@ -38,28 +38,25 @@ class FullDisk : public ::testing::Test {
   bool mounted_ = false;
 };
 
-TEST_F(FullDisk, NoRoomFailsTheNameStepAndLeavesAnEmptyFile) {
-  FileReceiver receiver(ui_);
-  EXPECT_EQ(announce(receiver, "big.bin", 1024 * 1024), PacketResult::Failed);
+// No room for the announced size fails the name step; a file made takes its
+// blocks at once, so that a second one finds no room before a chunk is written.
+TEST_F(FullDisk, NoRoomFailsTheNameStepAndSpaceIsReservedWhenTheFileIsCreated) {
+  FileReceiver big(ui_), first(ui_), second(ui_);
+  EXPECT_EQ(announce(big, "big.bin", 1024 * 1024), PacketResult::Failed);
   EXPECT_EQ(ui_.errorCodes(), std::vector<unsigned long>{ENOSPC});
   ASSERT_EQ(ui_.reports().size(), 1u);
   EXPECT_EQ(ui_.reports()[0].outcome, FileOutcome::Refused);
   EXPECT_NE(ui_.reports()[0].reason.find("no room"), std::string::npos) << ui_.reports()[0].reason;
   const std::string chunk(kMaxChunk, 'x');
-  buildData(receiver.packet(), reinterpret_cast<const uint8_t*>(chunk.data()), kMaxChunk);
-  EXPECT_EQ(receiver.dispatch(), PacketResult::Failed) << "a chunk went into a file with no room";
+  buildData(big.packet(), reinterpret_cast<const uint8_t*>(chunk.data()), kMaxChunk);
+  EXPECT_EQ(big.dispatch(), PacketResult::Failed) << "a chunk went into a file with no room";
   EXPECT_EQ(std::filesystem::file_size(dir_ / "big.bin"), 0u) << "what was reserved stays taken";
-}
 
-TEST_F(FullDisk, SpaceIsReservedWhenTheFileIsCreated) {
-  FileReceiver first(ui_), second(ui_);
   ASSERT_EQ(announce(first, "first.bin", 200 * 1024), PacketResult::Accepted);
-  // Nothing of the first file is written yet, but its blocks are taken.
   EXPECT_EQ(announce(second, "second.bin", 100 * 1024), PacketResult::Failed);
-  const std::string chunk(kMaxChunk, 'y');
   buildData(first.packet(), reinterpret_cast<const uint8_t*>(chunk.data()), kMaxChunk);
   for (int i = 0; i < 200; ++i) ASSERT_EQ(first.dispatch(), PacketResult::Accepted) << "chunk " << i;
-  EXPECT_EQ(test::readFile(dir_ / "first.bin"), std::string(200 * 1024, 'y'));
+  EXPECT_EQ(test::readFile(dir_ / "first.bin"), std::string(200 * 1024, 'x'));
 }
 
 }  // namespace
