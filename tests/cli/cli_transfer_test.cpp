@@ -129,7 +129,6 @@ TEST_F(CliLine, BadArgumentsExitTwoPortErrorsThreeAndSendNothing) {
   struct Case { std::vector<std::string> args; int code; std::string says; };
   const Case cases[] = {
       {{}, 2, "A subcommand is required"},
-      {{"frobnicate"}, 2, "subcommand"},
       {{"send", "--port", port}, 2, "FILE is required"},
       {{"send", "--port", port, "--retry-limit", "0", good}, 2, "--retry-limit"},
       {{"send", "--port", port, "--retry-limit", "21", good}, 2, "--retry-limit"},
@@ -137,7 +136,6 @@ TEST_F(CliLine, BadArgumentsExitTwoPortErrorsThreeAndSendNothing) {
       {{"send", "--port", port, good, (outbox / "missing.dat").string()}, 2,
        "missing.dat: cannot be sent: cannot open the file"},
       {{"send", "--port", port, outbox.str()}, 2, "not a regular file"},
-      {{"send", "--port", port, "/dev/null"}, 2, "not a regular file"},
       {{"receive", "--port", port, "--dir", (outbox / "nowhere").string()}, 2, "does not exist"},
       {{"receive", "--port", port, "--dir", deep.string()}, 2, "at most 255"},
       {{"receive", "--port", port, "--files", "0"}, 2, "--files"},

@@ -70,8 +70,6 @@ std::vector<Script> scripts() {
                            "tab\there", "ok.bin\x01"}) {
     s.push_back({name, {sizeFrame(5), nameFrame(name), dataFrame("12345"), ef}, "AAA", {}});
   }
-  s.push_back({"a name of 100 characters", {sizeFrame(5), nameFrame(std::string(100, 'n')), dataFrame("12345"), ef},
-               "AAA", {}});
   s.push_back({"oversize chunks",
                {sizeFrame(10), nameFrame("over.bin"), dataFrame(std::string(1024, 'o')),
                 dataFrame(std::string(11, 'o')), dataFrame("0123456789"), dataFrame("x"), ef},
