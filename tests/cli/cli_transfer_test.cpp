@@ -179,17 +179,14 @@ TEST(CliPorts, ListsUartsAdaptersAndTheirStableNames) {
             "    also /dev/serial/by-id/usb-Maker_Adapter_A1-if00-port0\n");
 }
 
-// The Windows build's end is Wine's COM1, pointed at cable end A.
-class CliWine : public ::testing::Test {
+// The same line; the Windows build's end is Wine's COM1, pointed at cable end A.
+class CliWine : public CliLine {
  protected:
   void SetUp() override {
     if (!requireOrSkipWine(exe_)) GTEST_SKIP() << exe_ << " is not built";
     harness::pointComPort(1, cable_.endA());
     uint32_t seed = 40;
-    for (const auto& [path, size] : files_) {
-      fs::create_directories((outbox / path).parent_path());
-      writeFile(outbox / path, randomBytes(size, seed++));
-    }
+    for (const auto& [path, size] : files_) makeFile(path, size, seed++);
   }
 
   // The receiver on one end, once it waits, then the sender on the other, Wine's
@@ -226,8 +223,6 @@ class CliWine : public ::testing::Test {
   const std::string exe_ = harness::windowsExe("cli/zarvek.exe");
   const std::pair<const char*, size_t> files_[3] = {
       {"one/a.dat", 1500}, {"one/two/b.dat", 2048}, {"three/c.dat", 20000}};
-  Cable cable_{CableConfig{115200, {}, {}, false}};
-  TempDir outbox, inbox;
 };
 
 TEST_F(CliWine, WindowsSendsToLinux) { transfer(true); }
