@@ -136,6 +136,7 @@ TEST_F(CliLine, BadArgumentsExitTwoPortErrorsThreeAndSendNothing) {
       {{"send", "--port", port, good, (outbox / "missing.dat").string()}, 2,
        "missing.dat: cannot be sent: cannot open the file"},
       {{"send", "--port", port, outbox.str()}, 2, "not a regular file"},
+      {{"send", "--port", port, "/dev/null"}, 2, "not a regular file"},  // not a folder, yet no regular file
       {{"receive", "--port", port, "--dir", (outbox / "nowhere").string()}, 2, "does not exist"},
       {{"receive", "--port", port, "--dir", deep.string()}, 2, "at most 255"},
       {{"receive", "--port", port, "--files", "0"}, 2, "--files"},
