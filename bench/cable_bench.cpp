@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "cable/cable.h"
-#include "tests/cable/test_port.h"
+#include "harness/cable_end.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ void lateness(int baud, bool uart) {
   config.keepLog = true;
   config.uart = uart;
   Cable cable(config);
-  test::TestPort a(cable.endA()), b(cable.endB());
+  harness::CableEnd a(cable.endA()), b(cable.endB());
   const size_t count = static_cast<size_t>(baud) / 5;  // 2 s of line
   std::thread reader([&] { b.read(count, std::chrono::seconds(30)); });
   a.write(std::string(count, '\x55'), std::chrono::seconds(30));
@@ -64,7 +64,7 @@ void turnaround(int baud, int packets, bool uart) {
   config.baud = baud;
   config.uart = uart;
   Cable cable(config);
-  test::TestPort a(cable.endA()), b(cable.endB());
+  harness::CableEnd a(cable.endA()), b(cable.endB());
   const std::string packet(1030, 'D');
   const double cpuStart = cpuSeconds();
   const auto start = Clock::now();

@@ -318,7 +318,6 @@ TEST(Selection, PathsFromTheDialogsBuffer) {
       {"C:\\dir\\a.txt" + z + z, 7, {"C:\\dir\\a.txt"}},
       {"C:\\dir" + z + "a.txt" + z + "b.txt" + z + z, 7, {"C:\\dir\\a.txt", "C:\\dir\\b.txt"}},
       {"C:\\" + z + "a.txt" + z + "b.txt" + z + z, 4, {"C:\\a.txt", "C:\\b.txt"}},
-      {"C:\\a.txt" + z + z, 3, {"C:\\a.txt"}},
       {"C:\\dir" + z + "a.txt" + z + "bbb", 7, {"C:\\dir\\a.txt"}},  // the last name unterminated
       {"C:\\dir" + z + z, 7, {}},
       {"C:\\dir" + z + "a.txt" + z + z, 0, {}},

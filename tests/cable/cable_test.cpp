@@ -9,7 +9,7 @@
 
 #include "cable/cable.h"
 #include "cable/cable_command.h"
-#include "cable/test_port.h"
+#include "harness/cable_end.h"
 #include "support/temp_dir.h"
 
 namespace zarvek::test {
@@ -21,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 struct Wired {
   explicit Wired(CableConfig config = {}) : cable(config), a(cable.endA()), b(cable.endB()) {}
   Cable cable;
-  TestPort a, b;
+  harness::CableEnd a, b;
 };
 
 // Every value both ways, and the rate seen from outside: first to last delivery

@@ -1,11 +1,14 @@
 // One contract, both backends: serial_peer_win runs the port under test on end A of a cable
 // paced like a 115200 bit/s line (natively the Linux build; in serial_wine_tests the Windows
 // build under Wine, on COM1); the test plays end B, both keeping step through bytes on the line.
+// Then, natively, what only the Linux build shows: the line clock alone and the speeds a tty takes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <future>
 #include <sstream>
@@ -14,6 +17,7 @@
 #include "cable/cable.h"
 #include "harness/process.h"
 #include "line_pattern.h"
+#include "serial/line_clock.h"
 #include "serial/serial_port.h"
 #include "support/temp_dir.h"
 #include "support/wine.h"
@@ -223,6 +227,50 @@ TEST_F(SerialContract, PortNamesSpeedsAbsentAndHeldPorts) {
   ::close(fd);
   EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B57600)) << "the speed did not reach the line";
 }
+
+#ifndef SERIAL_PEER_UNDER_WINE
+// A real Windows port's write returns once the bytes are (nearly) sent, a pty's at once, so the contract
+// above never shows the first kind: line time counts from the start of the write, never twice.
+TEST(LineClockTest, LineTimeCountsFromTheStartOfTheWrite) {
+  LineClock clock;
+  clock.setSpeed(115200);  // 1030 bytes: 89 ms
+  const auto waited = [&clock] {
+    const auto start = std::chrono::steady_clock::now();
+    clock.waitIdle();
+    return std::chrono::steady_clock::now() - start;
+  };
+  auto started = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(89ms);  // a write that itself lasted the line time
+  clock.queued(kPacketSize, started);
+  EXPECT_LT(waited(), 20ms);
+  started = std::chrono::steady_clock::now();  // a write that returned at once
+  clock.queued(kPacketSize, started);
+  EXPECT_GE(waited(), 85ms);
+}
+
+// Every speed the program offers reaches the device; any other is refused.
+TEST(SerialPortSpeeds, EachOfferedSpeedReachesTheDevice) {
+  int master = -1, slave = -1;
+  char name[256];
+  ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+  SerialPort port;
+  ASSERT_TRUE(port.open(name, PortRole::Receiver));
+  const struct { int32_t speed; speed_t code; } speeds[] = {{9600, B9600},     {19200, B19200},   {57600, B57600},
+                                                            {115200, B115200}, {230400, B230400}, {460800, B460800},
+                                                            {921600, B921600}};
+  for (const auto& s : speeds) {
+    ASSERT_TRUE(port.configure(s.speed, PortRole::Receiver)) << s.speed;
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(slave, &tio), 0);
+    EXPECT_EQ(::cfgetospeed(&tio), s.code) << s.speed;
+  }
+  const Result refused = port.configure(12345, PortRole::Sender);
+  EXPECT_FALSE(refused);
+  EXPECT_EQ(refused.code(), static_cast<unsigned long>(EINVAL));
+  ::close(slave);
+  ::close(master);
+}
+#endif
 
 }  // namespace
 }  // namespace zarvek
