@@ -63,25 +63,4 @@ void RecordingUi::onMessage(std::function<void(const Message&)> hook) {
   hook_ = std::move(hook);
 }
 
-std::vector<std::string> RecordingUi::events() const {
-  std::lock_guard lock(mutex_);
-  return events_;
-}
-std::vector<RecordingUi::Message> RecordingUi::messages() const {
-  std::lock_guard lock(mutex_);
-  return messages_;
-}
-std::vector<FileReport> RecordingUi::reports() const {
-  std::lock_guard lock(mutex_);
-  return reports_;
-}
-std::vector<uint64_t> RecordingUi::sizesBegun() const {
-  std::lock_guard lock(mutex_);
-  return sizes_;
-}
-std::vector<unsigned long> RecordingUi::errorCodes() const {
-  std::lock_guard lock(mutex_);
-  return codes_;
-}
-
 }  // namespace zarvek::test
