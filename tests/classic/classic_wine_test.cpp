@@ -28,10 +28,6 @@ class ClassicWine : public ::testing::Test {
     batch_ = writeClassicBatch(outbox.path());
   }
 
-  std::string evidence(Direction back, const std::string& trace) const {
-    return "\nreplies: " + lineBytes(cable_, back) + "\nclassic: " + trace;
-  }
-
   const std::string exe_ = harness::windowsExe("cli/zarvek.exe");
   Cable cable_;
   TempDir outbox;
@@ -48,7 +44,7 @@ TEST_F(ClassicWine, WindowsSendsToClassic) {
   EXPECT_EQ(sender.code, 0) << sender.out << sender.err;
   EXPECT_TRUE(classicEnded(classic, batch_.size()));
   classic.stop();
-  expectBatchArrived(batch_, inbox.path(), classic.files(), evidence(Direction::BtoA, classic.trace()));
+  expectBatchArrived(batch_, inbox.path(), classic, cable_, Direction::BtoA);
 }
 
 TEST_F(ClassicWine, ClassicSendsToWindows) {
@@ -65,12 +61,10 @@ TEST_F(ClassicWine, ClassicSendsToWindows) {
   std::this_thread::sleep_for(100ms);
   classic.start(batch_);
   const bool ended = classic.finish(180s);
-  EXPECT_TRUE(ended) << "the classic sender was still waiting" << evidence(Direction::AtoB, classic.trace());
+  EXPECT_TRUE(ended) << "the classic sender was still waiting" << classicEvidence(cable_, Direction::AtoB, classic);
   EXPECT_EQ(receiver.wait(ended ? 60s : 1s), 0) << receiver.out() << receiver.err();
-  expectBatchArrived(batch_, inbox.path(), classic.files(), evidence(Direction::AtoB, classic.trace()));
-  // Every byte back is taken as a reply: exactly one per size, name and data
-  // packet, and none for the noise.
-  EXPECT_EQ(lineBytes(cable_, Direction::AtoB).size(), answeredKinds(classic.trace())) << evidence(Direction::AtoB, classic.trace());
+  expectBatchArrived(batch_, inbox.path(), classic, cable_, Direction::AtoB);
+  expectOneReplyPerAnsweredPacket(cable_, Direction::AtoB, classic);
 }
 
 }  // namespace

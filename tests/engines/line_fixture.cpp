@@ -66,10 +66,4 @@ std::string Line::kinds() const {
   return s;
 }
 
-std::string Line::replies() const {
-  std::string out;
-  for (const auto& b : cable_.log(Direction::BtoA)) out.push_back(static_cast<char>(b.value));
-  return out;
-}
-
 }  // namespace zarvek::test
