@@ -16,8 +16,6 @@ bool RecordingUi::fileBegins(const std::string& name, uint64_t size) {
   return !refuseNames_;
 }
 
-void RecordingUi::chunkDelivered() { ++delivered_; }
-
 void RecordingUi::fileEnded(const FileReport& report) {
   std::this_thread::sleep_for(delay_.load());
   note("end " + report.name);
@@ -35,8 +33,6 @@ void RecordingUi::onFileEnded(std::function<void(const FileReport&)> hook) {
   endHook_ = std::move(hook);
 }
 
-void RecordingUi::betweenFiles() { note("between"); }
-
 void RecordingUi::showMessage(const char* text, const char* caption, MessageIcon icon) {
   note(std::string("message ") + caption);
   Message m{text, caption, icon};
@@ -53,10 +49,6 @@ void RecordingUi::systemCallFailed(const Result& failure) {
   std::lock_guard lock(mutex_);
   codes_.push_back(failure.code());
 }
-
-void RecordingUi::portNotOpened(const std::string&, PortError, const Result&) { note("port"); }
-
-void RecordingUi::playCompletionSound() { ++sounds_; }
 
 void RecordingUi::onMessage(std::function<void(const Message&)> hook) {
   std::lock_guard lock(mutex_);

@@ -21,14 +21,14 @@ class RecordingUi : public TransferUi {
   };
 
   bool fileBegins(const std::string& name, uint64_t size) override;
-  void chunkDelivered() override;
+  void chunkDelivered() override { ++delivered_; }
   void chunkRefused() override { ++refused_; }
   void fileEnded(const FileReport& report) override;
-  void betweenFiles() override;
+  void betweenFiles() override { note("between"); }
   void showMessage(const char* text, const char* caption, MessageIcon icon) override;
   void systemCallFailed(const Result& failure) override;
-  void portNotOpened(const std::string& port, PortError error, const Result& failure) override;
-  void playCompletionSound() override;
+  void portNotOpened(const std::string&, PortError, const Result&) override { note("port"); }
+  void playCompletionSound() override { ++sounds_; }
 
   // Called inside showMessage before it returns: a test's "user" dismissing it.
   void onMessage(std::function<void(const Message&)> hook);
