@@ -84,8 +84,7 @@ TEST(ClassicPeer, OurSenderToTheClassicReceiver) {
     run.noiseBefore(c);
     std::vector<std::string> names;
     for (const auto& path : run.batch) names.push_back(path.filename().string());
-    const SendBatchResult result = run.line.send(names);
-    EXPECT_TRUE(result.clean());
+    EXPECT_TRUE(run.line.send(names).clean());
     EXPECT_TRUE(classicEnded(classic, run.batch.size()));
     classic.stop();
     expectBatchArrived(run.batch, run.line.target.path(), classic, run.line.cable_, Direction::BtoA);

@@ -20,8 +20,6 @@ namespace {
 
 class ClassicWine : public ::testing::Test {
  protected:
-  ClassicWine() : cable_(CableConfig{115200, {}, {}, true}) {}
-
   void SetUp() override {
     if (!requireOrSkipWine(exe_)) GTEST_SKIP() << exe_ << " is not built";
     harness::pointComPort(1, cable_.endA());
@@ -29,7 +27,7 @@ class ClassicWine : public ::testing::Test {
   }
 
   const std::string exe_ = harness::windowsExe("cli/zarvek.exe");
-  Cable cable_;
+  Cable cable_{CableConfig{115200, {}, {}, true}};
   TempDir outbox;
   TempDir inbox;
   std::vector<fs::path> batch_;
