@@ -36,11 +36,11 @@ inline std::string lineBytes(const Cable& cable, Direction direction) {
 // A cable with our engines at its ends; tables make one per case.
 class Line {
  public:
-  explicit Line(CableConfig config = CableConfig{0, {}, {}, true});
+  explicit Line(CableConfig config = CableConfig{0, {}, {}, true}) : cable_(config) {}
   ~Line();
 
   void startReceiver();
-  void stopReceiver();
+  void stopReceiver() { receiver_.reset(); }
   // Sends the files (names in `source`) as one send job; returns when it is over.
   SendBatchResult send(const std::vector<std::string>& names, int32_t retryLimit = 4);
   // The same on a thread of its own; stop it with stopSend(), join with finishSend().
