@@ -5,12 +5,14 @@
 
 #include <chrono>
 #include <filesystem>
+#include <span>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cable/cable.h"
+#include "engines/line_fixture.h"
 #include "protocol/packet.h"
 #include "support/classic_peer.h"
 #include "support/temp_dir.h"
@@ -19,11 +21,12 @@ namespace zarvek::test {
 
 inline constexpr size_t kClassicSizes[] = {0, 1, 1023, 1024, 1025, 3000, 100000};
 
-// One file per size in `folder`, in the order of kClassicSizes.
-inline std::vector<std::filesystem::path> writeClassicBatch(const std::filesystem::path& folder) {
+// One file per size in `folder`, in the order of `sizes`.
+inline std::vector<std::filesystem::path> writeClassicBatch(const std::filesystem::path& folder,
+                                                            std::span<const size_t> sizes = kClassicSizes) {
   std::vector<std::filesystem::path> paths;
   uint32_t seed = 11;
-  for (size_t size : kClassicSizes) {
+  for (size_t size : sizes) {
     paths.push_back(folder / ("file" + std::to_string(size) + ".bin"));
     writeFile(paths.back(), randomBytes(size, seed++));
   }
@@ -43,7 +46,7 @@ inline bool classicEnded(const ClassicReceiver& classic, size_t count) {
 
 // A far end's noise: a byte 1 ms after the first file's "EF" (its last byte) and
 // 25 ms after the second's, on a line that carries files of these sizes.
-inline FaultPlan noiseAfterEnds(const size_t* sizes) {
+inline FaultPlan noiseAfterEnds(std::span<const size_t> sizes) {
   FaultPlan plan;
   uint64_t packets = 0;
   for (int file = 0; file < 2; ++file) {
@@ -53,10 +56,9 @@ inline FaultPlan noiseAfterEnds(const size_t* sizes) {
   return plan;
 }
 
-inline std::string lineBytes(const Cable& cable, Direction direction) {
-  std::string bytes;
-  for (const auto& b : cable.log(direction)) bytes += static_cast<char>(b.value);
-  return bytes;
+// The replies on the line and the classic side's trace, told when a check failed.
+inline std::string classicEvidence(const Cable& cable, Direction back, const ClassicEnd& classic) {
+  return "\nreplies: " + lineBytes(cable, back) + "\nclassic: " + classic.trace();
 }
 
 // A classic receiver ends a packet read at a silence of more than 20 ms between
@@ -77,20 +79,22 @@ inline void expectNoPauseInsidePackets(const Cable& cable, Direction direction) 
   }
 }
 
-// Size, name and data packets in a classic sender's trace: the ones the receiver answers.
-inline size_t answeredKinds(const std::string& trace) {
-  std::istringstream words(trace);
-  size_t n = 0;
-  for (std::string w; words >> w;) n += w.starts_with("FS") || w.starts_with("FN") || w.starts_with("FD");
-  return n;
+// A classic sender takes every byte that comes back for a reply: the line must
+// carry exactly one per size, name and data packet, and none for noise.
+inline void expectOneReplyPerAnsweredPacket(const Cable& cable, Direction back, const ClassicSender& classic) {
+  std::istringstream words(classic.trace());
+  size_t answered = 0;
+  for (std::string w; words >> w;) answered += w.starts_with("FS") || w.starts_with("FN") || w.starts_with("FD");
+  EXPECT_EQ(lineBytes(cable, back).size(), answered) << classicEvidence(cable, back, classic);
 }
 
 // Every file of the batch is in `inbox` identical, and the classic side saw each
-// one end with "EF" after every byte.
-// `evidence` (the line, the classic side's trace) is told once when a file failed.
+// one end with "EF" after every byte. `back` carries the replies.
 inline void expectBatchArrived(const std::vector<std::filesystem::path>& sent, const std::filesystem::path& inbox,
-                               const std::vector<ClassicFile>& classic, const std::string& evidence) {
-  ASSERT_EQ(classic.size(), sent.size()) << "the classic side recorded another number of files" << evidence;
+                               const ClassicEnd& classicEnd, const Cable& cable, Direction back) {
+  const std::vector<ClassicFile> classic = classicEnd.files();
+  ASSERT_EQ(classic.size(), sent.size()) << "the classic side recorded another number of files"
+                                         << classicEvidence(cable, back, classicEnd);
   for (size_t i = 0; i < sent.size(); ++i) {
     const std::string name = sent[i].filename().string();
     SCOPED_TRACE(name);
@@ -99,13 +103,10 @@ inline void expectBatchArrived(const std::vector<std::filesystem::path>& sent, c
     EXPECT_EQ(classic[i].size, size);
     EXPECT_EQ(classic[i].bytes, size) << "bytes the classic side wrote or had accepted";
     EXPECT_EQ(classic[i].ending, ClassicEnding::EndOfFile);
-    if (!std::filesystem::exists(inbox / name)) {
-      ADD_FAILURE() << "did not arrive";
-      continue;
-    }
-    EXPECT_TRUE(readFile(inbox / name) == readFile(sent[i])) << "arrived different";
+    EXPECT_TRUE(std::filesystem::exists(inbox / name) && readFile(inbox / name) == readFile(sent[i]))
+        << "did not arrive whole";
   }
-  if (::testing::Test::HasFailure()) ADD_FAILURE() << "what the line carried:" << evidence;
+  if (::testing::Test::HasFailure()) ADD_FAILURE() << classicEvidence(cable, back, classicEnd);
 }
 
 }  // namespace zarvek::test

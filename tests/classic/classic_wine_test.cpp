@@ -20,20 +20,14 @@ namespace {
 
 class ClassicWine : public ::testing::Test {
  protected:
-  ClassicWine() : cable_(CableConfig{115200, {}, {}, true}) {}
-
   void SetUp() override {
     if (!requireOrSkipWine(exe_)) GTEST_SKIP() << exe_ << " is not built";
     harness::pointComPort(1, cable_.endA());
     batch_ = writeClassicBatch(outbox.path());
   }
 
-  std::string evidence(Direction back, const std::string& trace) const {
-    return "\nreplies: " + lineBytes(cable_, back) + "\nclassic: " + trace;
-  }
-
   const std::string exe_ = harness::windowsExe("cli/zarvek.exe");
-  Cable cable_;
+  Cable cable_{CableConfig{115200, {}, {}, true}};
   TempDir outbox;
   TempDir inbox;
   std::vector<fs::path> batch_;
@@ -48,7 +42,7 @@ TEST_F(ClassicWine, WindowsSendsToClassic) {
   EXPECT_EQ(sender.code, 0) << sender.out << sender.err;
   EXPECT_TRUE(classicEnded(classic, batch_.size()));
   classic.stop();
-  expectBatchArrived(batch_, inbox.path(), classic.files(), evidence(Direction::BtoA, classic.trace()));
+  expectBatchArrived(batch_, inbox.path(), classic, cable_, Direction::BtoA);
 }
 
 TEST_F(ClassicWine, ClassicSendsToWindows) {
@@ -65,12 +59,10 @@ TEST_F(ClassicWine, ClassicSendsToWindows) {
   std::this_thread::sleep_for(100ms);
   classic.start(batch_);
   const bool ended = classic.finish(180s);
-  EXPECT_TRUE(ended) << "the classic sender was still waiting" << evidence(Direction::AtoB, classic.trace());
+  EXPECT_TRUE(ended) << "the classic sender was still waiting" << classicEvidence(cable_, Direction::AtoB, classic);
   EXPECT_EQ(receiver.wait(ended ? 60s : 1s), 0) << receiver.out() << receiver.err();
-  expectBatchArrived(batch_, inbox.path(), classic.files(), evidence(Direction::AtoB, classic.trace()));
-  // Every byte back is taken as a reply: exactly one per size, name and data
-  // packet, and none for the noise.
-  EXPECT_EQ(lineBytes(cable_, Direction::AtoB).size(), answeredKinds(classic.trace())) << evidence(Direction::AtoB, classic.trace());
+  expectBatchArrived(batch_, inbox.path(), classic, cable_, Direction::AtoB);
+  expectOneReplyPerAnsweredPacket(cable_, Direction::AtoB, classic);
 }
 
 }  // namespace

@@ -4,8 +4,6 @@
 
 namespace zarvek::test {
 
-Line::Line(CableConfig config) : cable_(config) {}
-
 Line::~Line() {
   sendJob_.running = 0;
   if (senderThread_.joinable()) senderThread_.join();
@@ -15,8 +13,6 @@ Line::~Line() {
 void Line::startReceiver() {
   receiver_ = std::make_unique<harness::ReceiverThread>(cable_.endB(), 115200, target.str(), receiverUi, verify);
 }
-
-void Line::stopReceiver() { receiver_.reset(); }
 
 void Line::startSend(const std::vector<std::string>& names, int32_t retryLimit) {
   sendJob_.files.clear();
@@ -64,12 +60,6 @@ std::string Line::kinds() const {
   std::string s;
   for (const auto& p : packets()) s += (s.empty() ? "" : " ") + p.kind;
   return s;
-}
-
-std::string Line::replies() const {
-  std::string out;
-  for (const auto& b : cable_.log(Direction::BtoA)) out.push_back(static_cast<char>(b.value));
-  return out;
 }
 
 }  // namespace zarvek::test

@@ -26,14 +26,21 @@ struct LinePacket {
   std::chrono::steady_clock::time_point start;  // first byte arrived
 };
 
+// What arrived at the far end of one direction, as text.
+inline std::string lineBytes(const Cable& cable, Direction direction) {
+  std::string bytes;
+  for (const auto& b : cable.log(direction)) bytes += static_cast<char>(b.value);
+  return bytes;
+}
+
 // A cable with our engines at its ends; tables make one per case.
 class Line {
  public:
-  explicit Line(CableConfig config = CableConfig{0, {}, {}, true});
+  explicit Line(CableConfig config = CableConfig{0, {}, {}, true}) : cable_(config) {}
   ~Line();
 
   void startReceiver();
-  void stopReceiver();
+  void stopReceiver() { receiver_.reset(); }
   // Sends the files (names in `source`) as one send job; returns when it is over.
   SendBatchResult send(const std::vector<std::string>& names, int32_t retryLimit = 4);
   // The same on a thread of its own; stop it with stopSend(), join with finishSend().
@@ -44,7 +51,7 @@ class Line {
   // Sender to receiver, cut at 1030 bytes.
   std::vector<LinePacket> packets() const;
   std::string kinds() const;  // "FS FN FD EF ..."
-  std::string replies() const;               // receiver to sender, "AAN..."
+  std::string replies() const { return lineBytes(cable_, Direction::BtoA); }  // receiver to sender, "AAN..."
 
   // Waits (up to a guard) until pred() holds.
   template <class Pred>

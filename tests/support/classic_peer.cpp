@@ -36,10 +36,7 @@ int openClassicPort(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throwErrno("cannot open " + path);
   termios tio{};
-  if (tcgetattr(fd, &tio) != 0) {
-    ::close(fd);
-    throwErrno("cannot read the settings of " + path);
-  }
+  const bool read = tcgetattr(fd, &tio) == 0;
   cfmakeraw(&tio);
   tio.c_cflag &= ~(PARENB | CSTOPB | CSIZE | CRTSCTS);
   tio.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -48,7 +45,7 @@ int openClassicPort(const std::string& path) {
   tio.c_cc[VTIME] = 0;
   cfsetispeed(&tio, B115200);
   cfsetospeed(&tio, B115200);
-  if (tcsetattr(fd, TCSANOW, &tio) != 0) {
+  if (!read || tcsetattr(fd, TCSANOW, &tio) != 0) {
     ::close(fd);
     throwErrno("cannot set up " + path);
   }
@@ -64,14 +61,9 @@ ClassicEnd::ClassicEnd(const std::string& endPath) : fd_(openClassicPort(endPath
 
 ClassicEnd::~ClassicEnd() { ::close(fd_); }
 
-std::vector<ClassicFile> ClassicEnd::files() const {
-  std::lock_guard lock(mutex_);
-  return files_;
-}
-
-std::string ClassicEnd::trace() const {
-  std::lock_guard lock(mutex_);
-  return trace_;
+void ClassicEnd::stop() {
+  running_ = false;
+  if (thread_.joinable()) thread_.join();
 }
 
 void ClassicEnd::note(const std::string& text) {
@@ -90,8 +82,6 @@ size_t ClassicEnd::record(const ClassicFile& file) {
   return files_.size() - 1;
 }
 
-// ---------------------------------------------------------------- receiver
-
 ClassicReceiver::ClassicReceiver(const std::string& endPath, std::filesystem::path folder,
                                  std::chrono::milliseconds readGap)
     : ClassicEnd(endPath), folder_(std::move(folder)), readGap_(readGap) {
@@ -103,11 +93,6 @@ ClassicReceiver::ClassicReceiver(const std::string& endPath, std::filesystem::pa
     stop();
     throw std::runtime_error("the classic receiver did not start waiting");
   }
-}
-
-void ClassicReceiver::stop() {
-  running_ = false;
-  if (thread_.joinable()) thread_.join();
 }
 
 void ClassicReceiver::run() {
@@ -274,13 +259,6 @@ void ClassicReceiver::endTarget(ClassicEnding ending) {
   target_.reset();
 }
 
-// ---------------------------------------------------------------- sender
-
-ClassicSender::~ClassicSender() {
-  running_ = false;
-  if (thread_.joinable()) thread_.join();
-}
-
 void ClassicSender::start(const std::vector<std::filesystem::path>& files) {
   std::vector<std::pair<std::string, std::string>> sources;
   for (const auto& path : files) {
@@ -289,8 +267,6 @@ void ClassicSender::start(const std::vector<std::filesystem::path>& files) {
     if (name.empty() || name.size() > 49) throw std::invalid_argument("name too long: " + name);
     sources.emplace_back(name, readFile(path));
   }
-  running_ = true;
-  done_ = false;
   thread_ = std::thread([this, sources = std::move(sources)]() mutable { run(std::move(sources)); });
 }
 
@@ -298,34 +274,27 @@ bool ClassicSender::finish(std::chrono::milliseconds guard) {
   const auto until = Clock::now() + guard;
   while (!done_ && Clock::now() < until) std::this_thread::sleep_for(5ms);
   const bool ended = done_;
-  running_ = false;
-  if (thread_.joinable()) thread_.join();
+  stop();
   return ended;
 }
 
 void ClassicSender::run(std::vector<std::pair<std::string, std::string>> sources) {
   int32_t crcFailures = 0;  // consecutive "N" to data packets, kept across files
   bool batchDone = false;
-  size_t next = 0;
-  while (running_ && !batchDone) {
-    if (next == sources.size()) {
-      batchDone = true;
-      std::this_thread::sleep_for(50ms);
-      continue;
-    }
-    const auto& [name, content] = sources[next++];
+  for (size_t next = 0; running_ && !batchDone && next < sources.size(); ++next) {
+    const auto& [name, content] = sources[next];
     const auto size = static_cast<uint32_t>(content.size());
     const size_t file = record(ClassicFile{name, size, 0, ClassicEnding::Open});
     // Size and name are sent again for as long as the answer is "N".
-    Reply reply;
+    Result reply;
     do {
       sendPacket("FS", {char(size >> 24), char(size >> 16), char(size >> 8), char(size)});
-    } while ((reply = waitReply()) == Reply::CrcFailed);
-    if (reply == Reply::Failed) batchDone = true;
+    } while ((reply = waitReply()) == Result::CrcFailed);
+    if (reply == Result::Failed) batchDone = true;
     do {
       sendPacket("FN", name, static_cast<int32_t>(name.size()));
-    } while ((reply = waitReply()) == Reply::CrcFailed);
-    if (reply == Reply::Failed) batchDone = true;
+    } while ((reply = waitReply()) == Result::CrcFailed);
+    if (reply == Result::Failed) batchDone = true;
 
     for (uint32_t readPos = 0; running_ && crcFailures < kRetryLimit;) {
       const int32_t n = static_cast<int32_t>(std::min<uint32_t>(size - readPos, kMaxChunk));
@@ -337,7 +306,7 @@ void ClassicSender::run(std::vector<std::pair<std::string, std::string>> sources
       }
       sendPacket("FD", content.substr(readPos, static_cast<size_t>(n)), n);
       readPos += static_cast<uint32_t>(n);
-      if (waitReply() == Reply::CrcFailed) {
+      if (waitReply() == Result::CrcFailed) {
         readPos -= static_cast<uint32_t>(n);
         ++crcFailures;
       } else {  // a wait that ended without a reply counts as delivered too
@@ -355,6 +324,7 @@ void ClassicSender::run(std::vector<std::pair<std::string, std::string>> sources
     }
     std::this_thread::sleep_for(50ms);
   }
+  if (running_ && !batchDone) std::this_thread::sleep_for(50ms);  // the loop's turn that finds no file left
   done_ = true;
 }
 
@@ -384,17 +354,17 @@ void ClassicSender::sendPacket(const char* kind, const std::string& payload, int
   std::this_thread::sleep_for(std::chrono::microseconds(int64_t{kPacketSize} * 10 * 1'000'000 / kSpeed));
 }
 
-ClassicSender::Reply ClassicSender::waitReply() {
+ClassicSender::Result ClassicSender::waitReply() {
   for (;;) {
-    if (!running_) return Reply::Failed;
+    if (!running_) return Result::Failed;
     int queued = 0;
     if (ioctl(fd_, FIONREAD, &queued) == 0 && queued > 0) break;
     std::this_thread::sleep_for(1ms);
   }
   uint8_t byte = 0;
-  if (::read(fd_, &byte, 1) != 1) return Reply::Failed;
+  if (::read(fd_, &byte, 1) != 1) return Result::Failed;
   note(std::string("/") + printable(byte));
-  return byte == 'N' ? Reply::CrcFailed : Reply::Accepted;  // any other byte is taken as "A"
+  return byte == 'N' ? Result::CrcFailed : Result::Accepted;  // any other byte is taken as "A"
 }
 
 }  // namespace zarvek::test

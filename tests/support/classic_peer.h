@@ -42,25 +42,33 @@ struct ClassicFile {
 // The port, the thread that speaks on it, and what it recorded.
 class ClassicEnd {
  public:
-  ClassicEnd(const ClassicEnd&) = delete;
-  ClassicEnd& operator=(const ClassicEnd&) = delete;
+  std::vector<ClassicFile> files() const { return locked(files_); }  // in the order their conversations began
+  std::string trace() const { return locked(trace_); }               // e.g. "FS/A FN/A FD(512)/N FD/A EF"
 
-  std::vector<ClassicFile> files() const;  // in the order their conversations began
-  std::string trace() const;               // e.g. "FS/A FN/A FD(512)/N FD/A EF"
+  void stop();  // the user's Abort: clears running and waits for the thread
 
  protected:
+  // What a packet's step came to: the receiver's result, the sender's reading of the reply.
+  enum class Result { Failed, FileEnded, Accepted, CrcFailed };
+
   explicit ClassicEnd(const std::string& endPath);  // opens and sets up the port; throws std::system_error
-  ~ClassicEnd();                                    // closes it: derived classes join thread_ first
+  ~ClassicEnd();                                    // closes it: derived classes stop() first
 
   void note(const std::string& text);
   void noteKind(const uint8_t* frame);  // " FS" in the trace; a garbled letter shows as '?'
   size_t record(const ClassicFile& file);
+  template <class T>
+  T locked(const T& value) const {
+    std::lock_guard lock(mutex_);
+    return value;
+  }
 
   int fd_ = -1;
   uint8_t packet_[1030] = {};
   mutable std::mutex mutex_;
   std::vector<ClassicFile> files_;
   std::string trace_;
+  std::atomic<bool> running_{true};
   std::thread thread_;
 };
 
@@ -77,8 +85,6 @@ class ClassicReceiver : public ClassicEnd {
                   std::chrono::milliseconds readGap = std::chrono::milliseconds(20));
   ~ClassicReceiver() { stop(); }
 
-  void stop();  // the user's Abort: clears running and waits for the thread
-
  private:
   struct Target {
     uint32_t size = 0;
@@ -87,8 +93,6 @@ class ClassicReceiver : public ClassicEnd {
     std::filesystem::path path;
     int record = -1;  // index in files_ once the name is taken
   };
-  enum class Result { Failed, FileEnded, Accepted, CrcFailed };
-
   void run();
   bool waitForData(bool purge);
   void purgeInput();
@@ -101,7 +105,6 @@ class ClassicReceiver : public ClassicEnd {
 
   std::filesystem::path folder_;
   std::chrono::milliseconds readGap_;
-  std::atomic<bool> running_{true};
   std::atomic<bool> listening_{false};
   std::optional<Target> target_;  // none after "EF", "AF" or "ET" until the next cycle
   int64_t writeCount_ = 0;
@@ -112,7 +115,7 @@ class ClassicReceiver : public ClassicEnd {
 class ClassicSender : public ClassicEnd {
  public:
   explicit ClassicSender(const std::string& endPath) : ClassicEnd(endPath) {}
-  ~ClassicSender();  // stops a batch still running
+  ~ClassicSender() { stop(); }  // a batch still running is stopped
 
   // Reads the files whole, then sends them on a thread of its own (once).
   void start(const std::vector<std::filesystem::path>& files);
@@ -121,15 +124,12 @@ class ClassicSender : public ClassicEnd {
   bool finish(std::chrono::milliseconds guard);
 
  private:
-  enum class Reply { Failed, Accepted, CrcFailed };
-
   void run(std::vector<std::pair<std::string, std::string>> sources);  // names and contents
   // Writes only its own bytes into the one reused buffer; the rest go out as
   // earlier packets left them. The ends ("EF", "AF") write their letters alone.
   void sendPacket(const char* kind, const std::string& payload = {}, int32_t lengthField = 0);
-  Reply waitReply();
+  Result waitReply();  // Failed, Accepted or CrcFailed
 
-  std::atomic<bool> running_{false};
   std::atomic<bool> done_{false};
 };
 

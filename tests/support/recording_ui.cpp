@@ -16,8 +16,6 @@ bool RecordingUi::fileBegins(const std::string& name, uint64_t size) {
   return !refuseNames_;
 }
 
-void RecordingUi::chunkDelivered() { ++delivered_; }
-
 void RecordingUi::fileEnded(const FileReport& report) {
   std::this_thread::sleep_for(delay_.load());
   note("end " + report.name);
@@ -34,8 +32,6 @@ void RecordingUi::onFileEnded(std::function<void(const FileReport&)> hook) {
   std::lock_guard lock(mutex_);
   endHook_ = std::move(hook);
 }
-
-void RecordingUi::betweenFiles() { note("between"); }
 
 void RecordingUi::showMessage(const char* text, const char* caption, MessageIcon icon) {
   note(std::string("message ") + caption);
@@ -54,34 +50,9 @@ void RecordingUi::systemCallFailed(const Result& failure) {
   codes_.push_back(failure.code());
 }
 
-void RecordingUi::portNotOpened(const std::string&, PortError, const Result&) { note("port"); }
-
-void RecordingUi::playCompletionSound() { ++sounds_; }
-
 void RecordingUi::onMessage(std::function<void(const Message&)> hook) {
   std::lock_guard lock(mutex_);
   hook_ = std::move(hook);
-}
-
-std::vector<std::string> RecordingUi::events() const {
-  std::lock_guard lock(mutex_);
-  return events_;
-}
-std::vector<RecordingUi::Message> RecordingUi::messages() const {
-  std::lock_guard lock(mutex_);
-  return messages_;
-}
-std::vector<FileReport> RecordingUi::reports() const {
-  std::lock_guard lock(mutex_);
-  return reports_;
-}
-std::vector<uint64_t> RecordingUi::sizesBegun() const {
-  std::lock_guard lock(mutex_);
-  return sizes_;
-}
-std::vector<unsigned long> RecordingUi::errorCodes() const {
-  std::lock_guard lock(mutex_);
-  return codes_;
 }
 
 }  // namespace zarvek::test

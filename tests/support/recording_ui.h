@@ -21,14 +21,14 @@ class RecordingUi : public TransferUi {
   };
 
   bool fileBegins(const std::string& name, uint64_t size) override;
-  void chunkDelivered() override;
+  void chunkDelivered() override { ++delivered_; }
   void chunkRefused() override { ++refused_; }
   void fileEnded(const FileReport& report) override;
-  void betweenFiles() override;
+  void betweenFiles() override { note("between"); }
   void showMessage(const char* text, const char* caption, MessageIcon icon) override;
   void systemCallFailed(const Result& failure) override;
-  void portNotOpened(const std::string& port, PortError error, const Result& failure) override;
-  void playCompletionSound() override;
+  void portNotOpened(const std::string&, PortError, const Result&) override { note("port"); }
+  void playCompletionSound() override { ++sounds_; }
 
   // Called inside showMessage before it returns: a test's "user" dismissing it.
   void onMessage(std::function<void(const Message&)> hook);
@@ -40,17 +40,23 @@ class RecordingUi : public TransferUi {
   void onFileEnded(std::function<void(const FileReport&)> hook);
 
   // "begin NAME", "end NAME", "between", "message CAPTION", "port": the order of events.
-  std::vector<std::string> events() const;
-  std::vector<Message> messages() const;
-  std::vector<FileReport> reports() const;
-  std::vector<uint64_t> sizesBegun() const;
+  std::vector<std::string> events() const { return locked(events_); }
+  std::vector<Message> messages() const { return locked(messages_); }
+  std::vector<FileReport> reports() const { return locked(reports_); }
+  std::vector<uint64_t> sizesBegun() const { return locked(sizes_); }
   int delivered() const { return delivered_; }
   int refused() const { return refused_; }
   int sounds() const { return sounds_; }
-  std::vector<unsigned long> errorCodes() const;
+  std::vector<unsigned long> errorCodes() const { return locked(codes_); }
 
  private:
   void note(std::string event);
+  // A copy taken under the lock: the engine's thread may be adding to it.
+  template <class T>
+  T locked(const T& list) const {
+    std::lock_guard lock(mutex_);
+    return list;
+  }
 
   mutable std::mutex mutex_;
   std::vector<std::string> events_;

@@ -21,7 +21,6 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-// Whole-file helpers.
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
 std::string readFile(const std::filesystem::path& path);
 // n bytes from a fixed seed, so failures repeat.
