@@ -12,7 +12,7 @@
 #include "line_fixture.h"
 #include "protocol/packet.h"
 #include "send/send_job.h"
-#include "tests/cable/test_port.h"
+#include "harness/cable_end.h"
 
 namespace zarvek::test {
 namespace {
@@ -166,7 +166,7 @@ class RealLines : public LineTest {
 
 TEST_F(RealLines, StrayByteWaitingAtTheSenderIsNotTakenForAnAnswer) {
   writeFile(source / "stray.bin", randomBytes(3000, 2));
-  TestPort(cable_.endB()).write("N");  // a late answer from an earlier conversation
+  harness::CableEnd(cable_.endB()).write("N");  // a late answer from an earlier conversation
   std::this_thread::sleep_for(20ms);
   startReceiver();
   send({"stray.bin"});
