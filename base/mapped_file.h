@@ -54,6 +54,7 @@ class MappedFile {
 
  private:
   Result fail(Step step, const char* what, unsigned long code);
+  Result mapWhole(bool writable);  // the last step of opening or creating: data_ and size_ set
 
   struct Handles;  // the platform's file and mapping handles
   std::unique_ptr<Handles> handles_;

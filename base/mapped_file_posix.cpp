@@ -35,12 +35,7 @@ Result MappedFile::openForReading(const std::string& path) {
   size_ = static_cast<uint32_t>(st.st_size);
 
   // Linux cannot map 0 bytes (EINVAL): that is how an empty file stops here.
-  void* view = mmap(nullptr, size_, PROT_READ, MAP_SHARED, handles_->file.get(), 0);
-  if (view == MAP_FAILED) return fail(Step::Map, "cannot map the file", static_cast<unsigned long>(errno));
-  data_ = static_cast<uint8_t*>(view);
-  released_ = 0;
-  madvise(view, size_, MADV_SEQUENTIAL);  // a hint: a refusal changes nothing
-  return {};
+  return mapWhole(false);
 }
 
 Result MappedFile::create(const std::string& path, uint32_t size) {
@@ -71,10 +66,16 @@ Result MappedFile::create(const std::string& path, uint32_t size) {
     }
   }
   // Linux cannot map 0 bytes (EINVAL): an empty file arrives as created here.
-  void* view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, handles_->file.get(), 0);
+  return mapWhole(true);
+}
+
+// The whole file, size_ bytes, as one view.
+Result MappedFile::mapWhole(bool writable) {
+  void* view = mmap(nullptr, size_, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, handles_->file.get(), 0);
   if (view == MAP_FAILED) return fail(Step::Map, "cannot map the file", static_cast<unsigned long>(errno));
   data_ = static_cast<uint8_t*>(view);
   released_ = 0;
+  if (!writable) madvise(view, size_, MADV_SEQUENTIAL);  // a hint: a refusal changes nothing
   return {};
 }
 

@@ -32,12 +32,7 @@ Result MappedFile::openForReading(const std::string& path) {
   }
   size_ = static_cast<uint32_t>(length.QuadPart);
   // An empty file cannot be mapped (ERROR_FILE_INVALID): it stops here with size 0.
-  handles_->mapping.reset(CreateFileMappingA(handles_->file.get(), nullptr, PAGE_READONLY, 0, size_, nullptr));
-  if (!handles_->mapping) return fail(Step::Map, "cannot map the file", GetLastError());
-  void* view = MapViewOfFile(handles_->mapping.get(), FILE_MAP_READ, 0, 0, size_);
-  if (view == nullptr) return fail(Step::Map, "cannot map a view of the file", GetLastError());
-  data_ = static_cast<uint8_t*>(view);
-  return {};
+  return mapWhole(false);
 }
 
 Result MappedFile::create(const std::string& path, uint32_t size) {
@@ -52,9 +47,15 @@ Result MappedFile::create(const std::string& path, uint32_t size) {
   // A mapping of `size` bytes extends the empty file to that size, zero-filled,
   // and allocates it: a full disk fails here, not later in a chunk copy. An
   // empty file cannot be mapped (ERROR_FILE_INVALID): it arrives as created.
-  handles_->mapping.reset(CreateFileMappingA(handles_->file.get(), nullptr, PAGE_READWRITE, 0, size, nullptr));
+  return mapWhole(true);
+}
+
+// The whole file, size_ bytes, as one view.
+Result MappedFile::mapWhole(bool writable) {
+  handles_->mapping.reset(CreateFileMappingA(handles_->file.get(), nullptr, writable ? PAGE_READWRITE : PAGE_READONLY,
+                                             0, size_, nullptr));
   if (!handles_->mapping) return fail(Step::Map, "cannot map the file", GetLastError());
-  void* view = MapViewOfFile(handles_->mapping.get(), FILE_MAP_WRITE, 0, 0, size);
+  void* view = MapViewOfFile(handles_->mapping.get(), writable ? FILE_MAP_WRITE : FILE_MAP_READ, 0, 0, size_);
   if (view == nullptr) return fail(Step::Map, "cannot map a view of the file", GetLastError());
   data_ = static_cast<uint8_t*>(view);
   return {};
