@@ -54,6 +54,9 @@ std::string WindowUi::failureNote(const FileReport& r) {
     case FileOutcome::NotVerified:
       what = "did not match its checksum, deleted; the sender sends it again";
       break;
+    case FileOutcome::Discarded:
+      what = "interrupted before it was verified, deleted";
+      break;
     default:
       return {};
   }

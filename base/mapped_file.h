@@ -24,15 +24,14 @@ class MappedFile {
   // An existing regular file opened for reading (others may read it; on
   // Windows nobody may write it meanwhile) and mapped read-only, whole, for a
   // read from start to end. A file of 4 GiB or more stops at TooLarge: the
-  // wire announces sizes in 32 bits. An empty file has nothing to map and
-  // stops at Map with its size, 0, readable.
+  // wire announces sizes in 32 bits. An empty file is opened with no view.
   Result openForReading(const std::string& path);
 
   // `path` created, or emptied when it exists, and held exclusively; `size`
   // zero bytes reserved on disk, so that a full disk fails here rather than in
   // a later copy into the view; then mapped read/write. Only a regular file is
   // written, and on Linux no link is followed. A size of 0 leaves an empty
-  // file and stops at Map.
+  // file, open with no view.
   Result create(const std::string& path, uint32_t size);
 
   // What the steps before a failed one made stays held until close.
@@ -51,6 +50,9 @@ class MappedFile {
 
   // Deletes a file that nobody holds open.
   static Result remove(const std::string& path);
+  // Puts the closed file `from` in place of `to` (replacing a file there) in
+  // one step, in the same folder.
+  static Result replace(const std::string& from, const std::string& to);
 
  private:
   Result fail(Step step, const char* what, unsigned long code);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "base/mapped_file.h"
 #include "base/unique_fd_posix.h"
@@ -34,7 +35,6 @@ Result MappedFile::openForReading(const std::string& path) {
   if (static_cast<uint64_t>(st.st_size) > UINT32_MAX) return fail(Step::TooLarge, "the file is 4 GiB or larger", EFBIG);
   size_ = static_cast<uint32_t>(st.st_size);
 
-  // Linux cannot map 0 bytes (EINVAL): that is how an empty file stops here.
   return mapWhole(false);
 }
 
@@ -65,12 +65,13 @@ Result MappedFile::create(const std::string& path, uint32_t size) {
       return fail(Step::Reserve, "no room for the file", static_cast<unsigned long>(code));
     }
   }
-  // Linux cannot map 0 bytes (EINVAL): an empty file arrives as created here.
   return mapWhole(true);
 }
 
 // The whole file, size_ bytes, as one view.
 Result MappedFile::mapWhole(bool writable) {
+  // An empty file has nothing to map (Linux refuses 0 bytes): it is open, with no view.
+  if (size_ == 0) return {};
   void* view = mmap(nullptr, size_, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, handles_->file.get(), 0);
   if (view == MAP_FAILED) return fail(Step::Map, "cannot map the file", static_cast<unsigned long>(errno));
   data_ = static_cast<uint8_t*>(view);
@@ -95,6 +96,15 @@ void MappedFile::releaseBefore(uint64_t offset) {
   // stays in the page cache and reaches the file.
   madvise(data_ + released_, upTo - released_, MADV_DONTNEED);
   released_ = upTo;
+}
+
+Result MappedFile::replace(const std::string& from, const std::string& to) {
+  // rename() puts the new file in place in one step, and replaces a link at
+  // `to` rather than following it.
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    return Result::failed("cannot put the file under its name", static_cast<unsigned long>(errno));
+  }
+  return {};
 }
 
 Result MappedFile::remove(const std::string& path) {

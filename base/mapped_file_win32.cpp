@@ -31,7 +31,6 @@ Result MappedFile::openForReading(const std::string& path) {
     return fail(Step::TooLarge, "the file is 4 GiB or larger", ERROR_FILE_TOO_LARGE);
   }
   size_ = static_cast<uint32_t>(length.QuadPart);
-  // An empty file cannot be mapped (ERROR_FILE_INVALID): it stops here with size 0.
   return mapWhole(false);
 }
 
@@ -45,13 +44,14 @@ Result MappedFile::create(const std::string& path, uint32_t size) {
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!handles_->file) return fail(Step::Open, "cannot create the file", GetLastError());
   // A mapping of `size` bytes extends the empty file to that size, zero-filled,
-  // and allocates it: a full disk fails here, not later in a chunk copy. An
-  // empty file cannot be mapped (ERROR_FILE_INVALID): it arrives as created.
+  // and allocates it: a full disk fails here, not later in a chunk copy.
   return mapWhole(true);
 }
 
 // The whole file, size_ bytes, as one view.
 Result MappedFile::mapWhole(bool writable) {
+  // An empty file has nothing to map (ERROR_FILE_INVALID): it is open, with no view.
+  if (size_ == 0) return {};
   handles_->mapping.reset(CreateFileMappingA(handles_->file.get(), nullptr, writable ? PAGE_READWRITE : PAGE_READONLY,
                                              0, size_, nullptr));
   if (!handles_->mapping) return fail(Step::Map, "cannot map the file", GetLastError());
@@ -75,6 +75,13 @@ void MappedFile::close() {
 // Windows trims a process's working set of mapped-file pages by itself when
 // memory is wanted; there is nothing to ask for here.
 void MappedFile::releaseBefore(uint64_t) {}
+
+Result MappedFile::replace(const std::string& from, const std::string& to) {
+  if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return Result::failed("cannot put the file under its name", GetLastError());
+  }
+  return {};
+}
 
 Result MappedFile::remove(const std::string& path) {
   if (!DeleteFileA(path.c_str())) return Result::failed("cannot delete the file", GetLastError());

@@ -149,6 +149,8 @@ std::string TerminalUi::resultLine(Role role, const FileReport& r, int retryLimi
     case FileOutcome::NotVerified:
       return sized + (role == Role::Send ? "not verified: " + r.reason + "; not sent complete"
                                          : "did not match its checksum: deleted (the sender sends it again)");
+    case FileOutcome::Discarded:
+      return sized + "interrupted before it was verified: nothing kept under its name";
     case FileOutcome::LineFailed:
       return sized + "not sent complete: " + r.reason + " after " + std::to_string(r.written) +
              " bytes (AF sent; the receiver deletes its copy)";

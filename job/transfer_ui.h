@@ -7,13 +7,11 @@
 #include <string>
 
 #include "base/result.h"
+#include "serial/port_error.h"
 
 namespace zarvek {
 
 enum class MessageIcon { None, Warning, Error };
-
-// Why a port could not be opened, so a front end can say what to do about it.
-enum class PortError { None, NotFound, Busy, NotPermitted, Other };
 
 enum class FileOutcome {
   Complete,        // receiver: "EF" with every announced byte written; sender: "EF" sent
@@ -26,7 +24,9 @@ enum class FileOutcome {
   Skipped,         // sender: the file could not be sent at all (reason says why)
   LineFailed,      // sender: a reply could not be read; "AF" sent, the batch ends
   NotVerified,     // verified file: receiver: did not match its checksum, deleted;
-                   // sender: still did not match after the retry limit
+                   // sender: not confirmed after the retry limit, or refused (reason says why)
+  Discarded,       // receiver: a verified file cut off before it was verified (a stop,
+                   // the sender starting over): its staged copy deleted
 };
 
 struct FileReport {

@@ -9,10 +9,16 @@ namespace zarvek {
 namespace {
 
 constexpr uint8_t kMagic[4] = {'Z', 'V', 'F', 'Y'};
-constexpr uint8_t kVersion = 1;
+constexpr uint8_t kVersion = 2;
 constexpr int32_t kOfferAt = 8;  // past the size a classic receiver reads
-constexpr int32_t kOfferCopy = 13;  // magic, version, size, CRC-32
-constexpr int32_t kModeCopy = 14;   // magic, version, mode, size, CRC-32
+constexpr int32_t kOfferCopy = 13;    // magic, version, size, CRC-32
+constexpr int32_t kRequestCopy = 17;  // magic, version, size, tag, CRC-32
+
+// The answer bytes, by (answer << 2 | id): an extended Hamming (8,4) code xor
+// 0xF9, so that none of them is "A", "N", "V", 0x00 or 0xFF, nor one bit away
+// from any of these.
+constexpr uint8_t kAnswerCodes[16] = {0xF9, 0xE7, 0xDE, 0xC0, 0xB2, 0xAC, 0x95, 0x8B,
+                                      0x74, 0x6A, 0x53, 0x4D, 0x3F, 0x21, 0x18, 0x06};
 
 constexpr std::array<uint32_t, 256> makeCrc32Table() {
   std::array<uint32_t, 256> table{};
@@ -104,22 +110,21 @@ Offer readOffer(const uint8_t* frame) {
   return Offer::None;
 }
 
-void putMode(uint8_t* frame, bool verified, uint32_t size) {
-  uint8_t fields[5] = {static_cast<uint8_t>(verified ? 1 : 0)};
-  put32(fields + 1, size);
+void putRequest(uint8_t* frame, uint32_t size, uint32_t tag) {
+  uint8_t fields[8];
+  put32(fields, size);
+  put32(fields + 4, tag);
   const int32_t length = frame[offset::lengthLow];
   const uint8_t* name = frame + offset::payload;
-  for (int k = 0; k < 2; ++k) putCopy(frame + offset::payload + length + k * kModeCopy, fields, 5, name, length);
+  for (int k = 0; k < 2; ++k) putCopy(frame + offset::payload + length + k * kRequestCopy, fields, 8, name, length);
 }
 
-std::optional<Mode> readMode(const uint8_t* frame) {
-  // The classic checksum sees only the low half of each name byte: the copies
-  // vouch for the whole name.
+std::optional<Request> readRequest(const uint8_t* frame) {
   const int32_t length = frame[offset::lengthLow];
   const uint8_t* name = frame + offset::payload;
   for (int k = 0; k < 2; ++k) {
-    const uint8_t* copy = frame + offset::payload + length + k * kModeCopy;
-    if (copyIsWhole(copy, 5, name, length) && copy[5] <= 1) return Mode{copy[5] == 1, get32(copy + 6)};
+    const uint8_t* copy = frame + offset::payload + length + k * kRequestCopy;
+    if (copyIsWhole(copy, 8, name, length)) return Request{get32(copy + 5), get32(copy + 9)};
   }
   return std::nullopt;
 }
@@ -130,17 +135,19 @@ void buildVerifiedData(uint8_t* frame, const uint8_t* chunk, int32_t length, uin
   putChecksum(frame, length);
 }
 
-void buildVerifiedEnd(uint8_t* frame, uint32_t fileCrc) {
+void buildVerifiedEnd(uint8_t* frame, uint32_t fileCrc, uint32_t tag) {
   buildEndOfFile(frame);
-  putLength(frame, 4);
+  putLength(frame, 8);
   put32(frame + offset::payload, fileCrc);
-  putChecksum(frame, 4);
+  put32(frame + offset::payload + 4, tag);
+  putChecksum(frame, 8);
 }
 
-void buildVerifiedAbort(uint8_t* frame) {
+void buildVerifiedAbort(uint8_t* frame, uint32_t tag) {
   buildAbort(frame);
-  putLength(frame, 0);
-  putChecksum(frame, 0);
+  putLength(frame, 4);
+  put32(frame + offset::payload, tag);
+  putChecksum(frame, 4);
 }
 
 int32_t verifiedLength(const uint8_t* frame) { return lengthField(frame) & 0x7FF; }
@@ -149,11 +156,26 @@ uint32_t verifiedSequence(const uint8_t* frame) { return lengthField(frame) >> 1
 
 uint32_t verifiedFileCrc(const uint8_t* frame) { return get32(frame + offset::payload); }
 
+uint32_t verifiedTag(const uint8_t* frame) {
+  return get32(frame + offset::payload + (kindOf(frame) == PacketKind::EndOfFile ? 4 : 0));
+}
+
 bool checkVerified(const uint8_t* frame) {
   const int32_t n = verifiedLength(frame);
   if (n > kMaxChunk) return false;
   const uint16_t stored = static_cast<uint16_t>(frame[offset::crcHigh] << 8 | frame[offset::crcLow]);
   return crc16Ccitt(frame, static_cast<size_t>(offset::payload + n)) == stored;
+}
+
+uint8_t encodeAnswer(Answer answer, uint32_t id) {
+  return kAnswerCodes[static_cast<uint32_t>(answer) << 2 | (id & 3)];
+}
+
+std::optional<CodedAnswer> decodeAnswer(uint8_t byte) {
+  for (uint32_t d = 0; d < 16; ++d) {
+    if (kAnswerCodes[d] == byte) return CodedAnswer{static_cast<Answer>(d >> 2), d & 3};
+  }
+  return std::nullopt;
 }
 
 }  // namespace zarvek

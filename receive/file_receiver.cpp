@@ -7,11 +7,7 @@ namespace zarvek {
 FileReceiver::FileReceiver(TransferUi& ui, bool acceptOffers)
     : ui_(ui), acceptOffers_(acceptOffers), packet_(new uint8_t[kPacketSize]()) {}
 
-FileReceiver::~FileReceiver() {
-  // A file still open here was cut short by a stop: it stays on disk at its
-  // announced size.
-  if (target_ && target_->hasFile()) reportEnd(FileOutcome::Kept);
-}
+FileReceiver::~FileReceiver() { settleOpenFile(); }
 
 Result FileReceiver::openPort(const char* portName) { return port_.open(portName, PortRole::Receiver); }
 
@@ -20,7 +16,7 @@ Result FileReceiver::configurePort(int32_t speed) { return port_.configure(speed
 void FileReceiver::runReceiveLoop(const char* folder, const std::atomic<uint8_t>& running) {
   // What came before the job is dropped before the far end hears the line is
   // ready, not by the first wait: a sender that starts at once would lose its
-  // first packet to it and wait for ever for the answer.
+  // first packet to it and wait for the answer.
   port_.discardInput();
   ui_.lineReady();
   while (running.load()) {
@@ -32,14 +28,28 @@ void FileReceiver::runReceiveLoop(const char* folder, const std::atomic<uint8_t>
 }
 
 void FileReceiver::beginFile(const char* folder) {
-  // Left over after a failed read: closed, and kept with what it received.
-  if (target_ && target_->hasFile()) reportEnd(FileOutcome::Kept);
+  settleOpenFile();
+  const std::string where = folder ? folder : "";
+  folder_ = where;
   target_ = std::make_unique<TargetFile>();
-  target_->setFolder(folder);
+  target_->setFolder(folder_.c_str());
   writeCount_ = 0;
-  offerTaken_ = verified_ = broken_ = false;
-  nextIndex_ = 0;
-  fileCrc_ = 0;
+  offerTaken_ = verified_ = broken_ = classicData_ = false;
+  refusals_ = 0;
+  tag_ = nextIndex_ = fileCrc_ = 0;
+  pendingEnd_ = PacketKind::Unknown;
+}
+
+void FileReceiver::settleOpenFile() {
+  if (!target_ || !target_->hasFile()) return;
+  // An end no check vouched for is the sender's word only where nothing else
+  // could be wrong: classic data, or an empty file.
+  const bool endCounts = classicData_ || (nextIndex_ == 0 && target_->size() == 0);
+  if (pendingEnd_ != PacketKind::Unknown && (!verified_ || endCounts)) return endFile(pendingEnd_);
+  // A verified file not verified is never handed over.
+  if (verified_) return dropVerifiedFile(FileOutcome::Discarded);
+  // A classic file cut short stays on disk at its announced size.
+  reportEnd(FileOutcome::Kept);
 }
 
 bool FileReceiver::handleNextPacket(const std::atomic<uint8_t>& running) {
@@ -55,7 +65,7 @@ bool FileReceiver::handleNextPacket(const std::atomic<uint8_t>& running) {
       case ShortRead::ReadFailed:
         return failedRead();
       case ShortRead::Refuse:
-        sendReply(kReplyRefuse);
+        sendReply(refuse().reply);
         return true;
       case ShortRead::WholePacketFollowed:
         break;
@@ -69,19 +79,15 @@ bool FileReceiver::actOnPacket(const std::atomic<uint8_t>& running) {
   // The sender's next file begins 50 ms after "EF"/"AF" has left the line:
   // discard now, not after closing the file and updating the window.
   if (kind == PacketKind::EndOfFile || kind == PacketKind::AbortFile) port_.discardInput();
-  reply_ = 0;
-  const PacketResult result = dispatch();
-  // A classic "EF" or "AF" gets no reply; a verified one is answered.
-  if (result == PacketResult::FileEnded && reply_ == 0) return false;
+  const Handled handled = dispatch();
   // The rest of a damaged packet is still arriving (a byte lost, or noise
   // merged with it): answered before it has passed, it would be taken for the
   // next packet, and every later answer would answer the wrong one.
-  if (result == PacketResult::CrcFailed) port_.dropUntilQuiet(running);
+  if (handled.result == PacketResult::CrcFailed) port_.dropUntilQuiet(running);
   // The reply follows the packet's whole effect: for a name, the file is
-  // already created and mapped when "A" goes out.
-  if (reply_ == 0) reply_ = result == PacketResult::CrcFailed ? kReplyRefuse : kReplyAccept;
-  sendReply(reply_);
-  return result != PacketResult::FileEnded;
+  // already created and mapped when it goes out.
+  if (handled.reply != 0) sendReply(handled.reply);
+  return handled.result != PacketResult::FileEnded;
 }
 
 FileReceiver::ShortRead FileReceiver::settleShortRead(const std::atomic<uint8_t>& running) {
@@ -91,7 +97,7 @@ FileReceiver::ShortRead FileReceiver::settleShortRead(const std::atomic<uint8_t>
   // which it was. A whole packet: the bytes before it were noise, and they get
   // no answer, since a sender that never discards input would take it for the
   // answer to that packet. Pieces that add up to a packet, or silence: a packet
-  // was cut, and its sender waits for an answer; "N" has it sent again.
+  // was cut, and its sender waits for an answer; a refusal has it sent again.
   int64_t received = port_.lastReadCount();
   while (received < kPacketSize) {
     switch (port_.waitForMore(running, kNoiseWindow)) {
@@ -122,158 +128,262 @@ bool FileReceiver::failedRead() {
 
 void FileReceiver::sendReply(uint8_t byte) {
   // A reply that cannot be written is reported and the loop goes on, as the
-  // classic receiver does: the sender, waiting for it, is stopped by its user.
+  // classic receiver does: the sender, waiting for it, asks again or gives up.
   if (const Result sent = port_.sendReply(byte); !sent) ui_.systemCallFailed(sent);
 }
 
-PacketResult FileReceiver::dispatch() {
+FileReceiver::Handled FileReceiver::refuse() const {
+  // In a verified file the refusal names the chunk this end waits for.
+  return {PacketResult::CrcFailed, verified_ ? encodeAnswer(Answer::Refused, nextIndex_) : kReplyRefuse};
+}
+
+bool FileReceiver::mayRefuseForZarvek() {
+  if (refusals_ >= kZarvekRefusals) return false;
+  ++refusals_;
+  return true;
+}
+
+FileReceiver::Handled FileReceiver::dispatch() {
   const uint8_t* p = packet_.get();
   const PacketKind kind = kindOf(p);
-  // Size and name keep their classic form in a verified file (a name sent again
-  // after its answer was garbled arrives so); everything after them changes.
-  if (verified_ && kind != PacketKind::FileSize && kind != PacketKind::FileName) return dispatchVerified();
+  if (verified_) return dispatchVerified(kind);
+  // A verified end when no verified file is open: sent again after its answer
+  // was lost, or for a file this end never had.
+  if (acceptOffers_ && (kind == PacketKind::EndOfFile || kind == PacketKind::AbortFile) && checkVerified(p)) {
+    return answerLateEnd(kind);
+  }
   switch (kind) {
     case PacketKind::FileSize:
-      if (!checkCrc(p, 4)) return PacketResult::CrcFailed;
+      if (!checkCrc(p, 4)) return refuse();
       return takeSize();
     case PacketKind::FileName:
-      if (!checkCrc(p, payloadLength(p))) return PacketResult::CrcFailed;
-      if (acceptOffers_) {
-        const std::optional<Mode> mode = readMode(p);
-        // The sender's word on the mode of a file it offered arrived damaged: again.
-        if (!mode && offerTaken_) return PacketResult::CrcFailed;
-        if (mode && mode->verified) {
-          verified_ = true;
-          // Checked over all its bytes, unlike the size packet's high nibbles.
-          if (target_) target_->setSize(mode->size);
-        }
-      }
+      if (!checkCrc(p, payloadLength(p))) return refuse();
       return takeName();
-    case PacketKind::FileData: {
-      const int32_t n = payloadLength(p);
-      if (!checkCrc(p, n)) return PacketResult::CrcFailed;
-      // No view, or a chunk running past the announced size: written nowhere.
-      if (!target_ || !target_->writeChunk(p, n, writeCount_)) return PacketResult::Failed;
-      writeCount_ += n;
-      target_->releaseBefore(static_cast<uint64_t>(writeCount_));
-      return PacketResult::Accepted;
-    }
+    case PacketKind::FileData:
+      return takeClassicChunk();
     case PacketKind::EndOfFile:
     case PacketKind::AbortFile:
-      // A verified end sent again after its answer was lost or garbled: the
-      // file is closed already, so only the answer goes again.
-      if (acceptOffers_ && lastVerdict_ != 0 && !(target_ && target_->hasFile()) && checkVerified(p)) {
-        reply_ = kind == PacketKind::EndOfFile ? lastVerdict_ : kReplyAccept;
-      }
       endFile(kind);
-      return PacketResult::FileEnded;
+      return {PacketResult::FileEnded, 0};
     case PacketKind::EndOfTransfer:
       endFile(kind);
-      return PacketResult::TransferEnded;
+      return {PacketResult::TransferEnded, kReplyAccept};
     case PacketKind::Unknown:
+      // After its offer was taken a Zarvek sender is in its name stage: a
+      // packet of no known kind is its name with a kind letter hit.
+      if (offerTaken_ && !target_->hasFile() && mayRefuseForZarvek()) return refuse();
       break;
   }
-  return PacketResult::Accepted;
+  return {PacketResult::Accepted, kReplyAccept};
 }
 
-PacketResult FileReceiver::takeSize() {
+FileReceiver::Handled FileReceiver::takeSize() {
+  uint8_t reply = kReplyAccept;
   if (acceptOffers_) {
-    switch (readOffer(packet_.get())) {
-      case Offer::Damaged:  // the size field disagrees with the offer's own copy
-        return PacketResult::CrcFailed;
-      case Offer::Valid:
-        offerTaken_ = true;
-        reply_ = kReplyVerify;
-        break;
-      case Offer::None:
-        break;
+    const Offer offer = readOffer(packet_.get());
+    // The classic checksum misses the high nibbles of the size; the offer's
+    // own copy does not.
+    if (offer == Offer::Damaged && mayRefuseForZarvek()) return refuse();
+    if (offer == Offer::Valid) {
+      offerTaken_ = true;
+      reply = kReplyVerify;
     }
   }
-  if (!target_) return PacketResult::Failed;  // after "ET": no file to size
-  return target_->storeSize(packet_.get()) != 0 ? PacketResult::Accepted : PacketResult::Failed;
+  if (!target_) return {PacketResult::Failed, reply};  // after "ET": no file to size
+  return {target_->storeSize(packet_.get()) != 0 ? PacketResult::Accepted : PacketResult::Failed, reply};
 }
 
-PacketResult FileReceiver::dispatchVerified() {
-  const uint8_t* p = packet_.get();
-  // Every packet of a verified file is checked over all its bytes, the kind
-  // letters and the length field included.
-  if (!checkVerified(p)) return PacketResult::CrcFailed;
-  switch (kindOf(p)) {
-    case PacketKind::FileData:
-      return takeVerifiedChunk();
-    case PacketKind::EndOfFile:
-      return endVerifiedFile();
-    case PacketKind::AbortFile:
-      endFile(PacketKind::AbortFile);
-      reply_ = kReplyAccept;
-      return PacketResult::FileEnded;
-    default:
-      return PacketResult::Accepted;
+FileReceiver::Handled FileReceiver::takeName() {
+  if (!target_) return {PacketResult::Failed, kReplyAccept};  // after "ET"
+  if (acceptOffers_) {
+    if (const std::optional<Request> request = readRequest(packet_.get())) {
+      return takeVerifiedName(request->size, request->tag);
+    }
+    // Its offer was taken, so the name came from a Zarvek sender: a name
+    // without its request was damaged where the classic checksum cannot see.
+    if (offerTaken_ && mayRefuseForZarvek()) return refuse();
   }
-}
-
-PacketResult FileReceiver::takeVerifiedChunk() {
-  const uint8_t* p = packet_.get();
-  const uint32_t sequence = verifiedSequence(p);
-  if (sequence != (nextIndex_ & 31)) {
-    // Sent again after its "A" was taken for "N": written already.
-    if (nextIndex_ > 0 && sequence == ((nextIndex_ - 1) & 31)) return PacketResult::Accepted;
-    broken_ = true;  // one went missing (its "N" taken for "A"): the end says so
-    return PacketResult::Accepted;
-  }
-  const int32_t n = verifiedLength(p);
-  if (!target_ || !target_->writeChunk(p, n, writeCount_)) {
-    broken_ = true;
-    return PacketResult::Failed;
-  }
-  fileCrc_ = crc32(p + offset::payload, static_cast<size_t>(n), fileCrc_);
-  writeCount_ += n;
-  ++nextIndex_;
-  target_->releaseBefore(static_cast<uint64_t>(writeCount_));
-  return PacketResult::Accepted;
-}
-
-PacketResult FileReceiver::endVerifiedFile() {
-  const bool matches = !broken_ && target_ && target_->hasFile() &&
-                       static_cast<uint64_t>(writeCount_) == target_->size() &&
-                       fileCrc_ == verifiedFileCrc(packet_.get());
-  if (matches) {
-    reportEnd(FileOutcome::Complete, true);
-  } else if (target_) {
-    // A file that does not match is not handed over: the sender sends it again.
-    const bool hadFile = target_->hasFile();
-    if (target_->discard() != 0 || hadFile) reportEnd(FileOutcome::NotVerified);
-  }
-  target_.reset();
-  writeCount_ = 0;
-  verified_ = false;
-  reply_ = lastVerdict_ = matches ? kReplyVerify : kReplyMismatch;
-  return PacketResult::FileEnded;
-}
-
-PacketResult FileReceiver::takeName() {
   // A second name in one cycle would reopen over the first file: refuse it.
-  if (!target_ || target_->hasFile()) return PacketResult::Failed;
+  if (target_->hasFile()) return {PacketResult::Failed, kReplyAccept};
+  return {openNamedFile(false) ? PacketResult::Accepted : PacketResult::Failed, kReplyAccept};
+}
+
+bool FileReceiver::openNamedFile(bool staged) {
   if (!target_->takeName(packet_.get())) {
     reportEnd(FileOutcome::Refused);
-    return PacketResult::Failed;
+    return false;
   }
   if (!ui_.fileBegins(target_->name(), target_->size())) {
     target_->refuseName("the name cannot be shown");
     reportEnd(FileOutcome::Refused);
-    return PacketResult::Failed;
+    return false;
   }
-  if (const Result opened = target_->openForWrite(); !opened) {
+  const Result opened = staged ? target_->openStaged(tag_) : target_->openForWrite();
+  if (!opened) {
     if (opened.code() != 0) ui_.systemCallFailed(opened);
-    // An empty file is made but cannot be mapped: that is how empty files
-    // arrive, not a refusal. Any other file that could not be made whole is
-    // closed now (left as it is on disk), so that nothing later reports it again.
-    if (target_->hasFile() && target_->size() == 0) return PacketResult::Failed;
+    // Closed now (left as it is on disk, or the staged file deleted), so that
+    // nothing later reports it again.
+    if (staged) target_->discard();
     target_->close();
     reportEnd(FileOutcome::Refused);
-    return PacketResult::Failed;
+    return false;
   }
-  return PacketResult::Accepted;
+  return true;
+}
+
+FileReceiver::Handled FileReceiver::takeVerifiedName(uint32_t size, uint32_t tag) {
+  if (target_->hasFile()) return {PacketResult::Failed, kReplyAccept};
+  // The request's size is checked over all its bytes, and it holds whatever
+  // became of the size packet.
+  target_->setSize(size);
+  tag_ = tag;
+  // A file this end cannot take is refused before any data comes for it.
+  if (!openNamedFile(true)) return {PacketResult::Failed, encodeAnswer(Answer::Differs, tag)};
+  verified_ = true;
+  nextIndex_ = fileCrc_ = 0;
+  broken_ = classicData_ = false;
+  return {PacketResult::Accepted, kReplyVerify};
+}
+
+FileReceiver::Handled FileReceiver::takeClassicChunk() {
+  const uint8_t* p = packet_.get();
+  const int32_t n = payloadLength(p);
+  if (!checkCrc(p, n)) return refuse();
+  // No view, or a chunk running past the announced size: written nowhere.
+  if (!target_ || !target_->writeChunk(p, n, writeCount_)) return {PacketResult::Failed, kReplyAccept};
+  if (verified_) {  // kept as in a verified file, for an "EF" that may still be one
+    fileCrc_ = crc32(p + offset::payload, static_cast<size_t>(n), fileCrc_);
+    ++nextIndex_;
+  }
+  writeCount_ += n;
+  target_->releaseBefore(static_cast<uint64_t>(writeCount_));
+  return {PacketResult::Accepted, kReplyAccept};
+}
+
+FileReceiver::Handled FileReceiver::answerLateEnd(PacketKind kind) {
+  const uint32_t tag = verifiedTag(packet_.get());
+  // An abort is done whatever became of the file: a copy already verified stays.
+  if (kind == PacketKind::AbortFile) return {PacketResult::Accepted, encodeAnswer(Answer::Taken, tag)};
+  if (answered_ && tag == answeredTag_) return {PacketResult::Accepted, answer_};
+  // An end for a file this end does not have (its name never came): it cannot match.
+  return {PacketResult::Accepted, encodeAnswer(Answer::Differs, tag)};
+}
+
+FileReceiver::Handled FileReceiver::dispatchVerified(PacketKind kind) {
+  const uint8_t* p = packet_.get();
+  if (kind == PacketKind::FileSize || kind == PacketKind::FileName) {
+    // Classic in form: the sender is in its size or name stage.
+    if (!checkCrc(p, kind == PacketKind::FileSize ? 4 : payloadLength(p))) return {PacketResult::CrcFailed, kReplyRefuse};
+    // The request again, its answer lost or damaged: the same answer.
+    if (kind == PacketKind::FileName) {
+      if (const std::optional<Request> request = readRequest(p); request && request->tag == tag_) {
+        return {PacketResult::Accepted, kReplyVerify};
+      }
+    }
+    return startOver();
+  }
+  if (checkVerified(p)) {
+    switch (kind) {
+      case PacketKind::FileData:
+        return takeVerifiedChunk();
+      case PacketKind::EndOfFile:
+        return endVerifiedFile();
+      case PacketKind::AbortFile:
+        return abortVerifiedFile();
+      default:
+        return refuse();
+    }
+  }
+  // Whole as a classic chunk but not as a verified one: the sender is classic
+  // (stale bytes of its own looked like an offer and a request), so the file
+  // goes on as classic; a damaged verified chunk that passes by chance still
+  // fails the file's CRC-32 at its end.
+  if (kind == PacketKind::FileData && checkCrc(p, payloadLength(p))) {
+    classicData_ = true;
+    return takeClassicChunk();
+  }
+  if (kind == PacketKind::EndOfFile || kind == PacketKind::AbortFile) {
+    if (classicData_) {
+      endFile(kind);
+      return {PacketResult::FileEnded, 0};
+    }
+    // A damaged verified end, whose sender asks again, or a classic end, which
+    // expects no answer: say nothing and hold it. What comes next tells which.
+    pendingEnd_ = kind;
+    return {PacketResult::Accepted, 0};
+  }
+  return refuse();
+}
+
+FileReceiver::Handled FileReceiver::startOver() {
+  // The sender began a file again in mid-file: this file is settled as a cycle
+  // cut off, and the packet opens a new cycle.
+  settleOpenFile();
+  const std::string folder = folder_;
+  beginFile(folder.c_str());
+  return dispatch();
+}
+
+FileReceiver::Handled FileReceiver::takeVerifiedChunk() {
+  const uint8_t* p = packet_.get();
+  const uint32_t index = verifiedSequence(p);
+  if (index != (nextIndex_ & 31)) {
+    // Sent again after its answer was lost or damaged: written already. Any
+    // other index means one went missing, and the file cannot match.
+    if (nextIndex_ == 0 || index != ((nextIndex_ - 1) & 31)) broken_ = true;
+    return {PacketResult::Accepted, encodeAnswer(Answer::Taken, index)};
+  }
+  const int32_t n = verifiedLength(p);
+  if (target_->writeChunk(p, n, writeCount_)) {
+    fileCrc_ = crc32(p + offset::payload, static_cast<size_t>(n), fileCrc_);
+    writeCount_ += n;
+    target_->releaseBefore(static_cast<uint64_t>(writeCount_));
+  } else {
+    broken_ = true;  // past the announced size
+  }
+  ++nextIndex_;
+  return {PacketResult::Accepted, encodeAnswer(Answer::Taken, index)};
+}
+
+FileReceiver::Handled FileReceiver::endVerifiedFile() {
+  const uint8_t* p = packet_.get();
+  const uint32_t tag = verifiedTag(p);
+  bool matches = tag == tag_ && !broken_ && static_cast<uint64_t>(writeCount_) == target_->size() &&
+                 fileCrc_ == verifiedFileCrc(p);
+  if (matches) {
+    if (const Result placed = target_->publish(); placed) {
+      reportEnd(FileOutcome::Complete, true);
+    } else {
+      ui_.systemCallFailed(placed);
+      matches = false;
+    }
+  }
+  // A file that does not match is not handed over: the sender sends it again.
+  if (!matches) dropVerifiedFile(FileOutcome::NotVerified);
+  return closeVerifiedFile(tag, encodeAnswer(matches ? Answer::Matches : Answer::Differs, tag));
+}
+
+FileReceiver::Handled FileReceiver::abortVerifiedFile() {
+  dropVerifiedFile(FileOutcome::AbortedDeleted);
+  const uint32_t tag = verifiedTag(packet_.get());
+  return closeVerifiedFile(tag, encodeAnswer(Answer::Taken, tag));
+}
+
+FileReceiver::Handled FileReceiver::closeVerifiedFile(uint32_t tag, uint8_t answer) {
+  // Kept for the same end sent again: the answer belongs to this tag only.
+  answered_ = true;
+  answeredTag_ = tag;
+  answer_ = answer;
+  verified_ = false;
+  pendingEnd_ = PacketKind::Unknown;
+  target_.reset();
+  writeCount_ = 0;
+  return {PacketResult::FileEnded, answer};
+}
+
+void FileReceiver::dropVerifiedFile(FileOutcome outcome) {
+  const bool hadFile = target_->hasFile();
+  if (target_->discard() != 0 || hadFile) reportEnd(outcome);
 }
 
 void FileReceiver::endFile(PacketKind kind) {
@@ -285,9 +395,16 @@ void FileReceiver::endFile(PacketKind kind) {
     }
   } else if (target_ && target_->hasFile()) {
     const bool whole = static_cast<uint64_t>(writeCount_) == target_->size();
+    // A file written under its staging name (its sender turned out classic)
+    // goes under its own name as a classic file would be there.
+    if (target_->isStaged()) {
+      if (const Result placed = target_->publish(); !placed) ui_.systemCallFailed(placed);
+    }
     reportEnd(whole ? FileOutcome::Complete : FileOutcome::Incomplete);
   }
   target_.reset();
+  verified_ = false;
+  pendingEnd_ = PacketKind::Unknown;
   // "ET" closes the file but keeps the count: the classic receiver does so.
   if (kind != PacketKind::EndOfTransfer) writeCount_ = 0;
 }

@@ -1,13 +1,15 @@
 #pragma once
 // The receiving engine: one file cycle after another until `running` is
 // cleared. Each cycle: a fresh TargetFile, then wait, read, dispatch, reply.
-// It answers "N" only for a checksum failure (or a packet cut short) and "A"
-// for every other packet that does not end the file, also when its step
-// failed; "EF"/"AF" get no reply.
+// With a classic sender it answers "N" only for a checksum failure (or a packet
+// cut short) and "A" for every other packet that does not end the file, also
+// when its step failed; "EF"/"AF" get no reply. With a Zarvek sender it takes
+// verified files (protocol/verified.h, docs/PROTOCOL.md).
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "base/result.h"
 #include "job/transfer_ui.h"
@@ -22,12 +24,19 @@ namespace zarvek {
 // on a loaded machine too.
 inline constexpr std::chrono::milliseconds kNoiseWindow{1000};
 
+// How often in one file cycle a packet that passes the classic checksum is
+// refused for a Zarvek reason (an offer whose size disagrees, a name without
+// its request after an offer was taken). A Zarvek sender needs one refusal per
+// damaged packet; a classic sender whose stale bytes happen to look like an
+// offer gets this many, and then the classic answer.
+inline constexpr int32_t kZarvekRefusals = 2;
+
 class FileReceiver {
  public:
   // `acceptOffers`: take a Zarvek sender's offer of a verified file; without
   // it every file stays classic.
   explicit FileReceiver(TransferUi& ui, bool acceptOffers = true);
-  ~FileReceiver();  // closes the current file (kept on disk) and the port
+  ~FileReceiver();  // closes the current file (a classic one kept on disk) and the port
   FileReceiver(const FileReceiver&) = delete;
   FileReceiver& operator=(const FileReceiver&) = delete;
 
@@ -39,10 +48,16 @@ class FileReceiver {
   // hears lineReady once the receiver listens: a sender may start then.
   void runReceiveLoop(const char* folder, const std::atomic<uint8_t>& running);
 
+  // What a packet came to, and the byte that answers it (0: none).
+  struct Handled {
+    PacketResult result;
+    uint8_t reply;
+  };
+
   // The packet acted on, without the port: for tests and the fuzz target,
   // which fill packet() themselves. beginFile starts a file cycle.
   void beginFile(const char* folder);
-  PacketResult dispatch();
+  Handled dispatch();
   uint8_t* packet() { return packet_.get(); }
   int64_t writeCount() const { return writeCount_; }
   const TargetFile* target() const { return target_.get(); }
@@ -58,11 +73,22 @@ class FileReceiver {
   bool readPacket();
   bool failedRead();
   void sendReply(uint8_t byte);
-  PacketResult takeSize();
-  PacketResult takeName();
-  PacketResult dispatchVerified();
-  PacketResult takeVerifiedChunk();
-  PacketResult endVerifiedFile();
+  Handled refuse() const;  // "N", or the coded refusal in a verified file
+  bool mayRefuseForZarvek();  // counts one, while kZarvekRefusals allow it
+  bool openNamedFile(bool staged);  // the name taken, shown, its file made; else reported
+  Handled takeSize();
+  Handled takeName();
+  Handled takeClassicChunk();
+  Handled takeVerifiedName(uint32_t size, uint32_t tag);
+  Handled answerLateEnd(PacketKind kind);
+  Handled dispatchVerified(PacketKind kind);
+  Handled takeVerifiedChunk();
+  Handled endVerifiedFile();
+  Handled abortVerifiedFile();
+  Handled startOver();
+  Handled closeVerifiedFile(uint32_t tag, uint8_t answer);
+  void settleOpenFile();  // a file still open as its cycle ends without an end
+  void dropVerifiedFile(FileOutcome outcome);
   void endFile(PacketKind kind);
   void reportEnd(FileOutcome outcome, bool verified = false);
 
@@ -71,16 +97,24 @@ class FileReceiver {
   SerialPort port_;
   std::unique_ptr<uint8_t[]> packet_;
   std::unique_ptr<TargetFile> target_;
+  std::string folder_;
   int64_t writeCount_ = 0;  // 64-bit: files from 2 GiB up to 4 GiB - 1
 
-  // A verified file, for the current cycle.
-  bool offerTaken_ = false;  // this file's "FS" was answered kReplyVerify
-  bool verified_ = false;    // its "FN" said verified: every later packet is
+  // The current cycle, as far as a Zarvek sender goes.
+  bool offerTaken_ = false;  // its "FS" was answered kReplyVerify
+  int32_t refusals_ = 0;     // Zarvek refusals so far (kZarvekRefusals)
+  bool verified_ = false;    // its "FN" was answered kReplyVerify
+  uint32_t tag_ = 0;         // the attempt's tag, from the request
   uint32_t nextIndex_ = 0;   // chunks written
   uint32_t fileCrc_ = 0;     // CRC-32 of what was written
   bool broken_ = false;      // a chunk went missing: the file cannot match
-  uint8_t reply_ = 0;        // a reply other than "A"/"N" that dispatch chose
-  uint8_t lastVerdict_ = 0;  // the last verified file's, for a repeated "EF"
+  bool classicData_ = false;  // a classic "FD" came: the sender did not hear the answer
+  PacketKind pendingEnd_ = PacketKind::Unknown;  // an end no check vouches for, held
+
+  // The answer to the last verified file's end, for that end sent again.
+  bool answered_ = false;
+  uint32_t answeredTag_ = 0;
+  uint8_t answer_ = 0;
 };
 
 }  // namespace zarvek

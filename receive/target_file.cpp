@@ -1,5 +1,6 @@
 #include "receive/target_file.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -72,6 +73,7 @@ int TargetFile::preparePath() {
   // A second name in one cycle: the earlier file is closed and stays as it is.
   file_.close();
   created_ = false;
+  staged_.clear();
   if (!hasFolder_) {
     refusal_ = "no usable receive folder";
     return 0;
@@ -101,6 +103,32 @@ Result TargetFile::openForWrite() {
   return made;
 }
 
+Result TargetFile::openStaged(uint32_t tag) {
+  if (!preparePath()) return Result::failed(refusal_, 0);
+  char name[24];
+  std::snprintf(name, sizeof name, ".zarvek-%08x.part", static_cast<unsigned>(tag));
+  staged_ = joinPath(folder_.c_str(), name);
+  if (staged_.empty()) {
+    refusal_ = "folder and name are longer than 255 characters";
+    return Result::failed(refusal_, 0);
+  }
+  Result made = file_.create(staged_, size_);
+  created_ = file_.isOpen();
+  if (!made) refusal_ = made.step() + " (error " + std::to_string(made.code()) + ")";
+  return made;
+}
+
+Result TargetFile::publish() {
+  file_.close();
+  Result placed = MappedFile::replace(staged_, path_);
+  if (placed) {
+    // It is a finished file now: nothing here deletes it any more.
+    staged_.clear();
+    created_ = false;
+  }
+  return placed;
+}
+
 int TargetFile::writeChunk(const uint8_t* packet, int32_t length, int64_t offset) {
   if (!file_.isMapped() || length < 0 || length > kMaxChunk || offset < 0) return 0;
   const auto mapped = static_cast<int64_t>(file_.size());
@@ -115,7 +143,7 @@ void TargetFile::releaseBefore(uint64_t offset) { file_.releaseBefore(offset); }
 void TargetFile::close() { file_.close(); }
 
 int TargetFile::discard() {
-  const std::string path = path_;
+  const std::string path = staged_.empty() ? std::string(path_) : staged_;
   const bool ours = named_ && created_;
   // A file that is mapped or open without sharing cannot be deleted.
   file_.close();

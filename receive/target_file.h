@@ -51,6 +51,14 @@ class TargetFile {
   // takeName accepted. A file left open by an earlier name is closed first and
   // stays on disk. refusal() says why it failed.
   Result openForWrite();
+  // The same, for a verified file: made under a staging name in the receive
+  // folder (".zarvek-TAG.part", TAG the attempt's tag in hex) and put under its
+  // own name by publish() only once verified. So the name never holds a copy
+  // that did not match, and a copy that was verified is never truncated by a
+  // later attempt at the same file: discard() deletes the staged file only.
+  Result openStaged(uint32_t tag);
+  // Closes the staged file and puts it under its name, replacing a file there.
+  Result publish();
 
   // Copies `length` bytes from packet byte 4 into the view at `offset`.
   // Refused (0) without a view, for a length outside 0..1024, or when the chunk
@@ -75,6 +83,7 @@ class TargetFile {
   const char* path() const { return path_; }
   bool isMapped() const { return file_.isMapped(); }
   bool hasFile() const { return file_.isOpen(); }
+  bool isStaged() const { return !staged_.empty(); }
   // Why the last takeName or openForWrite failed; empty if it did not.
   const std::string& refusal() const { return refusal_; }
 
@@ -93,7 +102,8 @@ class TargetFile {
   bool hasFolder_ = false;  // setFolder accepted a folder
   bool nameTaken_ = false;  // the last takeName accepted the name
   bool named_ = false;      // path holds the file's full path, not the folder
-  bool created_ = false;    // this object created (or truncated) the file at path
+  bool created_ = false;    // this object created (or truncated) the file it holds
+  std::string staged_;      // where a verified file is written until publish()
   std::string refusal_;
 };
 

@@ -1,13 +1,25 @@
 #include "send/file_sender.h"
 
-#include <chrono>
-#include <thread>
-
-#include "protocol/verified.h"
+#include <algorithm>
+#include <random>
 
 namespace zarvek {
 
-FileSender::FileSender(TransferUi& ui, bool verify) : ui_(ui), verify_(verify) {}
+using Heard = SerialPort::Heard;
+
+namespace {
+
+// Bytes that answer nothing this packet sent (late answers, noise) that the
+// sender passes over while it waits for one answer, before it asks again.
+constexpr int32_t kIgnoredBytes = 16;
+
+}  // namespace
+
+FileSender::FileSender(TransferUi& ui, bool verify) : ui_(ui), verify_(verify) {
+  // Tags of a new job must not repeat the last job's, whose answers a receiver
+  // still holds.
+  nextTag_ = std::random_device{}();
+}
 
 FileSender::~FileSender() = default;
 
@@ -40,46 +52,60 @@ void FileSender::sendFile(const std::string& path, const std::atomic<uint8_t>& r
     return;
   }
 
-  // A verified file that does not match at the far end goes again from "FS",
-  // up to the retry limit in all.
+  // A verified file that does not match at the far end, or a file whose
+  // answers stopped coming, goes again from "FS", up to the retry limit in all.
+  const int32_t attempts = std::max(crcRetryLimit, 1);
   uint64_t delivered = 0;
   Ending ending = Ending::Mismatch;
-  for (int32_t attempt = 0; ending == Ending::Mismatch && attempt < std::max(crcRetryLimit, 1) && running.load();
-       ++attempt) {
+  for (int32_t attempt = 0; attempt < attempts && running.load(); ++attempt) {
     ending = sendOnce(running, crcRetryLimit, delivered);
+    if (ending != Ending::Mismatch && ending != Ending::NoAnswer) break;
+    if (ending == Ending::NoAnswer) pause(50);  // after its "AF", as after any file
   }
+  reportEnding(ending, path, attempts, delivered);
+  source_.reset();
+  // A verified file's end was answered: the receiver is waiting already.
+  pause(ending == Ending::Verified ? 0 : 50);
+}
+
+void FileSender::reportEnding(Ending ending, const std::string& path, int32_t attempts, uint64_t delivered) {
   switch (ending) {
     case Ending::Sent:
     case Ending::Verified: {
       FileReport r = report(FileOutcome::Complete, source_->size());
       r.verified = ending == Ending::Verified;
       ui_.fileEnded(r);
-      break;
+      return;
     }
     case Ending::Mismatch:
       ++batch_.filesFailed;
-      ui_.fileEnded(report(FileOutcome::NotVerified, 0, "it did not match at the receiving end, " +
-                                                            std::to_string(std::max(crcRetryLimit, 1)) + " times"));
-      break;
+      ui_.fileEnded(report(FileOutcome::NotVerified, 0,
+                           "it did not match at the receiving end, " + std::to_string(attempts) + " times"));
+      return;
+    case Ending::Refused:
+      ++batch_.filesFailed;
+      ui_.fileEnded(report(FileOutcome::NotVerified, 0, "the receiving end could not take it"));
+      return;
     case Ending::Abandoned:
       ui_.fileEnded(report(FileOutcome::Abandoned, delivered));
-      break;
+      return;
     case Ending::Stopped:
       ui_.fileEnded(report(FileOutcome::Stopped, delivered));
-      break;
+      return;
+    case Ending::NoAnswer:
     case Ending::ReplyUnread: {
       ++batch_.filesFailed;
-      batchDone_ = true;  // the port has failed: no further file would fare better
-      ui_.fileEnded(report(FileOutcome::LineFailed, delivered, replyFailure_.step()));
-      const std::string text = "The port failed while waiting for the reply to a packet of " + path +
-                               ". The file was not sent complete, and no further file is sent.";
+      batchDone_ = true;  // the port or the far end has failed: no further file would fare better
+      const bool unread = ending == Ending::ReplyUnread;
+      ui_.fileEnded(report(FileOutcome::LineFailed, delivered,
+                           unread ? replyFailure_.step() : "the receiving end did not answer"));
+      const std::string text = (unread ? "The port failed while waiting for the reply to a packet of "
+                                       : "The receiving end stopped answering while receiving ") +
+                               path + ". The file was not sent complete, and no further file is sent.";
       ui_.showMessage(text.c_str(), "Error", MessageIcon::Error);
-      break;
+      return;
     }
   }
-  source_.reset();
-  // A verified file's end was answered: the receiver is waiting already.
-  pause(ending == Ending::Verified ? 0 : 50);
 }
 
 FileSender::Ending FileSender::sendOnce(const std::atomic<uint8_t>& running, int32_t crcRetryLimit,
@@ -89,78 +115,160 @@ FileSender::Ending FileSender::sendOnce(const std::atomic<uint8_t>& running, int
   fileCrc_ = 0;
   crcUpTo_ = 0;
   delivered = 0;
-  if (sendUntilTaken(&FileSender::sendSize, running) == PacketResult::Failed) batchDone_ = true;
-  // A Zarvek receiver takes the offer with its own reply; the name says so back.
-  fileVerified_ = verify_ && replyByte_ == kReplyVerify;
-  // The name stage runs even after a failed size stage.
-  if (sendUntilTaken(&FileSender::sendName, running) == PacketResult::Failed) batchDone_ = true;
+  tag_ = nextTag_++;
+  // A Zarvek receiver answers the offer in "FS" and the request in "FN" with
+  // kReplyVerify: hearing it to either makes the file verified, so one damaged
+  // answer never turns it classic.
+  bool heard = false;
+  uint8_t answer = 0;
+  const Stage size = askUntilTaken(&FileSender::sendSize, running, kReplyLimit, 1, heard, answer);
+  if (size == Stage::ReplyUnread) return giveUp(Ending::ReplyUnread, running);
+  if (size == Stage::NoAnswer) return giveUp(Ending::NoAnswer, running);
+  if (size == Stage::Stopped) batchDone_ = true;
+  // The name stage runs even after a stop in the size stage. Once a Zarvek end
+  // has answered, the name may be asked for again: it answers it again.
+  const auto nameLimit = kReplyLimit + std::chrono::milliseconds(source_->size() / kNameBytesPerMs);
+  const Stage name = askUntilTaken(&FileSender::sendName, running, nameLimit, heard ? kAsksForAnswer : 1, heard, answer);
+  if (name == Stage::ReplyUnread) return giveUp(Ending::ReplyUnread, running);
+  if (name == Stage::NoAnswer) return giveUp(Ending::NoAnswer, running);
+  if (name == Stage::Stopped) batchDone_ = true;
+  if (verify_) {
+    // The receiver could not make the file: nothing is sent for it.
+    const std::optional<CodedAnswer> coded = decodeAnswer(answer);
+    if (coded && coded->answer == Answer::Differs && coded->id == (tag_ & 3)) return Ending::Refused;
+  }
+  fileVerified_ = verify_ && heard;
 
+  Ending ending = fileVerified_ ? sendVerifiedData(running, crcRetryLimit, delivered)
+                                : sendClassicData(running, crcRetryLimit, delivered);
+  if (ending == Ending::Sent && fileVerified_) ending = awaitVerdict(running);
+  if (ending == Ending::Sent || ending == Ending::Verified || ending == Ending::Mismatch) return ending;
+  return giveUp(ending, running);
+}
+
+FileSender::Stage FileSender::askUntilTaken(void (FileSender::*send)(), const std::atomic<uint8_t>& running,
+                                            std::chrono::milliseconds limit, int32_t asks, bool& heard,
+                                            uint8_t& answer) {
+  for (int32_t silences = 0;;) {
+    (this->*send)();
+    const SerialPort::Reply reply = waitAnswer(running, limit);
+    switch (reply.heard) {
+      case Heard::Stopped:
+        return Stage::Stopped;
+      case Heard::Failed:
+        return Stage::ReplyUnread;
+      case Heard::Quiet:
+        if (++silences >= asks) return Stage::NoAnswer;
+        continue;
+      case Heard::Byte:
+        break;
+    }
+    if (reply.byte == kReplyRefuse) continue;  // sent again for as long as it is refused
+    if (reply.byte == kReplyVerify) heard = true;
+    answer = reply.byte;
+    return Stage::Taken;
+  }
+}
+
+FileSender::Ending FileSender::sendClassicData(const std::atomic<uint8_t>& running, int32_t crcRetryLimit,
+                                               uint64_t& delivered) {
   int32_t& crcFailures = batch_.crcFailures;  // carried across files
   while (running.load() && crcFailures < crcRetryLimit) {
-    if (sendNextChunk() == PacketResult::FileEnded) {
-      if (fileVerified_) return awaitVerdict(running);
-      if (running.load()) return Ending::Sent;
-      break;  // stopped just after "EF": "AF" still follows, as the classic sender sends it
-    }
+    // Stopped just after "EF": "AF" still follows, as the classic sender sends it.
+    if (sendNextChunk() == PacketResult::FileEnded) return running.load() ? Ending::Sent : Ending::Stopped;
     const int64_t chunkEnd = readPos_;
-    const PacketResult reply = waitReply(running);
-    if (reply == PacketResult::CrcFailed) {
+    const SerialPort::Reply reply = waitAnswer(running, kReplyLimit);
+    // A reply that could not be read, or none at all, says nothing of the
+    // chunk: the file cannot be called sent.
+    if (reply.heard == Heard::Failed) return Ending::ReplyUnread;
+    if (reply.heard == Heard::Quiet) return Ending::NoAnswer;
+    if (reply.heard == Heard::Byte && reply.byte == kReplyRefuse) {
       rewindChunk();
       ++crcFailures;
       ui_.chunkRefused();
       continue;
     }
-    // A reply that could not be read (the port failed, not a stop) says
-    // nothing of the chunk: the file cannot be called sent.
-    if (reply == PacketResult::Failed && running.load()) {
-      pause(50);
-      sendAbort();
-      return Ending::ReplyUnread;
-    }
-    // A stop during the wait counts as delivered, as the classic sender does.
+    // Any other byte, or a stop during the wait, counts as delivered, as the
+    // classic sender takes it.
     ui_.chunkDelivered();
     crcFailures = 0;
     delivered = static_cast<uint64_t>(chunkEnd);
   }
-  const bool limitReached = crcFailures >= crcRetryLimit;
-  if (limitReached) {
+  return crcFailures >= crcRetryLimit ? Ending::Abandoned : Ending::Stopped;
+}
+
+FileSender::Ending FileSender::sendVerifiedData(const std::atomic<uint8_t>& running, int32_t crcRetryLimit,
+                                                uint64_t& delivered) {
+  int32_t& crcFailures = batch_.crcFailures;
+  while (running.load() && crcFailures < crcRetryLimit) {
+    if (sendNextChunk() == PacketResult::FileEnded) return Ending::Sent;
+    const int64_t chunkEnd = readPos_;
+    const auto index = static_cast<uint32_t>((chunkEnd - lastChunk_) / kMaxChunk);
+    const Awaited awaited = awaitAnswer(running, index);
+    if (awaited.heard == Heard::Stopped) return Ending::Stopped;
+    if (awaited.heard == Heard::Failed) return Ending::ReplyUnread;
+    if (awaited.heard == Heard::Byte && awaited.answer == Answer::Taken) {
+      ui_.chunkDelivered();
+      crcFailures = 0;
+      delivered = static_cast<uint64_t>(chunkEnd);
+      continue;
+    }
+    // Refused, or no answer to this chunk: the same chunk again. The receiver
+    // knows it by its index if it was written after all.
+    rewindChunk();
+    ++crcFailures;
+    ui_.chunkRefused();
+  }
+  return crcFailures >= crcRetryLimit ? Ending::Abandoned : Ending::Stopped;
+}
+
+FileSender::Ending FileSender::awaitVerdict(const std::atomic<uint8_t>& running) {
+  for (int32_t asks = 0; asks < kAsksForAnswer; ++asks) {
+    // Asked again: the receiver answers the same end the same way, from the
+    // verdict it keeps for this tag.
+    if (asks > 0) sendEndOfFile();
+    const Awaited awaited = awaitAnswer(running, tag_);
+    if (awaited.heard == Heard::Stopped) return Ending::Stopped;
+    if (awaited.heard == Heard::Failed) return Ending::ReplyUnread;
+    if (awaited.heard == Heard::Byte && awaited.answer == Answer::Matches) return Ending::Verified;
+    // Only a verdict that says so has the file sent again; a damaged end, a
+    // lost or damaged verdict is asked for again, so that a copy the
+    // receiver verified is never sent over.
+    if (awaited.heard == Heard::Byte && awaited.answer == Answer::Differs) return Ending::Mismatch;
+  }
+  return Ending::NoAnswer;
+}
+
+FileSender::Ending FileSender::giveUp(Ending ending, const std::atomic<uint8_t>& running) {
+  if (ending == Ending::Abandoned) {
     ui_.showMessage("Too Contiguous CRC Errors, Aborting Transmission", "CRC Errors", MessageIcon::Error);
   }
   pause(50);
   sendAbort();  // the receiver deletes its partial copy
-  // A verified receiver answers "AF" too, so that a damaged one is sent again.
-  while (fileVerified_ && running.load() && waitReply(running) == PacketResult::CrcFailed) sendAbort();
-  return limitReached ? Ending::Abandoned : Ending::Stopped;
-}
-
-FileSender::Ending FileSender::awaitVerdict(const std::atomic<uint8_t>& running) {
-  for (;;) {
-    const PacketResult reply = waitReply(running);
-    if (reply == PacketResult::CrcFailed) {  // the "EF" itself arrived damaged
-      sendEndOfFile();
-      continue;
-    }
-    if (reply == PacketResult::Failed) return running.load() ? Ending::ReplyUnread : Ending::Stopped;
-    // Only the one reply means the file matches; anything else, a garbled
-    // verdict included, has it sent again.
-    return replyByte_ == kReplyVerify ? Ending::Verified : Ending::Mismatch;
+  // A verified receiver answers "AF" too; a far end that has stopped answering
+  // is not asked again.
+  if (!fileVerified_ || ending == Ending::NoAnswer || ending == Ending::ReplyUnread) return ending;
+  for (int32_t asks = 0; asks < kAsksForAnswer && running.load(); ++asks) {
+    if (asks > 0) writePacket();  // the "AF" again: the packet still holds it
+    const Awaited awaited = awaitAnswer(running, tag_);
+    if (awaited.heard != Heard::Quiet && !(awaited.heard == Heard::Byte && awaited.answer == Answer::Refused)) break;
   }
+  return ending;
 }
 
-PacketResult FileSender::sendUntilTaken(void (FileSender::*send)(), const std::atomic<uint8_t>& running) {
-  PacketResult result;
-  do {
-    (this->*send)();
-    result = waitReply(running);
-  } while (result == PacketResult::CrcFailed);
-  return result;
+FileSender::Awaited FileSender::awaitAnswer(const std::atomic<uint8_t>& running, uint32_t id) {
+  for (int32_t ignored = 0; ignored < kIgnoredBytes; ++ignored) {
+    const SerialPort::Reply reply = waitAnswer(running, kReplyLimit);
+    if (reply.heard != Heard::Byte) return {reply.heard, Answer::Refused};
+    // An answer to an earlier packet (late, or sent twice) or a byte that is
+    // no answer at all is passed over: it does not answer this packet.
+    const std::optional<CodedAnswer> coded = decodeAnswer(reply.byte);
+    if (coded && coded->id == (id & 3)) return {Heard::Byte, coded->answer};
+  }
+  return {Heard::Quiet, Answer::Refused};
 }
 
 void FileSender::sendSize() {
-  // Whatever waits in the input now is no answer to this packet: noise from a
-  // far end opening its port, or an answer that came late. Taken for one, it
-  // would put every later answer one packet out.
-  port_.discardInput();
   buildSize(packet_, source_->size());
   if (verify_) putOffer(packet_, source_->size());
   writePacket();
@@ -171,7 +279,7 @@ void FileSender::sendName() {
   // file went out (whyNotSendable), so the name always fits.
   const std::string name = source_->name();
   buildName(packet_, name.data(), static_cast<uint8_t>(name.size()));
-  if (verify_) putMode(packet_, fileVerified_, source_->size());
+  if (verify_) putRequest(packet_, source_->size(), tag_);
   writePacket();
 }
 
@@ -209,7 +317,7 @@ void FileSender::rewindChunk() { readPos_ -= lastChunk_; }
 
 void FileSender::sendEndOfFile() {
   if (fileVerified_) {
-    buildVerifiedEnd(packet_, fileCrc_);
+    buildVerifiedEnd(packet_, fileCrc_, tag_);
   } else {
     buildEndOfFile(packet_);
   }
@@ -218,7 +326,7 @@ void FileSender::sendEndOfFile() {
 
 void FileSender::sendAbort() {
   if (fileVerified_) {
-    buildVerifiedAbort(packet_);
+    buildVerifiedAbort(packet_, tag_);
   } else {
     buildAbort(packet_);
   }
@@ -227,27 +335,29 @@ void FileSender::sendAbort() {
 }
 
 void FileSender::writePacket() {
+  // Whatever waits in the input now answers no packet still to be answered:
+  // noise from a far end opening its port, an answer that came late or twice.
+  // Taken for the answer to this packet, it would put every later one out.
+  port_.discardInput();
   // A failed write is reported, and the sender waits for the reply as though
   // the packet had gone, as the classic sender does: a port that has failed
   // for good fails the reply's read as well, which ends the file.
   if (const Result written = port_.writePacket(packet_); !written) ui_.systemCallFailed(written);
 }
 
-PacketResult FileSender::waitReply(const std::atomic<uint8_t>& running) {
-  SerialPort::Reply reply = port_.waitReply(running);
-  replyByte_ = reply.byte;
-  if (!reply.failure) {
+SerialPort::Reply FileSender::waitAnswer(const std::atomic<uint8_t>& running, std::chrono::milliseconds limit) {
+  SerialPort::Reply reply = port_.waitReply(running, limit);
+  if (reply.heard == Heard::Failed) {
     ui_.systemCallFailed(reply.failure);
-    replyFailure_ = std::move(reply.failure);
+    replyFailure_ = reply.failure;
   }
-  return reply.result;
+  return reply;
 }
 
 void FileSender::pause(int ms) {
   // The receiver's purge before its next wait would eat a packet that arrives
   // back to back with the last one: the pause starts once the line is free.
-  port_.drainLine();
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  port_.pauseAfterLine(std::chrono::milliseconds(ms));
 }
 
 FileReport FileSender::report(FileOutcome outcome, uint64_t delivered, std::string reason) const {

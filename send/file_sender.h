@@ -4,6 +4,7 @@
 // sent again, up to the retry limit in a row), then "EF"; or "AF" when the
 // user stops, the limit is reached or a reply cannot be read.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,15 +13,27 @@
 #include "base/result.h"
 #include "job/transfer_ui.h"
 #include "protocol/packet.h"
+#include "protocol/verified.h"
 #include "send/source_file.h"
 #include "serial/serial_port.h"
 
 namespace zarvek {
 
+// How long the sender waits for an answer once its packet has left the line.
+// Past it the packet or its answer was lost: it asks again, or gives the file up
+// with "AF" and sends it again from "FS".
+inline constexpr std::chrono::milliseconds kReplyLimit{3000};
+// The answer to a name comes once the file is made at its full size: a larger
+// file is given more time, as if it were written at 32 MiB/s.
+inline constexpr uint32_t kNameBytesPerMs = 32 * 1024;
+// How many times the sender asks for one answer in a verified file (the end's
+// verdict, the abort's) before it takes the far end for gone.
+inline constexpr int32_t kAsksForAnswer = 4;
+
 struct SendBatchResult {
   int32_t crcFailures = 0;   // consecutive "N" replies at the end of the batch
   int32_t filesSkipped = 0;  // chosen files that could not be sent at all
-  int32_t filesFailed = 0;   // cut off because a reply could not be read, or never verified
+  int32_t filesFailed = 0;   // cut off, unanswered, refused or never verified
   // Nothing abandoned, skipped or cut off: the batch earns its completion sound
   // if it was not stopped either.
   bool clean() const { return crcFailures == 0 && filesSkipped == 0 && filesFailed == 0; }
@@ -40,20 +53,36 @@ class FileSender {
   Result configurePort(int32_t speed);
 
   // Sends the files in order as one batch over the open port, until the last
-  // has gone, `running` is found clear, or a wait in a size or name stage ended
-  // without a reply. The refusal count carries over from file to file.
+  // has gone, `running` is found clear, a wait in a size or name stage ended
+  // by a stop, or the far end stopped answering. The refusal count carries
+  // over from file to file.
   SendBatchResult runSendBatch(const std::vector<std::string>& paths, const std::atomic<uint8_t>& running,
                                int32_t crcRetryLimit);
 
  private:
-  // How one pass over a file ended.
-  enum class Ending { Sent, Verified, Mismatch, Abandoned, Stopped, ReplyUnread };
+  // How one attempt at a file ended.
+  enum class Ending { Sent, Verified, Mismatch, NoAnswer, Refused, Abandoned, Stopped, ReplyUnread };
+  // How a size or name stage ended.
+  enum class Stage { Taken, Stopped, NoAnswer, ReplyUnread };
+  // An answer in a verified file that names what it answers.
+  struct Awaited {
+    SerialPort::Heard heard;
+    Answer answer;
+  };
 
   void sendFile(const std::string& path, const std::atomic<uint8_t>& running, int32_t crcRetryLimit);
+  void reportEnding(Ending ending, const std::string& path, int32_t attempts, uint64_t delivered);
   Ending sendOnce(const std::atomic<uint8_t>& running, int32_t crcRetryLimit, uint64_t& delivered);
+  // Sends one packet kind until it is not refused; `asks`: how many silences
+  // it meets by sending again. Notes kReplyVerify in `heard`, the last byte in `answer`.
+  Stage askUntilTaken(void (FileSender::*send)(), const std::atomic<uint8_t>& running,
+                      std::chrono::milliseconds limit, int32_t asks, bool& heard, uint8_t& answer);
+  Ending sendClassicData(const std::atomic<uint8_t>& running, int32_t crcRetryLimit, uint64_t& delivered);
+  Ending sendVerifiedData(const std::atomic<uint8_t>& running, int32_t crcRetryLimit, uint64_t& delivered);
   Ending awaitVerdict(const std::atomic<uint8_t>& running);
-  // Sends one packet kind until it is not refused; the last wait's result.
-  PacketResult sendUntilTaken(void (FileSender::*send)(), const std::atomic<uint8_t>& running);
+  // The limit's message, "AF" after the pauses, and in a verified file its answer.
+  Ending giveUp(Ending ending, const std::atomic<uint8_t>& running);
+  Awaited awaitAnswer(const std::atomic<uint8_t>& running, uint32_t id);
   void sendSize();
   void sendName();
   PacketResult sendNextChunk();  // Accepted ("FD" sent) or FileEnded ("EF" sent)
@@ -61,7 +90,7 @@ class FileSender {
   void sendEndOfFile();
   void sendAbort();  // 50 ms after the line is free, then "AF"
   void writePacket();
-  PacketResult waitReply(const std::atomic<uint8_t>& running);
+  SerialPort::Reply waitAnswer(const std::atomic<uint8_t>& running, std::chrono::milliseconds limit);
   int32_t chunkLength() const;
   // Waits until the line is free, then `ms` more: the protocol's pauses.
   void pause(int ms);
@@ -76,10 +105,11 @@ class FileSender {
   int32_t lastChunk_ = 0;  // length of the "FD" just sent, for rewindChunk
   SendBatchResult batch_;
   bool batchDone_ = false;
-  Result replyFailure_;  // why the last reply could not be read
-  uint8_t replyByte_ = 0;
-  bool fileVerified_ = false;  // the receiver took this pass's offer
-  uint32_t fileCrc_ = 0;       // CRC-32 of the chunks sent so far in this pass
+  Result replyFailure_;        // why the last reply could not be read
+  uint32_t nextTag_ = 0;       // names each attempt at a file, for its answers
+  uint32_t tag_ = 0;           // this attempt's
+  bool fileVerified_ = false;  // the receiver took this attempt verified
+  uint32_t fileCrc_ = 0;       // CRC-32 of the chunks sent so far in this attempt
   int64_t crcUpTo_ = 0;        // how far fileCrc_ reaches
 };
 

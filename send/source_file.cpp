@@ -23,8 +23,7 @@ std::string SourceFile::whyNotSendable() const {
     case MappedFile::Step::TooLarge:
       return "it is 4 GiB or larger, more than the size field can announce";
     case MappedFile::Step::Map:
-      if (file_.size() != 0) return "it cannot be mapped into memory";
-      break;  // an empty file has nothing to map and is sent as such
+      return "it cannot be mapped into memory";
   }
   const std::string base = name();
   if (base.empty()) return "it has no file name";

@@ -32,6 +32,9 @@ class LineClock {
   // the virtual cable unpaced, would otherwise pile up line time packet after packet).
   void answered() { busyUntil_ = std::min(busyUntil_, Clock::now()); }
 
+  // When the counted bytes will have left the line.
+  Clock::time_point idleAt() const { return busyUntil_; }
+
   // Blocks until the counted bytes have left the line.
   void waitIdle() const { std::this_thread::sleep_until(busyUntil_); }
 

@@ -12,9 +12,9 @@
 #include <string>
 
 #include "base/result.h"
-#include "job/transfer_ui.h"
 #include "protocol/packet.h"
 #include "serial/line_clock.h"
+#include "serial/port_error.h"
 
 namespace zarvek {
 
@@ -81,19 +81,25 @@ class SerialPort {
   // Sender. All kPacketSize bytes in one write.
   Result writePacket(const uint8_t* packet);
 
-  // Sender. Waits for one reply byte: CrcFailed for "N", Accepted for any
-  // other byte, Failed once `running` is found clear or when the read fails
-  // (then `failure` says how). `byte` is the byte itself.
+  // Sender. Waits for one reply byte and returns it (Heard::Byte), whatever
+  // its value: what a byte means is the protocol's business. Quiet when none
+  // has come `limit` after the last packet written has left the line; Stopped
+  // once `running` is found clear; Failed when the read fails (`failure` says how).
+  enum class Heard { Byte, Quiet, Stopped, Failed };
   struct Reply {
-    PacketResult result;
-    Result failure;
+    Heard heard = Heard::Stopped;
     uint8_t byte = 0;
+    Result failure;
   };
-  Reply waitReply(const std::atomic<uint8_t>& running);
+  static constexpr std::chrono::milliseconds kForever{-1};
+  Reply waitReply(const std::atomic<uint8_t>& running, std::chrono::milliseconds limit = kForever);
 
   // Sender. Blocks until every byte written so far has left the line, so that a
   // pause the protocol relies on begins only then.
   void drainLine();
+  // Sender. drainLine, then `pause` more: the protocol's pauses begin once the
+  // packet before them has left the line.
+  void pauseAfterLine(std::chrono::milliseconds pause);
 
  private:
   struct Device;  // the platform's handle and its per-platform state

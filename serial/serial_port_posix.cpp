@@ -304,24 +304,28 @@ Result SerialPort::writePacket(const uint8_t* packet) {
   return {};
 }
 
-SerialPort::Reply SerialPort::waitReply(const std::atomic<uint8_t>& running) {
+SerialPort::Reply SerialPort::waitReply(const std::atomic<uint8_t>& running, milliseconds limit) {
   const int fd = device_->fd.get();
+  const bool bounded = limit >= milliseconds::zero();
+  const auto deadline = line_.idleAt() + (bounded ? limit : milliseconds::zero());
   for (;;) {
-    if (!running.load(std::memory_order_relaxed)) return {PacketResult::Failed, {}};
-    const short revents = pollFor(fd, POLLIN, kWaitSlice);
+    if (!running.load(std::memory_order_relaxed)) return {Heard::Stopped};
+    const auto now = Clock::now();
+    if (bounded && now >= deadline) return {Heard::Quiet};
+    const short revents = pollFor(fd, POLLIN, bounded ? std::min<Clock::duration>(kWaitSlice, deadline - now) : kWaitSlice);
     if (!(revents & (POLLIN | POLLHUP))) continue;
     uint8_t byte = 0;
     const ssize_t r = ::read(fd, &byte, 1);
     if (r == 1) {
       line_.answered();
-      return {byte == kReplyRefuse ? PacketResult::CrcFailed : PacketResult::Accepted, {}, byte};
+      return {Heard::Byte, byte};
     }
     if (r < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     // Readable yet empty and hung up: the device is gone (a USB adapter pulled
     // out, the far side of a pty closed). No reply can come; on Windows the
     // read itself fails then.
     const int code = r < 0 ? errno : (revents & POLLHUP) ? EIO : 0;
-    if (code != 0) return {PacketResult::Failed, failure("cannot read the reply", code)};
+    if (code != 0) return {Heard::Failed, 0, failure("cannot read the reply", code)};
   }
 }
 
@@ -330,6 +334,11 @@ void SerialPort::drainLine() {
   // bytes); the clock covers drivers that report empty early, ptys among them.
   ::tcdrain(device_->fd.get());
   line_.waitIdle();
+}
+
+void SerialPort::pauseAfterLine(milliseconds pause) {
+  drainLine();
+  std::this_thread::sleep_for(pause);
 }
 
 }  // namespace zarvek

@@ -286,23 +286,26 @@ Result SerialPort::writePacket(const uint8_t* packet) {
   return wrote ? Result{} : lastError("cannot write a packet");
 }
 
-SerialPort::Reply SerialPort::waitReply(const std::atomic<uint8_t>& running) {
+SerialPort::Reply SerialPort::waitReply(const std::atomic<uint8_t>& running, std::chrono::milliseconds limit) {
   const HANDLE h = device_->handle.get();
+  const bool bounded = limit >= std::chrono::milliseconds::zero();
+  const auto deadline = line_.idleAt() + (bounded ? limit : std::chrono::milliseconds::zero());
   // The sender sets read time-outs of its own here, so that its wait blocks
   // for a slice instead of sleeping between polls.
   const bool timed = setFirstByteTimeouts(h, kWaitSliceMs);
   for (;;) {
-    if (!running.load(std::memory_order_relaxed)) return {PacketResult::Failed, {}};
+    if (!running.load(std::memory_order_relaxed)) return {Heard::Stopped};
+    if (bounded && LineClock::Clock::now() >= deadline) return {Heard::Quiet};
     if (!timed && queuedBytes(h) == 0) {
       Sleep(1);
       continue;
     }
     uint8_t byte = 0;
     DWORD got = 0;
-    if (!ReadFile(h, &byte, 1, &got, nullptr)) return {PacketResult::Failed, lastError("cannot read the reply")};
+    if (!ReadFile(h, &byte, 1, &got, nullptr)) return {Heard::Failed, 0, lastError("cannot read the reply")};
     if (got == 1) {
       line_.answered();
-      return {byte == kReplyRefuse ? PacketResult::CrcFailed : PacketResult::Accepted, {}, byte};
+      return {Heard::Byte, byte};
     }
   }
 }
@@ -311,6 +314,11 @@ void SerialPort::drainLine() {
   // FlushFileBuffers waits for the driver's queue on Windows, but not under Wine
   // on a pty; the clock holds in both.
   line_.waitIdle();
+}
+
+void SerialPort::pauseAfterLine(std::chrono::milliseconds pause) {
+  drainLine();
+  Sleep(static_cast<DWORD>(pause.count()));
 }
 
 }  // namespace zarvek

@@ -26,20 +26,20 @@ class Dispatch : public ::testing::Test {
   fs::path folder() const { return sandbox / "in"; }
   PacketResult size(uint32_t n) {
     buildSize(receiver.packet(), n);
-    return receiver.dispatch();
+    return receiver.dispatch().result;
   }
   PacketResult name(const std::string& n) {
     buildName(receiver.packet(), n.data(), static_cast<uint8_t>(n.size()));
-    return receiver.dispatch();
+    return receiver.dispatch().result;
   }
   PacketResult data(const std::string& bytes) {
     buildData(receiver.packet(), reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int32_t>(bytes.size()));
-    return receiver.dispatch();
+    return receiver.dispatch().result;
   }
   PacketResult kind(char a, char b) {
     receiver.packet()[0] = static_cast<uint8_t>(a);
     receiver.packet()[1] = static_cast<uint8_t>(b);
-    return receiver.dispatch();
+    return receiver.dispatch().result;
   }
   FileOutcome lastOutcome() const { return ui.reports().empty() ? FileOutcome::Skipped : ui.reports().back().outcome; }
 

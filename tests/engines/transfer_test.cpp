@@ -7,6 +7,7 @@
 
 #include "line_fixture.h"
 #include "protocol/packet.h"
+#include "protocol/verified.h"
 
 namespace zarvek::test {
 namespace {
@@ -16,7 +17,8 @@ namespace fs = std::filesystem;
 class Transfer : public LineTest {};
 
 // Classic and verified: the same packets, one per chunk; classic ends answer
-// every packet but "EF" with "A", verified ends answer the offer and the end "V".
+// every packet but "EF" with "A"; verified ends answer the offer and the request
+// "V", each chunk with the code that names its index, the end with "matches".
 TEST(ClassicAndVerified, FilesOfEverySizeArriveIdenticalWithOnePacketPerChunk) {
   const std::vector<size_t> sizes = {0, 1, 1023, 1024, 1025, 2048, 3000, 100000, 5u << 20};
   for (const bool verify : {false, true}) {
@@ -32,7 +34,9 @@ TEST(ClassicAndVerified, FilesOfEverySizeArriveIdenticalWithOnePacketPerChunk) {
       kinds += std::string(kinds.empty() ? "" : " ") + "FS FN";
       for (size_t n = 0; n < chunks; ++n) kinds += " FD";
       kinds += " EF";
-      answers += (verify ? "VA" : "AA") + std::string(chunks, 'A') + (verify ? "V" : "");
+      answers += verify ? "VV" : "AA";
+      for (size_t n = 0; n < chunks; ++n) answers += verify ? char(encodeAnswer(Answer::Taken, uint32_t(n))) : 'A';
+      if (verify) answers += '?';  // the verdict's id is the tag's, drawn at random
     }
     line.startReceiver();
     EXPECT_TRUE(line.send(names).clean());
@@ -43,7 +47,15 @@ TEST(ClassicAndVerified, FilesOfEverySizeArriveIdenticalWithOnePacketPerChunk) {
       for (const auto& r : ui->reports()) EXPECT_TRUE(r.outcome == FileOutcome::Complete && r.verified == verify) << r.name;
     }
     EXPECT_EQ(line.kinds(), kinds);
-    EXPECT_EQ(line.replies(), answers);
+    std::string replies = line.replies();
+    ASSERT_EQ(replies.size(), answers.size());
+    for (size_t i = 0; i < answers.size(); ++i) {
+      if (answers[i] != '?') continue;
+      const auto verdict = decodeAnswer(static_cast<uint8_t>(replies[i]));
+      EXPECT_TRUE(verdict && verdict->answer == Answer::Matches) << i;
+      replies[i] = '?';
+    }
+    EXPECT_EQ(replies, answers);
   }
 }
 

@@ -119,7 +119,7 @@ TEST(TargetFile, CreatedAtFullSizeZeroFilledReplacingAnOlderFileOrEmpty) {
   EXPECT_EQ(t.writeChunk(packet("hello").data(), 5, 0x00010203 - 5), 1);
   t.close();
   EXPECT_EQ(test::readFile(folder.in / "a.bin"), std::string(0x00010203 - 5, '\0') + "hello");
-  EXPECT_FALSE(openNamed(t, folder.str(), packet("empty.txt"), 0)) << "size 0: nothing to map, yet it succeeded";
+  EXPECT_TRUE(openNamed(t, folder.str(), packet("empty.txt"), 0)) << "size 0: made, with nothing to map";
   EXPECT_TRUE(t.hasFile() && !t.isMapped());
   t.close();
   EXPECT_TRUE(fs::exists(folder.in / "empty.txt") && fs::file_size(folder.in / "empty.txt") == 0) << "no empty file";
@@ -170,6 +170,33 @@ TEST(TargetFile, DiscardDeletesOnlyItsOwnFile) {
   EXPECT_EQ(test::readFile(folder.root / "outside.txt"), "keep me");
 }
 
+// A verified file is written under its staging name: the file under its own
+// name stays as it was until publish puts the new copy there in one step, and a
+// discard before then deletes the staged copy only.
+TEST(TargetFile, StagedFileReplacesTheNamedOneOnlyWhenPublished) {
+  ReceiveFolder folder;
+  test::writeFile(folder.in / "a.bin", "verified earlier");
+  for (const bool publish : {false, true}) {
+    TargetFile t;
+    Frame sizePacket{};
+    buildSize(sizePacket.data(), 5);
+    t.setFolder(folder.str().c_str());
+    t.storeSize(sizePacket.data());
+    ASSERT_TRUE(t.takeName(packet("a.bin").data()) && t.openStaged(0xAB12)) << t.refusal();
+    ASSERT_EQ(t.writeChunk(packet("fresh").data(), 5, 0), 1);
+    EXPECT_EQ(folder.listing(), (Names{"in", "in/a.bin", "in/.zarvek-0000ab12.part"}));
+    EXPECT_EQ(test::readFile(folder.in / "a.bin"), "verified earlier") << "touched before it was published";
+    if (publish) {
+      ASSERT_TRUE(t.publish());
+      EXPECT_EQ(t.discard(), 0) << "a published file was deleted";
+    } else {
+      EXPECT_EQ(t.discard(), 1);
+    }
+    EXPECT_EQ(folder.listing(), (Names{"in", "in/a.bin"}));
+    EXPECT_EQ(test::readFile(folder.in / "a.bin"), publish ? "fresh" : "verified earlier");
+  }
+}
+
 #ifndef _WIN32
 // A receive folder on a file system too small for the announced size (Linux, as root). Without
 // a reservation the file would be created sparse, and the first chunk copied into an unbacked
@@ -186,9 +213,9 @@ class FullDisk : public ::testing::Test {
   PacketResult announce(FileReceiver& receiver, const char* name, uint32_t size) {
     receiver.beginFile(dir_.str().c_str());
     buildSize(receiver.packet(), size);
-    EXPECT_EQ(receiver.dispatch(), PacketResult::Accepted);
+    EXPECT_EQ(receiver.dispatch().result, PacketResult::Accepted);
     buildName(receiver.packet(), name, static_cast<uint8_t>(std::strlen(name)));
-    return receiver.dispatch();
+    return receiver.dispatch().result;
   }
 
   test::TempDir dir_;
@@ -207,13 +234,13 @@ TEST_F(FullDisk, NoRoomFailsTheNameStepAndSpaceIsReservedWhenTheFileIsCreated) {
   EXPECT_NE(ui_.reports()[0].reason.find("no room"), std::string::npos) << ui_.reports()[0].reason;
   const std::string chunk(kMaxChunk, 'x');
   buildData(big.packet(), reinterpret_cast<const uint8_t*>(chunk.data()), kMaxChunk);
-  EXPECT_EQ(big.dispatch(), PacketResult::Failed) << "a chunk went into a file with no room";
+  EXPECT_EQ(big.dispatch().result, PacketResult::Failed) << "a chunk went into a file with no room";
   EXPECT_EQ(fs::file_size(dir_ / "big.bin"), 0u) << "the failed reservation was not given back";
 
   ASSERT_EQ(announce(first, "first.bin", 200 * 1024), PacketResult::Accepted);
   EXPECT_EQ(announce(second, "second.bin", 100 * 1024), PacketResult::Failed);
   buildData(first.packet(), reinterpret_cast<const uint8_t*>(chunk.data()), kMaxChunk);
-  for (int i = 0; i < 200; ++i) ASSERT_EQ(first.dispatch(), PacketResult::Accepted) << "chunk " << i;
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(first.dispatch().result, PacketResult::Accepted) << "chunk " << i;
   EXPECT_EQ(test::readFile(dir_ / "first.bin"), std::string(200 * 1024, 'x'));
 }
 #endif

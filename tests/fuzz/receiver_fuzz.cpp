@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const uint16_t crc = PacketCrc(p, p[1] == 'S' ? 4 : payloadLength(p));
       p[offset::crcHigh] = (op & 8) ? static_cast<uint8_t>(crc >> 8) : next();
       p[offset::crcLow] = (op & 8) ? static_cast<uint8_t>(crc) : next();
-      if (receiver.dispatch() == PacketResult::FileEnded) receiver.beginFile(folder.c_str());
+      if (receiver.dispatch().result == PacketResult::FileEnded) receiver.beginFile(folder.c_str());
     }
   }
   for (const auto& entry : fs::directory_iterator(sandbox)) {

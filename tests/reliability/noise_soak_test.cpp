@@ -1,10 +1,10 @@
 // Fifty files of mixed sizes over a line that flips bits at random in both
 // directions (fixed seeds), classic and verified side by side, at two error
-// rates. Nothing may hang; every file arrives identical, is reported (refused,
-// abandoned, deleted, not verified), or is counted as silently damaged: called
+// rates. Nothing may hang; every classic file arrives identical, is reported
+// (refused, abandoned, deleted), or is counted as silently damaged: called
 // complete yet different, or arrived under another name. The classic checksum
-// sees only the low four bits of payload bytes, so classic files can be; a
-// verified file never may. The table is printed.
+// sees only the low four bits of payload bytes, so classic files can be; every
+// verified file arrives identical. The table is printed.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include <map>
 
 #include "engines/line_fixture.h"
+#include "protocol/verified.h"
 
 namespace fs = std::filesystem;
 
@@ -69,7 +70,11 @@ Counts soak(double bitErrorRate, bool verify) {
   }
   for (const auto& e : fs::directory_iterator(line.target.path())) EXPECT_TRUE(e.is_regular_file()) << e.path();
   const std::string answers = line.replies();
-  c.resends = static_cast<long>(std::count(answers.begin(), answers.end(), 'N'));
+  // A refusal is "N", or inside a verified file the code that says so.
+  c.resends = static_cast<long>(std::count_if(answers.begin(), answers.end(), [](char byte) {
+    const auto coded = decodeAnswer(static_cast<uint8_t>(byte));
+    return byte == 'N' || (coded && coded->answer == Answer::Refused);
+  }));
   EXPECT_GT(c.resends, 0) << "the noise never reached a checksum: the soak tested nothing";
   return c;
 }
@@ -82,9 +87,9 @@ TEST(NoiseSoak, VerifiedFilesArriveIdenticalOrReportedClassicOnesAreCounted) {
       const Counts c = soak(rate, verify);
       std::printf("| %.0e | %s | %d | %d | %d | %ld |\n", rate, verify ? "verified" : "classic", c.identical, c.reported,
                   c.silentlyDamaged, c.resends);
-      if (verify) {
-        EXPECT_EQ(c.silentlyDamaged, 0);
-      }
+      // With the highest retry limit a verified file gets through this noise
+      // whole: one that ends reported instead is a recovery that failed.
+      if (verify) EXPECT_EQ(c.identical, 50);
     }
   }
 }

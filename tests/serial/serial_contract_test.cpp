@@ -86,7 +86,7 @@ class SerialContract : public ::testing::Test {
   }
 
   // The peer's byte that says it has reached a point of its script.
-  void awaitSignal() { ASSERT_EQ(far.waitReply(running).result, PacketResult::Accepted) << "no signal"; }
+  void awaitSignal() { ASSERT_EQ(far.waitReply(running).heard, SerialPort::Heard::Byte) << "no signal"; }
   void write(int salt) { ASSERT_TRUE(far.writePacket(allValuesPacket(salt).data())); }
 
   Cable cable{CableConfig{115200, {}, {}, false}};

@@ -103,10 +103,9 @@ int main(int argc, char** argv) {
       line += ' ';
       for (long k = 0; k < n; ++k) {
         const SerialPort::Reply reply = port->waitReply(running);
-        line += reply.result == PacketResult::Accepted    ? 'A'
-                : reply.result == PacketResult::CrcFailed ? 'C'
-                : reply.failure                           ? 'F'
-                                                          : 'E';
+        line += reply.heard == SerialPort::Heard::Byte     ? (reply.byte == kReplyRefuse ? 'C' : 'A')
+                : reply.heard == SerialPort::Heard::Stopped ? 'F'
+                                                            : 'E';
       }
     } else if (verb == "drain") {
       port->drainLine();

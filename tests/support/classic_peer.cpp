@@ -1,18 +1,13 @@
 #include "support/classic_peer.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <sched.h>
-#include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <stdexcept>
-#include <system_error>
 
 #include "protocol/packet.h"
 #include "support/temp_dir.h"
@@ -20,46 +15,19 @@
 namespace zarvek::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = PeerPort::Clock;
 using namespace std::chrono_literals;
-
-[[noreturn]] void throwErrno(const std::string& what) {
-  throw std::system_error(errno, std::generic_category(), what);
-}
 
 constexpr int32_t kSpeed = 115200;  // bit/s
 constexpr int32_t kRetryLimit = 4;  // contiguous "N" to data packets before "AF"
-
-// The classic line: 8 data bits, no parity, one stop bit, every byte value carried
-// unchanged, no flow control. Non-blocking, so that every wait is a poll.
-int openClassicPort(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throwErrno("cannot open " + path);
-  termios tio{};
-  const bool read = tcgetattr(fd, &tio) == 0;
-  cfmakeraw(&tio);
-  tio.c_cflag &= ~(PARENB | CSTOPB | CSIZE | CRTSCTS);
-  tio.c_cflag |= CS8 | CLOCAL | CREAD;
-  tio.c_iflag &= ~(IXON | IXOFF | IXANY);
-  tio.c_cc[VMIN] = 0;
-  tio.c_cc[VTIME] = 0;
-  cfsetispeed(&tio, B115200);
-  cfsetospeed(&tio, B115200);
-  if (!read || tcsetattr(fd, TCSANOW, &tio) != 0) {
-    ::close(fd);
-    throwErrno("cannot set up " + path);
-  }
-  ioctl(fd, TIOCEXCL);  // the classic program holds its port without sharing
-  return fd;
-}
 
 char printable(uint8_t byte) { return (byte >= 0x20 && byte < 0x7F) ? static_cast<char>(byte) : '?'; }
 
 }  // namespace
 
-ClassicEnd::ClassicEnd(const std::string& endPath) : fd_(openClassicPort(endPath)) {}
+ClassicEnd::ClassicEnd(const std::string& endPath) : port_(endPath) {}
 
-ClassicEnd::~ClassicEnd() { ::close(fd_); }
+ClassicEnd::~ClassicEnd() = default;
 
 void ClassicEnd::stop() {
   running_ = false;
@@ -122,9 +90,9 @@ void ClassicReceiver::run() {
       // within a fraction of one: purging just before the reply drops the same
       // bytes and never the head of that packet.
       purgeInput();
-      tcflush(fd_, TCOFLUSH);  // any output still pending is abandoned
+      port_.abandonOutput();  // any output still pending is abandoned
       const uint8_t reply = result == Result::CrcFailed ? 'N' : 'A';
-      note(std::string("/") + (::write(fd_, &reply, 1) == 1 ? printable(reply) : '!'));
+      note(std::string("/") + (port_.write(&reply, 1) == 1 ? printable(reply) : '!'));
     }
   }
   if (target_ && target_->fd >= 0) ::close(target_->fd);  // stopped mid-file: kept
@@ -132,50 +100,40 @@ void ClassicReceiver::run() {
 }
 
 void ClassicReceiver::purgeInput() {
-  int queued = 0;
-  ioctl(fd_, FIONREAD, &queued);
-  tcflush(fd_, TCIFLUSH);
+  const int queued = port_.queued();
+  port_.purgeInput();
   if (queued > 0) note(" [purged " + std::to_string(queued) + "]");
 }
 
 bool ClassicReceiver::waitForData(bool purge) {
   if (purge) purgeInput();  // whatever came before this wait is dropped
   listening_ = true;
-  while (running_) {
-    // poll wakes at the first byte, as the classic busy poll would see it; its
-    // time-out only bounds how long a stop takes to be noticed.
-    pollfd p{fd_, POLLIN, 0};
-    const int ready = poll(&p, 1, 1);
-    if (ready > 0 && (p.revents & POLLIN)) return true;
-    if (ready > 0) std::this_thread::sleep_for(1ms);  // a hang-up must not spin
-  }
-  return false;
+  return port_.waitForByte(running_);
 }
 
 int ClassicReceiver::readPacket() {
   // The classic read time-outs: more than the gap (20 ms) between two bytes, or
   // 10 ms per requested byte in all, end the read with what has come.
   constexpr auto kTotal = 10ms * kPacketSize;
-  const auto start = Clock::now();
+  const auto start = port_.now();
   auto last = start;
   int got = 0;
   for (bool expired = false; got < kPacketSize;) {
-    const ssize_t n = ::read(fd_, packet_ + got, static_cast<size_t>(kPacketSize - got));
+    const int n = port_.read(packet_ + got, kPacketSize - got);
     if (n > 0) {
-      got += static_cast<int>(n);
-      last = Clock::now();
+      got += n;
+      last = port_.now();
       expired = false;
       continue;
     }
     if (expired) break;
-    if (n < 0 && errno != EAGAIN && errno != EINTR) return -1;
-    const auto now = Clock::now();
+    if (n < 0) return -1;
+    const auto now = port_.now();
     // The time-outs judge the line, not this thread's scheduling: bytes that came
     // while it was not running still belong to the read, so one more read settles it.
     expired = now - last > readGap_ || now - start >= kTotal;
     const auto until = std::min<Clock::time_point>(last + readGap_ + 1ms, start + kTotal);
-    pollfd p{fd_, POLLIN, 0};
-    if (!expired) poll(&p, 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count()));
+    if (!expired) port_.waitForByte(until - now);
   }
   noteKind(packet_);
   if (got < kPacketSize) note("(" + std::to_string(got) + ")");
@@ -317,14 +275,14 @@ void ClassicSender::run(std::vector<std::pair<std::string, std::string>> sources
     }
     // Tested even after "EF": a stop that came just after it still sends "AF".
     if (!running_ || crcFailures >= kRetryLimit) {
-      std::this_thread::sleep_for(100ms);
+      port_.sleepFor(100ms);
       sendPacket("AF");
       std::lock_guard lock(mutex_);
       files_[file].ending = ClassicEnding::Abort;
     }
-    std::this_thread::sleep_for(50ms);
+    port_.sleepFor(50ms);
   }
-  if (running_ && !batchDone) std::this_thread::sleep_for(50ms);  // the loop's turn that finds no file left
+  if (running_ && !batchDone) port_.sleepFor(50ms);  // the loop's turn that finds no file left
   done_ = true;
 }
 
@@ -340,29 +298,24 @@ void ClassicSender::sendPacket(const char* kind, const std::string& payload, int
     packet_[offset::crcLow] = static_cast<uint8_t>(crc & 0xFF);
   }
   for (int done = 0; done < kPacketSize && running_;) {
-    const ssize_t n = ::write(fd_, packet_ + done, static_cast<size_t>(kPacketSize - done));
+    const int n = port_.write(packet_ + done, kPacketSize - done);
     if (n > 0) {
-      done += static_cast<int>(n);
+      done += n;
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) break;  // the classic sender goes on regardless
-    pollfd p{fd_, POLLOUT, 0};
-    poll(&p, 1, 10);
+    if (n < 0) break;  // the classic sender goes on regardless
+    port_.waitWritable(10ms);
   }
   noteKind(packet_);
   // A synchronous write on a real port returns once the line has carried the packet.
-  std::this_thread::sleep_for(std::chrono::microseconds(int64_t{kPacketSize} * 10 * 1'000'000 / kSpeed));
+  port_.sleepFor(std::chrono::microseconds(int64_t{kPacketSize} * 10 * 1'000'000 / kSpeed));
 }
 
 ClassicSender::Result ClassicSender::waitReply() {
-  for (;;) {
-    if (!running_) return Result::Failed;
-    int queued = 0;
-    if (ioctl(fd_, FIONREAD, &queued) == 0 && queued > 0) break;
-    std::this_thread::sleep_for(1ms);
-  }
+  // Every byte it reads is a reply, taken the moment it is queued.
+  if (!port_.waitForByte(running_)) return Result::Failed;
   uint8_t byte = 0;
-  if (::read(fd_, &byte, 1) != 1) return Result::Failed;
+  if (port_.read(&byte, 1) != 1) return Result::Failed;
   note(std::string("/") + printable(byte));
   return byte == 'N' ? Result::CrcFailed : Result::Accepted;  // any other byte is taken as "A"
 }

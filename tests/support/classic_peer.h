@@ -9,8 +9,8 @@
 //   input (every byte it reads is a reply, anything but "N" counts as "A"), resends
 //   size and name without limit and waits for a reply for ever unless stopped.
 // They share nothing with our engines but the packet layout and its checksum, and
-// speak through their own termios code on a virtual-cable end at 115200 bit/s.
-// Linux only.
+// speak through their own port (PeerPort) at 115200 bit/s: termios on a
+// virtual-cable end, or a SimLine end in virtual time. Linux only.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -21,6 +21,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/peer_port.h"
 
 namespace zarvek::test {
 
@@ -63,7 +65,7 @@ class ClassicEnd {
     return value;
   }
 
-  int fd_ = -1;
+  PeerPort port_;
   uint8_t packet_[1030] = {};
   mutable std::mutex mutex_;
   std::vector<ClassicFile> files_;

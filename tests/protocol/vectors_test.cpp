@@ -1,0 +1,157 @@
+// docs/PROTOCOL.md is the contract another implementation is built from: its
+// test vectors and its table of answers, read from the page as written, must be
+// what the code builds and reads.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "protocol/packet.h"
+#include "protocol/verified.h"
+
+namespace zarvek::test {
+namespace {
+
+struct Vector {
+  std::string kind;
+  std::map<std::string, std::string> fields;
+  std::map<int, uint8_t> bytes;  // offset -> value, as listed
+};
+
+std::string protocolPage() {
+  std::ifstream in(ZARVEK_SOURCE_DIR "/docs/PROTOCOL.md");
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<Vector> readVectors(const std::string& page) {
+  std::vector<Vector> vectors;
+  std::istringstream lines(page);
+  bool inside = false;
+  for (std::string line; std::getline(lines, line);) {
+    if (line == "```vector") {
+      inside = true;
+      vectors.emplace_back();
+      continue;
+    }
+    if (!inside) continue;
+    if (line == "```") {
+      inside = false;
+      continue;
+    }
+    std::istringstream words(line);
+    std::string word;
+    words >> word;
+    Vector& v = vectors.back();
+    if (v.kind.empty()) {
+      v.kind = word;
+      while (words >> word) v.fields[word.substr(0, word.find('='))] = word.substr(word.find('=') + 1);
+      continue;
+    }
+    int at = std::stoi(word.substr(0, word.size() - 1));
+    while (words >> word) v.bytes[at++] = static_cast<uint8_t>(std::stoul(word, nullptr, 16));
+  }
+  return vectors;
+}
+
+uint32_t hex32(const std::string& text) { return static_cast<uint32_t>(std::stoul(text, nullptr, 16)); }
+
+std::string unhex(const std::string& text) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < text.size(); i += 2) bytes += static_cast<char>(std::stoul(text.substr(i, 2), nullptr, 16));
+  return bytes;
+}
+
+// Builds the vector's packet with the code, on a zeroed buffer, and checks
+// that the code reads back what it was built from.
+std::vector<uint8_t> build(const Vector& v) {
+  std::vector<uint8_t> frame(kPacketSize, 0);
+  uint8_t* f = frame.data();
+  if (v.kind == "offer") {
+    const uint32_t size = hex32(v.fields.at("size"));
+    buildSize(f, size);
+    putOffer(f, size);
+    EXPECT_EQ(readOffer(f), Offer::Valid);
+  } else if (v.kind == "request") {
+    const std::string& name = v.fields.at("name");
+    buildName(f, name.data(), static_cast<uint8_t>(name.size()));
+    putRequest(f, hex32(v.fields.at("size")), hex32(v.fields.at("tag")));
+    const auto request = readRequest(f);
+    EXPECT_TRUE(request && request->size == hex32(v.fields.at("size")) && request->tag == hex32(v.fields.at("tag")));
+  } else if (v.kind == "data") {
+    const std::string chunk = unhex(v.fields.at("chunk"));
+    const auto index = static_cast<uint32_t>(std::stoul(v.fields.at("index")));
+    buildVerifiedData(f, reinterpret_cast<const uint8_t*>(chunk.data()), static_cast<int32_t>(chunk.size()), index);
+    EXPECT_EQ(verifiedSequence(f), index % 32);
+    EXPECT_EQ(verifiedLength(f), static_cast<int32_t>(chunk.size()));
+  } else if (v.kind == "end") {
+    buildVerifiedEnd(f, hex32(v.fields.at("crc32")), hex32(v.fields.at("tag")));
+    EXPECT_EQ(verifiedFileCrc(f), hex32(v.fields.at("crc32")));
+    EXPECT_EQ(verifiedTag(f), hex32(v.fields.at("tag")));
+  } else if (v.kind == "abort") {
+    buildVerifiedAbort(f, hex32(v.fields.at("tag")));
+    EXPECT_EQ(verifiedTag(f), hex32(v.fields.at("tag")));
+  } else {
+    ADD_FAILURE() << "unknown vector " << v.kind;
+  }
+  if (v.kind != "offer" && v.kind != "request") EXPECT_TRUE(checkVerified(f)) << v.kind;
+  return frame;
+}
+
+TEST(ProtocolPage, VectorsAreWhatTheCodeBuilds) {
+  const std::vector<Vector> vectors = readVectors(protocolPage());
+  std::vector<std::string> kinds;
+  for (const Vector& v : vectors) kinds.push_back(v.kind);
+  ASSERT_EQ(kinds, (std::vector<std::string>{"offer", "request", "data", "end", "abort"}));
+  for (const Vector& v : vectors) {
+    SCOPED_TRACE(v.kind);
+    const std::vector<uint8_t> frame = build(v);
+    for (int at = 0; at < kPacketSize; ++at) {
+      const auto listed = v.bytes.find(at);
+      EXPECT_EQ(frame[at], listed == v.bytes.end() ? 0 : listed->second) << "offset " << at;
+    }
+  }
+  // The "hello" of the vectors.
+  EXPECT_EQ(crc32(reinterpret_cast<const uint8_t*>("hello"), 5), hex32(vectors[3].fields.at("crc32")));
+}
+
+TEST(ProtocolPage, AnswerTableIsTheCodeAndNoAnswerIsNearAnother) {
+  const std::string page = protocolPage();
+  const char* names[] = {"Taken", "Refused", "Matches", "Differs"};
+  std::vector<uint8_t> codes;
+  for (int answer = 0; answer < 4; ++answer) {
+    const size_t row = page.find(std::string("| ") + names[answer] + " |");
+    ASSERT_NE(row, std::string::npos) << names[answer];
+    std::istringstream cells(page.substr(row, page.find('\n', row) - row));
+    std::string cell;
+    std::getline(cells, cell, '|');
+    std::getline(cells, cell, '|');
+    for (uint32_t id = 0; id < 4; ++id) {
+      std::getline(cells, cell, '|');
+      const auto byte = static_cast<uint8_t>(std::stoul(cell, nullptr, 16));
+      EXPECT_EQ(encodeAnswer(static_cast<Answer>(answer), id), byte) << names[answer] << " " << id;
+      const auto decoded = decodeAnswer(byte);
+      EXPECT_TRUE(decoded && decoded->answer == static_cast<Answer>(answer) && decoded->id == id);
+      codes.push_back(byte);
+    }
+  }
+  // Any two codes differ in four bits or more; none is, or is one bit from,
+  // a byte of the classic conversation or an idle line.
+  for (size_t a = 0; a < codes.size(); ++a) {
+    for (size_t b = a + 1; b < codes.size(); ++b) EXPECT_GE(std::popcount(unsigned(codes[a] ^ codes[b])), 4);
+    for (const uint8_t other : {uint8_t('A'), uint8_t('N'), uint8_t('V'), uint8_t(0x00), uint8_t(0xFF)}) {
+      EXPECT_GE(std::popcount(unsigned(codes[a] ^ other)), 2) << int(codes[a]);
+    }
+  }
+  int decodable = 0;
+  for (int byte = 0; byte < 256; ++byte) decodable += decodeAnswer(static_cast<uint8_t>(byte)).has_value();
+  EXPECT_EQ(decodable, 16);
+}
+
+}  // namespace
+}  // namespace zarvek::test
