@@ -34,7 +34,7 @@ void FileReceiver::beginFile(const char* folder) {
   target_ = std::make_unique<TargetFile>();
   target_->setFolder(folder_.c_str());
   writeCount_ = 0;
-  offerTaken_ = verified_ = broken_ = classicData_ = false;
+  offerTaken_ = sizeTaken_ = verified_ = broken_ = classicData_ = false;
   refusals_ = 0;
   tag_ = nextIndex_ = fileCrc_ = 0;
   pendingEnd_ = PacketKind::Unknown;
@@ -190,13 +190,18 @@ FileReceiver::Handled FileReceiver::takeSize() {
     }
   }
   if (!target_) return {PacketResult::Failed, reply};  // after "ET": no file to size
+  sizeTaken_ = true;
   return {target_->storeSize(packet_.get()) != 0 ? PacketResult::Accepted : PacketResult::Failed, reply};
 }
 
 FileReceiver::Handled FileReceiver::takeName() {
   if (!target_) return {PacketResult::Failed, kReplyAccept};  // after "ET"
   if (acceptOffers_) {
-    if (const std::optional<Request> request = readRequest(packet_.get())) {
+    // A request whose size is not the size this cycle took (one whole as a
+    // classic packet) is no sender's word on this file: stale bytes of a
+    // classic sender's that look like one. A Zarvek sender's never differ.
+    const std::optional<Request> request = readRequest(packet_.get());
+    if (request && (!sizeTaken_ || request->size == target_->size())) {
       return takeVerifiedName(request->size, request->tag);
     }
     // Its offer was taken, so the name came from a Zarvek sender: a name
@@ -261,9 +266,9 @@ FileReceiver::Handled FileReceiver::takeClassicChunk() {
 }
 
 FileReceiver::Handled FileReceiver::answerLateEnd(PacketKind kind) {
+  // An abort of a file already ended: nothing to do, and a copy verified stays.
+  if (kind == PacketKind::AbortFile) return {PacketResult::Accepted, 0};
   const uint32_t tag = verifiedTag(packet_.get());
-  // An abort is done whatever became of the file: a copy already verified stays.
-  if (kind == PacketKind::AbortFile) return {PacketResult::Accepted, encodeAnswer(Answer::Taken, tag)};
   if (answered_ && tag == answeredTag_) return {PacketResult::Accepted, answer_};
   // An end for a file this end does not have (its name never came): it cannot match.
   return {PacketResult::Accepted, encodeAnswer(Answer::Differs, tag)};
@@ -360,25 +365,27 @@ FileReceiver::Handled FileReceiver::endVerifiedFile() {
   }
   // A file that does not match is not handed over: the sender sends it again.
   if (!matches) dropVerifiedFile(FileOutcome::NotVerified);
-  return closeVerifiedFile(tag, encodeAnswer(matches ? Answer::Matches : Answer::Differs, tag));
-}
-
-FileReceiver::Handled FileReceiver::abortVerifiedFile() {
-  dropVerifiedFile(FileOutcome::AbortedDeleted);
-  const uint32_t tag = verifiedTag(packet_.get());
-  return closeVerifiedFile(tag, encodeAnswer(Answer::Taken, tag));
-}
-
-FileReceiver::Handled FileReceiver::closeVerifiedFile(uint32_t tag, uint8_t answer) {
+  closeVerifiedFile();
   // Kept for the same end sent again: the answer belongs to this tag only.
   answered_ = true;
   answeredTag_ = tag;
-  answer_ = answer;
+  answer_ = encodeAnswer(matches ? Answer::Matches : Answer::Differs, tag);
+  return {PacketResult::FileEnded, answer_};
+}
+
+FileReceiver::Handled FileReceiver::abortVerifiedFile() {
+  // An abort is not answered, as in the classic conversation: its sender goes
+  // on with the next file, and a lost one is settled by that file's "FS".
+  dropVerifiedFile(FileOutcome::AbortedDeleted);
+  closeVerifiedFile();
+  return {PacketResult::FileEnded, 0};
+}
+
+void FileReceiver::closeVerifiedFile() {
   verified_ = false;
   pendingEnd_ = PacketKind::Unknown;
   target_.reset();
   writeCount_ = 0;
-  return {PacketResult::FileEnded, answer};
 }
 
 void FileReceiver::dropVerifiedFile(FileOutcome outcome) {

@@ -86,7 +86,7 @@ class FileReceiver {
   Handled endVerifiedFile();
   Handled abortVerifiedFile();
   Handled startOver();
-  Handled closeVerifiedFile(uint32_t tag, uint8_t answer);
+  void closeVerifiedFile();
   void settleOpenFile();  // a file still open as its cycle ends without an end
   void dropVerifiedFile(FileOutcome outcome);
   void endFile(PacketKind kind);
@@ -102,6 +102,7 @@ class FileReceiver {
 
   // The current cycle, as far as a Zarvek sender goes.
   bool offerTaken_ = false;  // its "FS" was answered kReplyVerify
+  bool sizeTaken_ = false;   // an "FS" whole as a classic packet came
   int32_t refusals_ = 0;     // Zarvek refusals so far (kZarvekRefusals)
   bool verified_ = false;    // its "FN" was answered kReplyVerify
   uint32_t tag_ = 0;         // the attempt's tag, from the request

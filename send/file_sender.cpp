@@ -122,15 +122,15 @@ FileSender::Ending FileSender::sendOnce(const std::atomic<uint8_t>& running, int
   bool heard = false;
   uint8_t answer = 0;
   const Stage size = askUntilTaken(&FileSender::sendSize, running, kReplyLimit, 1, heard, answer);
-  if (size == Stage::ReplyUnread) return giveUp(Ending::ReplyUnread, running);
-  if (size == Stage::NoAnswer) return giveUp(Ending::NoAnswer, running);
+  if (size == Stage::ReplyUnread) return giveUp(Ending::ReplyUnread);
+  if (size == Stage::NoAnswer) return giveUp(Ending::NoAnswer);
   if (size == Stage::Stopped) batchDone_ = true;
   // The name stage runs even after a stop in the size stage. Once a Zarvek end
   // has answered, the name may be asked for again: it answers it again.
   const auto nameLimit = kReplyLimit + std::chrono::milliseconds(source_->size() / kNameBytesPerMs);
   const Stage name = askUntilTaken(&FileSender::sendName, running, nameLimit, heard ? kAsksForAnswer : 1, heard, answer);
-  if (name == Stage::ReplyUnread) return giveUp(Ending::ReplyUnread, running);
-  if (name == Stage::NoAnswer) return giveUp(Ending::NoAnswer, running);
+  if (name == Stage::ReplyUnread) return giveUp(Ending::ReplyUnread);
+  if (name == Stage::NoAnswer) return giveUp(Ending::NoAnswer);
   if (name == Stage::Stopped) batchDone_ = true;
   if (verify_) {
     // The receiver could not make the file: nothing is sent for it.
@@ -143,7 +143,7 @@ FileSender::Ending FileSender::sendOnce(const std::atomic<uint8_t>& running, int
                                 : sendClassicData(running, crcRetryLimit, delivered);
   if (ending == Ending::Sent && fileVerified_) ending = awaitVerdict(running);
   if (ending == Ending::Sent || ending == Ending::Verified || ending == Ending::Mismatch) return ending;
-  return giveUp(ending, running);
+  return giveUp(ending);
 }
 
 FileSender::Stage FileSender::askUntilTaken(void (FileSender::*send)(), const std::atomic<uint8_t>& running,
@@ -204,7 +204,7 @@ FileSender::Ending FileSender::sendVerifiedData(const std::atomic<uint8_t>& runn
     if (sendNextChunk() == PacketResult::FileEnded) return Ending::Sent;
     const int64_t chunkEnd = readPos_;
     const auto index = static_cast<uint32_t>((chunkEnd - lastChunk_) / kMaxChunk);
-    const Awaited awaited = awaitAnswer(running, index);
+    const Awaited awaited = awaitAnswer(running, index, false);
     if (awaited.heard == Heard::Stopped) return Ending::Stopped;
     if (awaited.heard == Heard::Failed) return Ending::ReplyUnread;
     if (awaited.heard == Heard::Byte && awaited.answer == Answer::Taken) {
@@ -227,7 +227,7 @@ FileSender::Ending FileSender::awaitVerdict(const std::atomic<uint8_t>& running)
     // Asked again: the receiver answers the same end the same way, from the
     // verdict it keeps for this tag.
     if (asks > 0) sendEndOfFile();
-    const Awaited awaited = awaitAnswer(running, tag_);
+    const Awaited awaited = awaitAnswer(running, tag_, true);
     if (awaited.heard == Heard::Stopped) return Ending::Stopped;
     if (awaited.heard == Heard::Failed) return Ending::ReplyUnread;
     if (awaited.heard == Heard::Byte && awaited.answer == Answer::Matches) return Ending::Verified;
@@ -239,31 +239,27 @@ FileSender::Ending FileSender::awaitVerdict(const std::atomic<uint8_t>& running)
   return Ending::NoAnswer;
 }
 
-FileSender::Ending FileSender::giveUp(Ending ending, const std::atomic<uint8_t>& running) {
+FileSender::Ending FileSender::giveUp(Ending ending) {
   if (ending == Ending::Abandoned) {
     ui_.showMessage("Too Contiguous CRC Errors, Aborting Transmission", "CRC Errors", MessageIcon::Error);
   }
   pause(50);
-  sendAbort();  // the receiver deletes its partial copy
-  // A verified receiver answers "AF" too; a far end that has stopped answering
-  // is not asked again.
-  if (!fileVerified_ || ending == Ending::NoAnswer || ending == Ending::ReplyUnread) return ending;
-  for (int32_t asks = 0; asks < kAsksForAnswer && running.load(); ++asks) {
-    if (asks > 0) writePacket();  // the "AF" again: the packet still holds it
-    const Awaited awaited = awaitAnswer(running, tag_);
-    if (awaited.heard != Heard::Quiet && !(awaited.heard == Heard::Byte && awaited.answer == Answer::Refused)) break;
-  }
+  sendAbort();  // the receiver deletes its partial copy; no answer comes
   return ending;
 }
 
-FileSender::Awaited FileSender::awaitAnswer(const std::atomic<uint8_t>& running, uint32_t id) {
+FileSender::Awaited FileSender::awaitAnswer(const std::atomic<uint8_t>& running, uint32_t id, bool verdict) {
   for (int32_t ignored = 0; ignored < kIgnoredBytes; ++ignored) {
     const SerialPort::Reply reply = waitAnswer(running, kReplyLimit);
     if (reply.heard != Heard::Byte) return {reply.heard, Answer::Refused};
     // An answer to an earlier packet (late, or sent twice) or a byte that is
-    // no answer at all is passed over: it does not answer this packet.
+    // no answer at all is passed over: it does not answer this packet. A plain
+    // "N" is a classic receiver refusing a packet it cannot read: sent again.
+    if (reply.byte == kReplyRefuse) return {Heard::Byte, Answer::Refused};
     const std::optional<CodedAnswer> coded = decodeAnswer(reply.byte);
-    if (coded && coded->id == (id & 3)) return {Heard::Byte, coded->answer};
+    if (!coded || coded->id != (id & 3)) continue;
+    const bool isVerdict = coded->answer == Answer::Matches || coded->answer == Answer::Differs;
+    if (coded->answer == Answer::Refused || isVerdict == verdict) return {Heard::Byte, coded->answer};
   }
   return {Heard::Quiet, Answer::Refused};
 }

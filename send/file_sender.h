@@ -27,7 +27,7 @@ inline constexpr std::chrono::milliseconds kReplyLimit{3000};
 // file is given more time, as if it were written at 32 MiB/s.
 inline constexpr uint32_t kNameBytesPerMs = 32 * 1024;
 // How many times the sender asks for one answer in a verified file (the end's
-// verdict, the abort's) before it takes the far end for gone.
+// verdict, a name already answered "V") before it takes the far end for gone.
 inline constexpr int32_t kAsksForAnswer = 4;
 
 struct SendBatchResult {
@@ -56,6 +56,10 @@ class FileSender {
   // has gone, `running` is found clear, a wait in a size or name stage ended
   // by a stop, or the far end stopped answering. The refusal count carries
   // over from file to file.
+  // Tags otherwise start at random: a test that must repeat a run byte for
+  // byte sets the first.
+  void setFirstTag(uint32_t tag) { nextTag_ = tag; }
+
   SendBatchResult runSendBatch(const std::vector<std::string>& paths, const std::atomic<uint8_t>& running,
                                int32_t crcRetryLimit);
 
@@ -80,9 +84,11 @@ class FileSender {
   Ending sendClassicData(const std::atomic<uint8_t>& running, int32_t crcRetryLimit, uint64_t& delivered);
   Ending sendVerifiedData(const std::atomic<uint8_t>& running, int32_t crcRetryLimit, uint64_t& delivered);
   Ending awaitVerdict(const std::atomic<uint8_t>& running);
-  // The limit's message, "AF" after the pauses, and in a verified file its answer.
-  Ending giveUp(Ending ending, const std::atomic<uint8_t>& running);
-  Awaited awaitAnswer(const std::atomic<uint8_t>& running, uint32_t id);
+  // The limit's message, then "AF" after the pauses.
+  Ending giveUp(Ending ending);
+  // The answer to the packet with `id`: a chunk's (taken or refused) or, with
+  // `verdict`, an end's (matches, differs or refused).
+  Awaited awaitAnswer(const std::atomic<uint8_t>& running, uint32_t id, bool verdict);
   void sendSize();
   void sendName();
   PacketResult sendNextChunk();  // Accepted ("FD" sent) or FileEnded ("EF" sent)

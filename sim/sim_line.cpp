@@ -128,6 +128,11 @@ bool SimLine::waitStalled(std::chrono::milliseconds guard) {
   return true;
 }
 
+void SimLine::tamper(End from, size_t write, std::function<void(uint8_t*, int32_t)> change) {
+  std::lock_guard lock(mutex_);
+  directions_[from].tampers[write] = std::move(change);
+}
+
 void SimLine::wake() {
   std::lock_guard lock(mutex_);
   for (Port& p : ports_) p.cv.notify_all();
@@ -176,6 +181,9 @@ void SimEnd::write(const uint8_t* data, int32_t n) {
   std::lock_guard lock(line_->mutex_);
   SimLine::Direction& d = line_->directions_[end_];
   const SimLine::Time now = line_->now_;
+  std::vector<uint8_t> bytes(data, data + n);
+  if (const auto t = d.tampers.find(d.writes.size()); t != d.tampers.end()) t->second(bytes.data(), n);
+  data = bytes.data();
   d.writes.push_back({d.written, n, now});
   // Behind what is still on the line, else from now.
   if (d.freeAt < now || d.burstSpeed != d.speed || d.burstSlots == 0) {

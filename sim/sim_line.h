@@ -43,6 +43,9 @@ class SimLine {
   void replace(End from, int64_t index, uint8_t value);
   void drop(End from, int64_t index);
   void insert(End from, int64_t index, uint8_t value);
+  // Rewrites the `write`-th write of `from` (the first is 0) before it goes on
+  // the line: a packet forged as a whole, whatever the run put in it.
+  void tamper(End from, size_t write, std::function<void(uint8_t* bytes, int32_t n)> change);
 
   // What crossed the line from `from`: each write (its first byte's index, its
   // length, when it was made) and each byte that arrived, faults applied,
@@ -77,6 +80,7 @@ class SimLine {
     std::vector<Arrival> arrivals;  // unread from `read` on: the far end's input
     size_t read = 0;
     std::multimap<int64_t, Fault> faults;
+    std::map<size_t, std::function<void(uint8_t*, int32_t)>> tampers;
     int64_t written = 0;
     int32_t speed = 0;
     Time burstStart{};  // bytes sent back to back since then, each in its 10-bit slot

@@ -119,10 +119,9 @@ int ClassicReceiver::readPacket() {
   auto last = start;
   int got = 0;
   for (bool expired = false; got < kPacketSize;) {
-    const int n = port_.read(packet_ + got, kPacketSize - got);
+    const int n = port_.read(packet_ + got, kPacketSize - got, &last);
     if (n > 0) {
       got += n;
-      last = port_.now();
       expired = false;
       continue;
     }
@@ -132,8 +131,7 @@ int ClassicReceiver::readPacket() {
     // The time-outs judge the line, not this thread's scheduling: bytes that came
     // while it was not running still belong to the read, so one more read settles it.
     expired = now - last > readGap_ || now - start >= kTotal;
-    const auto until = std::min<Clock::time_point>(last + readGap_ + 1ms, start + kTotal);
-    if (!expired) port_.waitForByte(until - now);
+    if (!expired) port_.waitForBytes(kPacketSize - got, readGap_ + 1ms, last, start + kTotal);
   }
   noteKind(packet_);
   if (got < kPacketSize) note("(" + std::to_string(got) + ")");

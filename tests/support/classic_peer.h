@@ -124,6 +124,7 @@ class ClassicSender : public ClassicEnd {
   // Waits for the batch to end. At the guard it stops the sender, as its user
   // would, and returns false: the classic sender never gives up by itself.
   bool finish(std::chrono::milliseconds guard);
+  bool done() const { return done_; }  // the batch has ended by itself
 
  private:
   void run(std::vector<std::pair<std::string, std::string>> sources);  // names and contents

@@ -22,13 +22,17 @@ class PeerPort {
 
   // True as soon as a byte is queued; false once `running` is found clear.
   bool waitForByte(const std::atomic<bool>& running);
-  // Waits up to `limit` for a byte to be queued.
-  void waitForByte(Clock::duration limit);
+  // Waits until `want` bytes are queued, `deadline` has come, or `gap` has
+  // passed since `since` with no byte. A tty wakes at the first byte (the reader
+  // loops); the simulated line once the bytes are all there, as a reader taking
+  // each the moment it came would have them.
+  void waitForBytes(int want, Clock::duration gap, Clock::time_point since, Clock::time_point deadline);
   int queued();
   void purgeInput();
   void abandonOutput();  // output written but not yet sent
   // What is queued, up to n bytes, without waiting; -1 when the read fails.
-  int read(uint8_t* data, int n);
+  // `lastArrival`: when the last of them came (a tty: now).
+  int read(uint8_t* data, int n, Clock::time_point* lastArrival = nullptr);
   // One write: the bytes taken, 0 when none can be now, -1 when it fails.
   int write(const uint8_t* data, int n);
   void waitWritable(Clock::duration limit);

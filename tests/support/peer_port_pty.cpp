@@ -70,7 +70,9 @@ bool PeerPort::waitForByte(const std::atomic<bool>& running) {
   return false;
 }
 
-void PeerPort::waitForByte(Clock::duration limit) { pollFor(device_->fd, POLLIN, limit); }
+void PeerPort::waitForBytes(int, Clock::duration gap, Clock::time_point since, Clock::time_point deadline) {
+  pollFor(device_->fd, POLLIN, std::min(since + gap, deadline) - Clock::now());
+}
 
 int PeerPort::queued() {
   int queued = 0;
@@ -81,8 +83,9 @@ void PeerPort::purgeInput() { tcflush(device_->fd, TCIFLUSH); }
 
 void PeerPort::abandonOutput() { tcflush(device_->fd, TCOFLUSH); }
 
-int PeerPort::read(uint8_t* data, int n) {
+int PeerPort::read(uint8_t* data, int n, Clock::time_point* lastArrival) {
   const ssize_t got = ::read(device_->fd, data, static_cast<size_t>(n));
+  if (got > 0 && lastArrival) *lastArrival = Clock::now();
   if (got >= 0) return static_cast<int>(got);
   return errno == EAGAIN || errno == EINTR ? 0 : -1;
 }

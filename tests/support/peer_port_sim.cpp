@@ -30,8 +30,8 @@ bool PeerPort::waitForByte(const std::atomic<bool>& running) {
   return running && device_->end.queued() > 0;
 }
 
-void PeerPort::waitForByte(Clock::duration limit) {
-  device_->end.wait(device_->end.now() + limit, {}, 1);
+void PeerPort::waitForBytes(int want, Clock::duration gap, Clock::time_point since, Clock::time_point deadline) {
+  device_->end.wait(deadline.time_since_epoch(), {}, want, gap, since.time_since_epoch());
 }
 
 int PeerPort::queued() { return device_->end.queued(); }
@@ -40,7 +40,12 @@ void PeerPort::purgeInput() { device_->end.discardInput(); }
 
 void PeerPort::abandonOutput() { device_->end.abandonOutput(); }
 
-int PeerPort::read(uint8_t* data, int n) { return device_->end.read(data, n); }
+int PeerPort::read(uint8_t* data, int n, Clock::time_point* lastArrival) {
+  SimLine::Time arrived{};
+  const int got = device_->end.read(data, n, &arrived);
+  if (got > 0 && lastArrival) *lastArrival = Clock::time_point(arrived);
+  return got;
+}
 
 int PeerPort::write(const uint8_t* data, int n) {
   device_->end.write(data, n);

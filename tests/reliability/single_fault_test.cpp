@@ -1,0 +1,519 @@
+// Every single fault, one at a time, on a batch of an empty, a one-chunk and a
+// three-chunk file, on the simulated line: every bit of bytes 0-7 and 1028-1029
+// and of every extension byte of every packet, payload bits sampled (the low
+// and high nibble of a middle and the last byte of each chunk), every answer
+// turned into each of its one-bit neighbours and into "A", "N", "V", 0xA9 and
+// 0x00, dropped, or preceded by a copy of itself or by "N". Our engines at both
+// ends must keep every promise of a verified transfer; against the classic peer
+// (either way) our end must never wait without end, and nothing the classic
+// checks can see may end damaged: the classic protocol's own blind spots are
+// counted and listed. The counts are printed.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <optional>
+#include <random>
+#include <thread>
+
+#include "protocol/packet.h"
+#include "protocol/verified.h"
+#include "receive/file_receiver.h"
+#include "send/file_sender.h"
+#include "sim/sim_line.h"
+#include "support/classic_peer.h"
+#include "support/recording_ui.h"
+#include "support/temp_dir.h"
+
+namespace zarvek::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using sim::SimLine;
+using Time = SimLine::Time;
+
+constexpr int32_t kRetryLimit = 4;
+// The batch ends within this much of the clean run's time, whatever one fault
+// did: a few reply limits (3 s each) and the pauses around an attempt given up.
+constexpr Time kBound = 15s;
+
+enum class Pairing { Verified, OursToClassic, ClassicToOurs };
+const char* nameOf(Pairing p) {
+  return p == Pairing::Verified ? "verified" : p == Pairing::OursToClassic ? "ours to classic" : "classic to ours";
+}
+
+struct Fault {
+  enum Kind { Flip, Replace, Drop, Insert } kind;
+  SimLine::End from;
+  int64_t index;
+  uint8_t value;
+  std::string what;
+  bool blind = false;  // a classic end is in it and the classic checks cannot see it
+  bool once = false;   // the chunk index spares a resend: the file goes once
+};
+
+void lay(SimLine& line, const Fault& f) {
+  switch (f.kind) {
+    case Fault::Flip: return line.flip(f.from, f.index, f.value);
+    case Fault::Replace: return line.replace(f.from, f.index, f.value);
+    case Fault::Drop: return line.drop(f.from, f.index);
+    case Fault::Insert: return line.insert(f.from, f.index, f.value);
+  }
+}
+
+// What one end says of a file at the end: delivered (sent whole, or arrived
+// whole) and verified.
+struct Word {
+  bool delivered = false, verified = false;
+  bool operator==(const Word&) const = default;
+};
+
+struct Batch {
+  TempDir source;
+  std::vector<std::string> names, contents, paths;
+  Batch() {
+    add("empty.bin", "");
+    add("one.bin", randomBytes(1000, 41));
+    add("three.bin", randomBytes(3000, 42));
+  }
+  Batch(std::vector<std::string> withNames, std::vector<std::string> withContents) {
+    for (size_t i = 0; i < withNames.size(); ++i) add(withNames[i], withContents[i]);
+  }
+  void add(const std::string& name, const std::string& content) {
+    names.push_back(name);
+    contents.push_back(content);
+    paths.push_back((source / name).string());
+    writeFile(source / name, content);
+  }
+};
+
+struct Outcome {
+  bool finished = false;  // the sender's batch ended by itself
+  Time took{};
+  std::vector<bool> identical, present, everVerified;
+  std::vector<Word> sender, receiver;
+  int complaints = 0;  // errors and messages at our ends
+  std::vector<SimLine::Write> packets, replies;
+  std::vector<SimLine::Arrival> bytes, answers;  // what arrived from each end
+  std::string trace;                    // the classic peer's, if one took part
+};
+
+// The last report of each name, by base name.
+template <class Report, class Name>
+std::map<std::string, Report> lastByName(const std::vector<Report>& reports, Name name) {
+  std::map<std::string, Report> last;
+  for (const Report& r : reports) last[fs::path(name(r)).filename().string()] = r;
+  return last;
+}
+
+Outcome runBatch(const Batch& batch, Pairing pairing, const std::vector<Fault>& faults,
+             const std::function<void(SimLine&)>& prepare = {}) {
+  SimLine line;
+  for (const Fault& f : faults) lay(line, f);
+  if (prepare) prepare(line);
+  TempDir target;
+  RecordingUi senderUi, receiverUi;
+  std::atomic<uint8_t> senderRunning{1}, receiverRunning{1};
+  std::atomic<bool> senderDone{false};
+  std::optional<FileReceiver> receiver;
+  std::optional<ClassicReceiver> classicReceiver;
+  std::optional<FileSender> sender;
+  std::optional<ClassicSender> classicSender;
+  std::thread receiverThread, senderThread;
+
+  if (pairing == Pairing::OursToClassic) {
+    classicReceiver.emplace(line.portName(SimLine::B), target.path());
+  } else {
+    receiver.emplace(receiverUi, true);
+    EXPECT_TRUE(receiver->openPort(line.portName(SimLine::B).c_str()));
+    receiverThread = std::thread([&] { receiver->runReceiveLoop(target.str().c_str(), receiverRunning); });
+  }
+  if (pairing == Pairing::ClassicToOurs) {
+    classicSender.emplace(line.portName(SimLine::A));
+    classicSender->start({batch.paths.begin(), batch.paths.end()});
+  } else {
+    sender.emplace(senderUi, true);
+    sender->setFirstTag(0);  // each case the same, byte for byte
+    EXPECT_TRUE(sender->openPort(line.portName(SimLine::A).c_str()));
+    senderThread = std::thread([&] {
+      sender->runSendBatch(batch.paths, senderRunning, kRetryLimit);
+      senderDone = true;
+    });
+  }
+  // Until the sender's batch ends, or the line stalls with it still waiting.
+  const auto done = [&] { return classicSender ? classicSender->done() : senderDone.load(); };
+  const auto guard = std::chrono::steady_clock::now() + 30s;
+  while (!done() && !line.waitStalled(2ms) && std::chrono::steady_clock::now() < guard) {
+  }
+  Outcome run;
+  run.finished = done();
+  run.took = line.now();
+  senderRunning = 0;
+  line.wake();
+  if (senderThread.joinable()) senderThread.join();
+  if (classicSender) classicSender->stop();
+  receiverRunning = 0;
+  line.wake();
+  if (receiverThread.joinable()) receiverThread.join();
+  receiver.reset();  // a file cut short is reported as the receiver goes
+  if (classicReceiver) classicReceiver->stop();
+
+  run.packets = line.writes(SimLine::A);
+  run.replies = line.writes(SimLine::B);
+  run.bytes = line.arrivals(SimLine::A);
+  run.answers = line.arrivals(SimLine::B);
+  const auto sent = lastByName(senderUi.reports(), [](const FileReport& r) { return r.name; });
+  const auto got = lastByName(receiverUi.reports(), [](const FileReport& r) { return r.name; });
+  std::map<std::string, ClassicFile> classic;
+  if (classicSender || classicReceiver) {
+    const ClassicEnd& peer = classicSender ? static_cast<const ClassicEnd&>(*classicSender) : *classicReceiver;
+    classic = lastByName(peer.files(), [](const ClassicFile& f) { return f.name; });
+    run.trace = peer.trace();
+  }
+  for (size_t i = 0; i < batch.names.size(); ++i) {
+    const std::string& name = batch.names[i];
+    run.present.push_back(fs::exists(target / name));
+    // The size first: a size field hit can leave a file of gigabytes (sparse).
+    run.identical.push_back(run.present.back() && fs::file_size(target / name) == batch.contents[i].size() &&
+                            readFile(target / name) == batch.contents[i]);
+    bool ever = false;
+    for (const auto& r : receiverUi.reports()) ever |= r.name == name && r.outcome == FileOutcome::Complete && r.verified;
+    run.everVerified.push_back(ever);
+    const auto word = [](const auto& map, const std::string& key) {
+      const auto it = map.find(key);
+      return it == map.end() ? Word{} : Word{it->second.outcome == FileOutcome::Complete, it->second.verified};
+    };
+    const auto classicWord = [&](const std::string& key) {
+      const auto it = classic.find(key);
+      return Word{it != classic.end() && it->second.ending == ClassicEnding::EndOfFile, false};
+    };
+    run.sender.push_back(classicSender ? classicWord(name) : word(sent, name));
+    run.receiver.push_back(classicReceiver ? classicWord(name) : word(got, name));
+  }
+  for (const RecordingUi* ui : {&senderUi, &receiverUi}) {
+    run.complaints += static_cast<int>(ui->messages().size() + ui->errorCodes().size());
+  }
+  return run;
+}
+
+// The frame the sender wrote as its k-th write, as it arrived on a clean run.
+std::vector<uint8_t> frameOf(const Outcome& clean, size_t k) {
+  std::vector<uint8_t> frame;
+  const SimLine::Write& w = clean.packets[k];
+  for (int64_t i = w.index; i < w.index + w.length; ++i) frame.push_back(clean.bytes[static_cast<size_t>(i)].value);
+  return frame;
+}
+
+std::string hexByte(uint8_t byte) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%02X", byte);
+  return text;
+}
+
+// Whether the classic checksum sees a frame as damaged, as the classic receiver
+// computes it: over the length field's count, a count past 1024 cut to 1024.
+bool classicSees(const std::vector<uint8_t>& frame) {
+  const uint8_t* f = frame.data();
+  const uint16_t stored = static_cast<uint16_t>(f[offset::crcHigh] << 8 | f[offset::crcLow]);
+  switch (kindOf(f)) {
+    case PacketKind::FileSize:
+      return PacketCrc(f, 4) != stored;
+    case PacketKind::FileName:
+    case PacketKind::FileData:
+      return PacketCrc(f, payloadLength(f)) != stored;
+    default:
+      return false;  // no checksum at all
+  }
+}
+
+std::vector<Fault> enumerateFaults(Pairing pairing, const Outcome& clean) {
+  std::vector<Fault> faults;
+  const bool ours = pairing != Pairing::ClassicToOurs;
+  std::vector<PacketKind> kinds;
+  for (size_t k = 0; k < clean.packets.size(); ++k) {
+    const std::vector<uint8_t> frame = frameOf(clean, k);
+    const PacketKind kind = kindOf(frame.data());
+    kinds.push_back(kind);
+    std::vector<int> offsets{0, 1, 2, 3, 4, 5, 6, 7, offset::crcHigh, offset::crcLow};
+    if (ours && kind == PacketKind::FileSize) {
+      for (int at = 8; at < 34; ++at) offsets.push_back(at);
+    }
+    if (ours && kind == PacketKind::FileName) {
+      for (int at = 4 + frame[offset::lengthLow]; at < 4 + frame[offset::lengthLow] + 34; ++at) offsets.push_back(at);
+    }
+    if (pairing == Pairing::Verified && kind == PacketKind::EndOfFile) {
+      for (int at = 8; at < 12; ++at) offsets.push_back(at);  // the tag
+    }
+    std::vector<std::pair<int, int>> bits;  // offset, bit
+    for (const int at : offsets) {
+      for (int bit = 0; bit < 8; ++bit) bits.emplace_back(at, bit);
+    }
+    if (kind == PacketKind::FileData) {
+      const int n = (frame[offset::lengthHigh] << 8 | frame[offset::lengthLow]) & 0x7FF;
+      for (const int at : {4 + n / 2, 4 + n - 1}) {
+        for (const int bit : {0, 7}) bits.emplace_back(at, bit);
+      }
+    }
+    for (const auto& [at, bit] : bits) {
+      Fault f{Fault::Flip, SimLine::A, clean.packets[k].index + at, static_cast<uint8_t>(1 << bit),
+              "packet " + std::to_string(k) + " (" + std::string(frame.begin(), frame.begin() + 2) + ") byte " +
+                  std::to_string(at) + " bit " + std::to_string(bit)};
+      std::vector<uint8_t> damaged = frame;
+      damaged[static_cast<size_t>(at)] ^= f.value;
+      f.blind = !ours || pairing == Pairing::OursToClassic ? !classicSees(damaged) : false;
+      f.once = pairing == Pairing::Verified && kind == PacketKind::FileData;
+      faults.push_back(f);
+    }
+  }
+  for (const SimLine::Write& reply : clean.replies) {
+    // The packet it answers: the last one written before it.
+    size_t k = 0;
+    while (k + 1 < clean.packets.size() && clean.packets[k + 1].at < reply.at) ++k;
+    const uint8_t value = clean.answers[static_cast<size_t>(reply.index)].value;
+    const std::string about = "answer " + hexByte(value) + " to packet " + std::to_string(k);
+    const bool once = pairing == Pairing::Verified && kinds[k] == PacketKind::FileData;
+    const bool blind = pairing != Pairing::Verified;  // the classic answers carry no check
+    std::vector<uint8_t> into;
+    for (int bit = 0; bit < 8; ++bit) into.push_back(static_cast<uint8_t>(value ^ (1 << bit)));
+    for (const uint8_t other : {uint8_t('A'), uint8_t('N'), uint8_t('V'), uint8_t(0xA9), uint8_t(0x00)}) {
+      if (other != value && std::find(into.begin(), into.end(), other) == into.end()) into.push_back(other);
+    }
+    for (const uint8_t other : into) {
+      faults.push_back({Fault::Replace, SimLine::B, reply.index, other, about + " read as " + hexByte(other), blind, once});
+    }
+    faults.push_back({Fault::Drop, SimLine::B, reply.index, 0, about + " lost", blind, once});
+    faults.push_back({Fault::Insert, SimLine::B, reply.index, value, about + " twice", blind, once});
+    if (value != kReplyRefuse) {
+      faults.push_back({Fault::Insert, SimLine::B, reply.index, kReplyRefuse, about + " after an N", blind, once});
+    }
+  }
+  return faults;
+}
+
+std::string ms(Time t) { return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(t).count()) + " ms"; }
+
+struct Tally {
+  int cases = 0, identical = 0, reported = 0, blindDamaged = 0, blindWaited = 0, broken = 0;
+  Time longest{};
+  std::vector<std::string> blindSpots;  // the classic protocol's own, where they did harm
+};
+
+// The promises of a verified transfer for one case: what broke, or nothing.
+std::string brokenPromise(const Outcome& clean, const Outcome& r, const Fault& f) {
+  if (!r.finished) return "the sender was still waiting";
+  if (r.took > clean.took + kBound) return "the batch took " + ms(r.took);
+  for (size_t i = 0; i < r.identical.size(); ++i) {
+    const std::string file = "file " + std::to_string(i) + ": ";
+    if ((r.sender[i].delivered || r.receiver[i].delivered || r.present[i]) && !r.identical[i]) {
+      return file + "called delivered or left under its name, yet not identical";
+    }
+    if (r.everVerified[i] && !r.identical[i]) return file + "verified, then lost";
+    if (!(r.sender[i] == r.receiver[i])) return file + "the two ends say different things";
+    if (r.sender[i].delivered && !r.sender[i].verified) return file + "went classic";
+  }
+  if (f.once && r.packets.size() > clean.packets.size() + 1) return "the file went more than once";
+  return {};
+}
+
+// With a classic end: ours never waits without end, and what the classic
+// checks see never ends damaged. Blind spots are tallied instead.
+std::string brokenClassicPromise(Pairing pairing, const Outcome& clean, const Outcome& r, const Fault& f, Tally& tally) {
+  bool damaged = false;
+  for (size_t i = 0; i < r.identical.size(); ++i) {
+    const bool someoneSaysDelivered = r.sender[i].delivered || r.receiver[i].delivered || r.present[i];
+    damaged |= !r.identical[i] && someoneSaysDelivered;
+  }
+  if (pairing == Pairing::OursToClassic && (!r.finished || r.took > clean.took + kBound)) {
+    return "our sender did not end in time";
+  }
+  if (!f.blind) {
+    if (!r.finished) return "the classic sender waited, though the checksum saw the damage";
+    if (damaged) return "damaged, though the classic checksum saw it";
+    return {};
+  }
+  if (!r.finished || damaged) {
+    // A classic sender left waiting is stopped as its user would; what that
+    // leaves behind belongs to the stop.
+    tally.blindSpots.push_back(f.what + (r.finished ? ": damaged" : ": the classic sender waits"));
+    return r.finished ? "blind: damaged" : "blind: waits";
+  }
+  return {};
+}
+
+void runTable(Pairing pairing) {
+  const auto started = std::chrono::steady_clock::now();
+  Batch batch;
+  const Outcome clean = runBatch(batch, pairing, {});
+  ASSERT_TRUE(clean.finished);
+  for (size_t i = 0; i < batch.names.size(); ++i) {
+    EXPECT_TRUE(clean.identical[i] && clean.sender[i].delivered && clean.receiver[i].delivered) << batch.names[i];
+    EXPECT_EQ(clean.sender[i].verified, pairing == Pairing::Verified) << batch.names[i];
+  }
+  EXPECT_EQ(clean.complaints, 0) << "a clean run reported something wrong";
+  if (pairing == Pairing::OursToClassic) {
+    EXPECT_EQ(clean.trace, "FS/A FN/A EF FS/A FN/A FD/A EF FS/A FN/A FD/A FD/A FD/A EF") << "not the classic conversation";
+  }
+
+  Tally tally;
+  for (const Fault& fault : enumerateFaults(pairing, clean)) {
+    const Outcome r = runBatch(batch, pairing, {fault});
+    ++tally.cases;
+    tally.longest = std::max(tally.longest, r.took - clean.took);
+    const std::string broken = pairing == Pairing::Verified ? brokenPromise(clean, r, fault)
+                                                            : brokenClassicPromise(pairing, clean, r, fault, tally);
+    if (broken == "blind: damaged" || broken == "blind: waits") {
+      (broken == "blind: damaged" ? tally.blindDamaged : tally.blindWaited) += 1;
+    } else if (!broken.empty()) {
+      ++tally.broken;
+      ADD_FAILURE() << nameOf(pairing) << ", " << fault.what << ": " << broken << "\n  classic peer: " << r.trace;
+    } else {
+      bool allIdentical = true;
+      for (const bool same : r.identical) allIdentical &= same;
+      (allIdentical ? tally.identical : tally.reported) += 1;
+    }
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::printf("| %s | %d | %d | %d | %d / %d | %d | %s | %.1f s |\n", nameOf(pairing), tally.cases, tally.identical,
+              tally.reported, tally.blindDamaged, tally.blindWaited,
+              tally.broken, ms(tally.longest).c_str(), seconds);
+  for (const std::string& spot : tally.blindSpots) std::printf("    blind spot: %s\n", spot.c_str());
+}
+
+// Columns: cases; every file identical; some file not delivered, both ends
+// saying so; the classic protocol's blind spots that did harm (files damaged /
+// the classic sender left waiting), listed below the row; promises broken
+// (silent damage, disagreement, a wait without end: must be 0); the longest a
+// batch took beyond the clean run; real time.
+TEST(SingleFaults, VerifiedBetweenOurEnds) { runTable(Pairing::Verified); }
+TEST(SingleFaults, OurSenderToTheClassicReceiver) { runTable(Pairing::OursToClassic); }
+TEST(SingleFaults, TheClassicSenderToOurReceiver) { runTable(Pairing::ClassicToOurs); }
+
+// The last line of defence on its own: a chunk forged so that it passes its
+// CRC-16, and an end whose CRC-32 differs under a right CRC-16. Each file is
+// refused at its end and sent again, and arrives identical.
+TEST(SingleFaults, AForgedChunkOrEndIsCaughtByTheFilesCrc32) {
+  // Writes of the clean batch (first tag 0): three.bin is FS 7, FN 8, FD 9-11, EF 12.
+  const auto reseal = [](uint8_t* frame, int32_t payload) {
+    const uint16_t crc = crc16Ccitt(frame, static_cast<size_t>(offset::payload + payload));
+    frame[offset::crcHigh] = static_cast<uint8_t>(crc >> 8);
+    frame[offset::crcLow] = static_cast<uint8_t>(crc);
+  };
+  const std::pair<size_t, std::function<void(uint8_t*, int32_t)>> forgeries[] = {
+      {10, [&](uint8_t* f, int32_t) { f[offset::payload + 100] ^= 0x5A, reseal(f, verifiedLength(f)); }},
+      {12, [&](uint8_t* f, int32_t) { f[offset::payload] ^= 0x01, reseal(f, 8); }},
+  };
+  Batch batch;
+  for (const auto& [write, forge] : forgeries) {
+    SCOPED_TRACE("write " + std::to_string(write));
+    const Outcome r = runBatch(batch, Pairing::Verified, {}, [&](SimLine& line) { line.tamper(SimLine::A, write, forge); });
+    ASSERT_TRUE(r.finished);
+    for (size_t i = 0; i < batch.names.size(); ++i) {
+      EXPECT_TRUE(r.identical[i] && r.sender[i].verified && r.receiver[i].verified) << batch.names[i];
+    }
+    int sizes = 0;
+    for (const auto& w : r.packets) {
+      const auto at = static_cast<size_t>(w.index);
+      sizes += r.bytes[at].value == 'F' && r.bytes[at + 1].value == 'S';
+    }
+    EXPECT_EQ(sizes, 4) << "three.bin went once more, and only it";
+  }
+}
+
+// A classic sender's "FS" repeats the previous file's last chunk from its 5th
+// byte, its "FN" from the 5th byte past the name: a capture of a Zarvek session
+// can put a whole offer or request there, for the next file's size or not, at
+// either copy's place. Every file still arrives, as classic, and the classic
+// sender is never held.
+TEST(SingleFaults, AClassicSendersStaleTailNeverHoldsItNorDamagesAFile) {
+  int cases = 0;
+  for (const size_t nextSize : {size_t{0}, size_t{1000}}) {
+    for (const std::string& name : {std::string("n.bin"), std::string(40, 'x') + ".bin"}) {
+      for (int offer = 0; offer < 5; ++offer) {      // none, copy 1 or 2, for this size or another
+        for (int request = 0; request < 5; ++request) {
+          if (offer == 0 && request == 0) continue;
+          const int n = static_cast<int>(name.size());
+          std::string capture = randomBytes(1500, 43);
+          uint8_t* last = reinterpret_cast<uint8_t*>(capture.data()) + 1024;  // chunk offset c is packet offset c + 4
+          std::vector<std::pair<int, int>> used;                                  // packet offsets taken
+          const auto place = [&](const uint8_t* frame, int from, int length) {
+            for (const auto& [a, b] : used) {
+              if (from < b && a < from + length) return false;
+            }
+            used.emplace_back(from, from + length);
+            std::memcpy(last + from - 4, frame + from, static_cast<size_t>(length));
+            return true;
+          };
+          uint8_t frame[kPacketSize] = {};
+          bool placed = true;
+          if (offer > 0) {
+            putOffer(frame, offer <= 2 ? static_cast<uint32_t>(nextSize) : static_cast<uint32_t>(nextSize + 7));
+            placed &= place(frame, offer % 2 == 1 ? 8 : 21, 13);
+          }
+          if (request > 0) {
+            buildName(frame, name.data(), static_cast<uint8_t>(n));
+            putRequest(frame, request <= 2 ? static_cast<uint32_t>(nextSize) : static_cast<uint32_t>(nextSize + 7), 99);
+            placed &= place(frame, 4 + n + (request % 2 == 1 ? 0 : 17), 17);
+          }
+          if (!placed) continue;  // two images that would overlap: not one file's tail
+          ++cases;
+          SCOPED_TRACE(name + ", next " + std::to_string(nextSize) + " bytes, offer " + std::to_string(offer) +
+                       ", request " + std::to_string(request));
+          Batch batch({"capture.bin", name}, {capture, randomBytes(nextSize, 44)});
+          const Outcome r = runBatch(batch, Pairing::ClassicToOurs, {});
+          EXPECT_TRUE(r.finished) << "the classic sender was held: " << r.trace;
+          for (size_t i = 0; i < 2; ++i) EXPECT_TRUE(r.identical[i] && r.receiver[i].delivered) << batch.names[i];
+        }
+      }
+    }
+  }
+  EXPECT_GT(cases, 60);
+  std::printf("%d stale tails, every file identical\n", cases);
+}
+
+// Two faults at a time, drawn at random from the single faults of the verified
+// batch: nothing silently damaged, nothing waiting without end. Too long for
+// every run: scripts/two_faults.sh runs it (ZARVEK_TWO_FAULTS cases, ZARVEK_SEED).
+TEST(SingleFaults, DISABLED_TwoFaultsSeeded) {
+  const char* count = std::getenv("ZARVEK_TWO_FAULTS");
+  const char* seed = std::getenv("ZARVEK_SEED");
+  const int cases = count ? std::atoi(count) : 10000;
+  std::mt19937_64 random(seed ? std::strtoull(seed, nullptr, 10) : 1);
+  Batch batch;
+  const Outcome clean = runBatch(batch, Pairing::Verified, {});
+  const std::vector<Fault> faults = enumerateFaults(Pairing::Verified, clean);
+  int identical = 0, reported = 0, disagreed = 0, silent = 0, hangs = 0;
+  Time longest{};
+  for (int c = 0; c < cases; ++c) {
+    const Fault& a = faults[random() % faults.size()];
+    const Fault& b = faults[random() % faults.size()];
+    if (&a == &b) {
+      --c;
+      continue;
+    }
+    const Outcome r = runBatch(batch, Pairing::Verified, {a, b});
+    longest = std::max(longest, r.took - clean.took);
+    bool damaged = false, agree = true, all = true;
+    for (size_t i = 0; i < r.identical.size(); ++i) {
+      damaged |= (r.sender[i].delivered || r.receiver[i].delivered || r.present[i] || r.everVerified[i]) && !r.identical[i];
+      agree &= r.sender[i] == r.receiver[i];
+      all &= r.identical[i];
+    }
+    if (damaged) {
+      ++silent;
+      ADD_FAILURE() << "silent damage: " << a.what << " and " << b.what;
+    } else if (!r.finished || r.took > clean.took + 4 * kBound) {
+      ++hangs;
+      ADD_FAILURE() << "no end in time: " << a.what << " and " << b.what;
+    } else {
+      (all && agree ? identical : agree ? reported : disagreed) += 1;
+    }
+  }
+  std::printf("| two faults | %d | %d | %d | %d | %d | %d | %s |\n", cases, identical, reported, disagreed, silent, hangs,
+              ms(longest).c_str());
+}
+
+}  // namespace
+}  // namespace zarvek::test
