@@ -169,9 +169,13 @@ FileReceiver::Handled FileReceiver::dispatch() {
       endFile(kind);
       return {PacketResult::TransferEnded, kReplyAccept};
     case PacketKind::Unknown:
-      // After its offer was taken a Zarvek sender is in its name stage: a
-      // packet of no known kind is its name with a kind letter hit.
-      if (offerTaken_ && !target_->hasFile() && mayRefuseForZarvek()) return refuse();
+      // A Zarvek sender's size or name with a kind letter hit: its offer or
+      // request is whole, or its offer was taken and the name is due. Answered
+      // "A" as a classic receiver would, it would take this end for one.
+      if (acceptOffers_ && (readOffer(p) != Offer::None || readRequest(p) || (offerTaken_ && !target_->hasFile())) &&
+          mayRefuseForZarvek()) {
+        return refuse();
+      }
       break;
   }
   return {PacketResult::Accepted, kReplyAccept};

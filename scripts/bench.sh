@@ -54,6 +54,18 @@ run line-wine-uart "$bin/line_efficiency" --uart --speeds 921600 --budget "$budg
 # 115200 (4 MiB, and the small-file batch), next to the default runs above.
 run line-linux-classic "$bin/line_efficiency" --classic --speeds 115200 --sizes 1,4096 --budget "$budget" \
   --markdown "$out/line-linux-classic.md" --data "$out/line-linux-classic.dat"
+# The same cost once more, the two modes taking turns: what the machine is
+# doing meanwhile weighs on both alike.
+for turn in 1 2; do
+  for mode in classic verified; do
+    flag=()
+    [ $mode = classic ] && flag=(--classic)
+    run turn$turn-$mode "$bin/line_efficiency" "${flag[@]}" --speeds 115200 --sizes 4096 --budget 100000 \
+      --markdown "$out/turn$turn-$mode.md"
+  done
+done
+# Two faults at a time on the simulated line (seeded).
+run two-faults scripts/two_faults.sh 10000 1
 run resources "$bin/resources_bench" --big-mib "$big_mib" --wine "$wine_exe" --markdown "$out/resources.md"
 run cable "$bin/cable_bench"
 run serial "$bin/serial_bench"
@@ -178,6 +190,29 @@ EOF
   echo
   awk -F'|' '$3 ~ /115200/ && $4 ~ /4 MiB/ { gsub(/^ +| +$/, "", $2); gsub(/ /, "", $7); print "- 4 MiB at 115200, " $2 ": " $7 }' \
     "$out/line-linux.md" "$out/line-linux-classic.md"
+  echo
+  echo "Taking turns (classic, verified, classic, verified), 4 MiB at 115200:"
+  echo
+  for turn in 1 2; do
+    for mode in classic verified; do
+      awk -F'|' -v t="$turn" -v m="$mode" '$3 ~ /115200/ && $4 ~ /4 MiB/ { gsub(/ /, "", $7); print "- turn " t ", " m ": " $7 }' \
+        "$out/turn$turn-$mode.md"
+    done
+  done
+  cat <<'EOF'
+
+## Faults, two at a time
+
+`scripts/two_faults.sh`: two faults at a time, drawn at random (seed 1) from the
+single-fault table's faults of the verified batch (tests/reliability), on the
+simulated line. Columns: cases, every file identical, some file reported not
+delivered by both ends, the ends disagreeing without damage, silent damage,
+cases without an end, the longest a batch took beyond the clean run.
+
+| | cases | identical | reported | disagreed | silent | hangs | longest |
+|---|---:|---:|---:|---:|---:|---:|---:|
+EOF
+  grep -h '^| two faults' "$out/two-faults.txt"
   cat <<'EOF'
 
 ## CPU and memory
