@@ -84,6 +84,10 @@ int runReceive(const ReceiveOptions& options, Terminal& terminal, InterruptGuard
                        std::to_string(report.size) + " bytes long with " + std::to_string(report.written) +
                        " received");
     }
+    if (report.outcome == FileOutcome::Discarded && interrupts.interrupted()) {
+      cutShort = true;
+      terminal.message("interrupted: " + report.name + " was not yet verified: nothing kept");
+    }
   }
   if (cutShort) return kExitInterrupted;
   if (interrupts.interrupted()) {

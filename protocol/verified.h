@@ -68,7 +68,7 @@ uint32_t verifiedTag(const uint8_t* frame);      // of a verified "EF" or "AF"
 // is never taken for the answer to a later packet, and the sixteen code bytes
 // differ pairwise in at least four bits, so a damaged one is never another.
 enum class Answer : uint8_t {
-  Taken = 0,    // the chunk is written (or was already), the abort done
+  Taken = 0,    // the chunk is written (or was already)
   Refused = 1,  // the packet arrived damaged: send it again
   Matches = 2,  // the file written matches the "EF": kept under its name
   Differs = 3,  // it does not (or this end has no such file): deleted

@@ -47,8 +47,9 @@ void FileReceiver::settleOpenFile() {
   const bool endCounts = classicData_ || (nextIndex_ == 0 && target_->size() == 0);
   if (pendingEnd_ != PacketKind::Unknown && (!verified_ || endCounts)) return endFile(pendingEnd_);
   // A verified file not verified is never handed over.
-  if (verified_) return dropVerifiedFile(FileOutcome::Discarded);
-  // A classic file cut short stays on disk at its announced size.
+  if (verified_ && !classicData_) return dropVerifiedFile(FileOutcome::Discarded);
+  // A classic file cut short stays on disk at its announced size, under its name.
+  if (target_->isStaged() && !target_->publish()) return dropVerifiedFile(FileOutcome::Discarded);
   reportEnd(FileOutcome::Kept);
 }
 
@@ -149,7 +150,8 @@ FileReceiver::Handled FileReceiver::dispatch() {
   if (verified_) return dispatchVerified(kind);
   // A verified end when no verified file is open: sent again after its answer
   // was lost, or for a file this end never had.
-  if (acceptOffers_ && (kind == PacketKind::EndOfFile || kind == PacketKind::AbortFile) && checkVerified(p)) {
+  if (acceptOffers_ && (kind == PacketKind::EndOfFile || kind == PacketKind::AbortFile) && !target_->hasFile() &&
+      verifiedLength(p) == (kind == PacketKind::EndOfFile ? 8 : 4) && checkVerified(p)) {
     return answerLateEnd(kind);
   }
   switch (kind) {
@@ -283,11 +285,12 @@ FileReceiver::Handled FileReceiver::dispatchVerified(PacketKind kind) {
   if (kind == PacketKind::FileSize || kind == PacketKind::FileName) {
     // Classic in form: the sender is in its size or name stage.
     if (!checkCrc(p, kind == PacketKind::FileSize ? 4 : payloadLength(p))) return {PacketResult::CrcFailed, kReplyRefuse};
-    // The request again, its answer lost or damaged: the same answer.
+    // The request again, its answer lost or damaged: the same answer. One
+    // whose request is damaged where the classic checksum cannot see: again.
     if (kind == PacketKind::FileName) {
-      if (const std::optional<Request> request = readRequest(p); request && request->tag == tag_) {
-        return {PacketResult::Accepted, kReplyVerify};
-      }
+      const std::optional<Request> request = readRequest(p);
+      if (request && request->tag == tag_) return {PacketResult::Accepted, kReplyVerify};
+      if (!request && mayRefuseForZarvek()) return {PacketResult::CrcFailed, kReplyRefuse};
     }
     return startOver();
   }
@@ -408,10 +411,14 @@ void FileReceiver::endFile(PacketKind kind) {
     const bool whole = static_cast<uint64_t>(writeCount_) == target_->size();
     // A file written under its staging name (its sender turned out classic)
     // goes under its own name as a classic file would be there.
-    if (target_->isStaged()) {
-      if (const Result placed = target_->publish(); !placed) ui_.systemCallFailed(placed);
+    if (const Result placed = target_->isStaged() ? target_->publish() : Result{}; !placed) {
+      ui_.systemCallFailed(placed);
+      target_->discard();
+      target_->refuseName(placed.step().c_str());
+      reportEnd(FileOutcome::Refused);
+    } else {
+      reportEnd(whole ? FileOutcome::Complete : FileOutcome::Incomplete);
     }
-    reportEnd(whole ? FileOutcome::Complete : FileOutcome::Incomplete);
   }
   target_.reset();
   verified_ = false;

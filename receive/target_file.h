@@ -45,8 +45,8 @@ class TargetFile {
 
   // Joins the folder and the name into path, creates (or truncates) the file,
   // reserves and zero-fills `size` bytes, maps them read/write. Succeeds only if
-  // the file, the reservation, the mapping and the view were all made. A size
-  // of 0 leaves an empty file and fails at the mapping step. Refused, with no
+  // the file, the reservation, the mapping and the view were all made; a size
+  // of 0 makes an empty file, open with nothing to map. Refused, with no
   // system error code, without a folder from setFolder or a name that the last
   // takeName accepted. A file left open by an earlier name is closed first and
   // stays on disk. refusal() says why it failed.

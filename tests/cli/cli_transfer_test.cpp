@@ -78,26 +78,40 @@ TEST_F(CliLine, InterruptDuringSendEndsWithAbortAndTheReceiverDeletes) {
   EXPECT_FALSE(fs::exists(inbox / "big.dat"));
 }
 
-TEST_F(CliLine, InterruptDuringReceiveKeepsThePartialFileAtItsSize) {
-  const std::string file = makeFile("big.dat", 200000, 4);
-  auto receiver = startReceiver();
-  auto sender = startSender({file});
-  ASSERT_TRUE(receiver->waitForOutput("receiving big.dat", 30s)) << receiver->out();
-  std::this_thread::sleep_for(1500ms);
-  receiver->signal(SIGINT);
+// A receive interrupted mid-file: a classic file stays at its full size with
+// what arrived; a verified one, never verified, leaves nothing at all.
+TEST_F(CliLine, InterruptDuringReceiveKeepsAClassicFileAndNoUnverifiedOne) {
+  for (const bool classic : {true, false}) {
+    SCOPED_TRACE(classic ? "classic" : "verified");
+    const std::string file = makeFile("big.dat", 200000, 4);
+    const std::vector<std::string> mode = classic ? std::vector<std::string>{"--classic"} : std::vector<std::string>{};
+    auto receiver = startReceiver(mode);
+    std::vector<std::string> sendArgs = mode;
+    sendArgs.push_back(file);
+    auto sender = startSender(sendArgs);
+    ASSERT_TRUE(receiver->waitForOutput("receiving big.dat", 30s)) << receiver->out();
+    std::this_thread::sleep_for(1500ms);
+    receiver->signal(SIGINT);
 
-  EXPECT_EQ(receiver->wait(kGuard), 130) << receiver->err();
-  EXPECT_NE(receiver->out().find("big.dat  200000 bytes  interrupted, kept at its full size"), std::string::npos)
-      << receiver->out();
-  EXPECT_NE(receiver->err().find("interrupted: big.dat left at " + (inbox / "big.dat").string()), std::string::npos)
-      << receiver->err();
-  const std::string kept = readFile(inbox / "big.dat");
-  EXPECT_EQ(kept.size(), 200000u);
-  EXPECT_EQ(kept.substr(0, 1024), readFile(file).substr(0, 1024)) << "what arrived is kept";
-
-  // The sender now waits for a reply that never comes, until its user stops it.
-  sender->signal(SIGINT);
-  EXPECT_EQ(sender->wait(kGuard), 130) << sender->err();
+    EXPECT_EQ(receiver->wait(kGuard), 130) << receiver->err();
+    if (classic) {
+      EXPECT_NE(receiver->out().find("big.dat  200000 bytes  interrupted, kept at its full size"), std::string::npos)
+          << receiver->out();
+      EXPECT_NE(receiver->err().find("interrupted: big.dat left at " + (inbox / "big.dat").string()), std::string::npos)
+          << receiver->err();
+      const std::string kept = readFile(inbox / "big.dat");
+      EXPECT_EQ(kept.size(), 200000u);
+      EXPECT_EQ(kept.substr(0, 1024), readFile(file).substr(0, 1024)) << "what arrived is kept";
+      fs::remove(inbox / "big.dat");
+    } else {
+      EXPECT_NE(receiver->out().find("big.dat  200000 bytes  interrupted before it was verified"), std::string::npos)
+          << receiver->out();
+      EXPECT_TRUE(fs::is_empty(inbox.path())) << "a file that was never verified was left";
+    }
+    // The sender now asks and gets no answer: it gives up after its limit, or its user stops it first.
+    sender->signal(SIGINT);
+    EXPECT_EQ(sender->wait(kGuard), 130) << sender->err();
+  }
 }
 
 TEST_F(CliLine, FileAbandonedAfterTheRetryLimitExitsOne) {
