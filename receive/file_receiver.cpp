@@ -150,7 +150,7 @@ FileReceiver::Handled FileReceiver::dispatch() {
   if (verified_) return dispatchVerified(kind);
   // A verified end when no verified file is open: sent again after its answer
   // was lost, or for a file this end never had.
-  if (acceptOffers_ && (kind == PacketKind::EndOfFile || kind == PacketKind::AbortFile) && !target_->hasFile() &&
+  if (acceptOffers_ && (kind == PacketKind::EndOfFile || kind == PacketKind::AbortFile) && !(target_ && target_->hasFile()) &&
       verifiedLength(p) == (kind == PacketKind::EndOfFile ? 8 : 4) && checkVerified(p)) {
     return answerLateEnd(kind);
   }
@@ -174,7 +174,7 @@ FileReceiver::Handled FileReceiver::dispatch() {
       // A Zarvek sender's size or name with a kind letter hit: its offer or
       // request is whole, or its offer was taken and the name is due. Answered
       // "A" as a classic receiver would, it would take this end for one.
-      if (acceptOffers_ && (readOffer(p) != Offer::None || readRequest(p) || (offerTaken_ && !target_->hasFile())) &&
+      if (acceptOffers_ && (readOffer(p) != Offer::None || readRequest(p) || (offerTaken_ && !(target_ && target_->hasFile()))) &&
           mayRefuseForZarvek()) {
         return refuse();
       }
