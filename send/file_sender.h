@@ -2,7 +2,9 @@
 // The sending engine. Per file: "FS", "FN" (each repeated without limit while
 // refused), "FD" chunks of 1024 bytes with the last shorter (a refused chunk
 // sent again, up to the retry limit in a row), then "EF"; or "AF" when the
-// user stops, the limit is reached or a reply cannot be read.
+// user stops, the limit is reached, a reply cannot be read or none comes. With
+// a Zarvek receiver the file is verified (protocol/verified.h): its end is
+// answered, and a file that does not match goes again.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
