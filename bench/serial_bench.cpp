@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "harness/process.h"
+#include "protocol/packet.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -124,7 +125,7 @@ int main() {
                [&] { receiver.waitForData(running); });
     std::vector<uint8_t> packet(zarvek::kPacketSize);
     turnaround("1030th byte -> readPacket returns", pty, samples / 5, zarvek::kPacketSize - 1,
-               [&] { (void)receiver.readPacket(packet.data()); });
+               [&] { (void)receiver.readPacket(packet); });
   }
   {
     SerialPort sender;

@@ -117,7 +117,7 @@ FileReceiver::ShortRead FileReceiver::settleShortRead(const std::atomic<uint8_t>
 }
 
 bool FileReceiver::readPacket() {
-  const Result read = port_.readPacket(packet_.get());
+  const Result read = port_.readPacket({packet_.get(), kPacketSize});
   if (!read) ui_.systemCallFailed(read);
   return static_cast<bool>(read);
 }

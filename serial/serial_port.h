@@ -9,10 +9,10 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "base/result.h"
-#include "protocol/packet.h"
 #include "serial/line_clock.h"
 #include "serial/port_error.h"
 
@@ -56,11 +56,11 @@ class SerialPort {
   enum class More { Data, Quiet, Stopped };
   More waitForMore(const std::atomic<uint8_t>& running, std::chrono::milliseconds limit);
 
-  // Receiver. One read of up to kPacketSize bytes into `packet` from its first
-  // byte; it ends when kPacketSize bytes have come, when more than 20 ms pass
+  // Receiver. One read of up to packet.size() bytes into `packet` from its
+  // first byte; it ends when the packet is full, when more than 20 ms pass
   // between two bytes, or after 10 ms per byte in all. Bytes past those read keep
   // what they held. Fails only when the read call itself fails.
-  Result readPacket(uint8_t* packet);
+  Result readPacket(std::span<uint8_t> packet);
   int32_t lastReadCount() const { return lastReadCount_; }
 
   // Both roles. Discards queued input now; the receiver's next wait keeps what
@@ -78,8 +78,8 @@ class SerialPort {
   // the one byte.
   Result sendReply(uint8_t byte);
 
-  // Sender. All kPacketSize bytes in one write.
-  Result writePacket(const uint8_t* packet);
+  // Sender. The whole packet in one write.
+  Result writePacket(std::span<const uint8_t> packet);
 
   // Sender. Waits for one reply byte and returns it (Heard::Byte), whatever
   // its value: what a byte means is the protocol's business. Quiet when none

@@ -95,7 +95,7 @@ bool sliceForInput(int fd) {
 // at most kDropLimit and no longer than `running` stays set.
 void dropUntilQuietOn(int fd, const std::atomic<uint8_t>& running) {
   const auto until = Clock::now() + kDropLimit;
-  uint8_t scrap[kPacketSize];
+  uint8_t scrap[1024];  // any size: what is read here is dropped
   for (;;) {
     const auto now = Clock::now();
     if (now >= until || !running.load(std::memory_order_relaxed)) return;
@@ -244,16 +244,18 @@ SerialPort::More SerialPort::waitForMore(const std::atomic<uint8_t>& running, mi
   }
 }
 
-Result SerialPort::readPacket(uint8_t* packet) {
+Result SerialPort::readPacket(std::span<uint8_t> buffer) {
+  uint8_t* const packet = buffer.data();
+  const int32_t size = static_cast<int32_t>(buffer.size());
   const int fd = device_->fd.get();
   const auto start = Clock::now();
-  const auto totalEnd = start + kReadPerByte * kPacketSize;
+  const auto totalEnd = start + kReadPerByte * size;
   // As a read with interval time-outs: the gap is timed from the last byte, and
   // only once a first byte has come.
   Clock::time_point gapEnd = Clock::time_point::max();
   int32_t count = 0;
-  while (count < kPacketSize) {
-    const ssize_t r = ::read(fd, packet + count, static_cast<size_t>(kPacketSize - count));
+  while (count < size) {
+    const ssize_t r = ::read(fd, packet + count, static_cast<size_t>(size - count));
     if (r > 0) {
       count += static_cast<int32_t>(r);
       gapEnd = Clock::now() + kReadGap;
@@ -295,12 +297,13 @@ Result SerialPort::sendReply(uint8_t byte) {
   return {};
 }
 
-Result SerialPort::writePacket(const uint8_t* packet) {
+Result SerialPort::writePacket(std::span<const uint8_t> packet) {
   const auto started = Clock::now();
-  if (const int code = writeAll(device_->fd.get(), packet, kPacketSize, line_.speed()); code != 0) {
+  const int32_t size = static_cast<int32_t>(packet.size());
+  if (const int code = writeAll(device_->fd.get(), packet.data(), size, line_.speed()); code != 0) {
     return failure("cannot write a packet", code);
   }
-  line_.queued(kPacketSize, started);
+  line_.queued(size, started);
   return {};
 }
 
@@ -309,16 +312,16 @@ SerialPort::Reply SerialPort::waitReply(const std::atomic<uint8_t>& running, mil
   const bool bounded = limit >= milliseconds::zero();
   const auto deadline = line_.idleAt() + (bounded ? limit : milliseconds::zero());
   for (;;) {
-    if (!running.load(std::memory_order_relaxed)) return {Heard::Stopped};
+    if (!running.load(std::memory_order_relaxed)) return {Heard::Stopped, 0, {}};
     const auto now = Clock::now();
-    if (bounded && now >= deadline) return {Heard::Quiet};
+    if (bounded && now >= deadline) return {Heard::Quiet, 0, {}};
     const short revents = pollFor(fd, POLLIN, bounded ? std::min<Clock::duration>(kWaitSlice, deadline - now) : kWaitSlice);
     if (!(revents & (POLLIN | POLLHUP))) continue;
     uint8_t byte = 0;
     const ssize_t r = ::read(fd, &byte, 1);
     if (r == 1) {
       line_.answered();
-      return {Heard::Byte, byte};
+      return {Heard::Byte, byte, {}};
     }
     if (r < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     // Readable yet empty and hung up: the device is gone (a USB adapter pulled

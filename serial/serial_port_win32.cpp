@@ -84,7 +84,7 @@ DWORD queuedBytes(HANDLE h) {
 // at most kDropLimitMs and no longer than `running` stays set.
 void dropUntilQuietOn(HANDLE h, const std::atomic<uint8_t>& running) {
   const ULONGLONG until = GetTickCount64() + kDropLimitMs;
-  uint8_t scrap[kPacketSize];
+  uint8_t scrap[1024];  // any size: what is read here is dropped
   for (;;) {
     const ULONGLONG now = GetTickCount64();
     if (now >= until || !running.load(std::memory_order_relaxed)) return;
@@ -208,10 +208,12 @@ SerialPort::More SerialPort::waitForMore(const std::atomic<uint8_t>& running, st
   }
 }
 
-Result SerialPort::readPacket(uint8_t* packet) {
+Result SerialPort::readPacket(std::span<uint8_t> buffer) {
+  uint8_t* const packet = buffer.data();
+  const int32_t size = static_cast<int32_t>(buffer.size());
   const HANDLE h = device_->handle.get();
   const auto start = Clock::now();
-  const auto totalEnd = start + std::chrono::milliseconds(kReadPerByteMs * kPacketSize);
+  const auto totalEnd = start + std::chrono::milliseconds(kReadPerByteMs * size);
   int32_t count = 0;
   auto lastByte = start;
   if (device_->havePending) {
@@ -222,7 +224,7 @@ Result SerialPort::readPacket(uint8_t* packet) {
   // the long read is issued only while a byte is queued (its gap timer then
   // starts at once); an empty queue is waited out with a first-byte read up to
   // the end of the gap since the last byte.
-  while (count < kPacketSize) {
+  while (count < size) {
     const auto now = Clock::now();
     if (now >= totalEnd) break;
     const auto leftMs = [&](Clock::time_point end) {
@@ -236,7 +238,7 @@ Result SerialPort::readPacket(uint8_t* packet) {
     } else {
       setPacketTimeouts(h, leftMs(totalEnd));
     }
-    const DWORD want = static_cast<DWORD>(kPacketSize - count);
+    const DWORD want = static_cast<DWORD>(size - count);
     DWORD got = 0;
     if (!ReadFile(h, packet + count, want, &got, nullptr)) {
       lastReadCount_ = count;
@@ -276,12 +278,12 @@ Result SerialPort::sendReply(uint8_t byte) {
   return {};
 }
 
-Result SerialPort::writePacket(const uint8_t* packet) {
+Result SerialPort::writePacket(std::span<const uint8_t> packet) {
   // A real port's WriteFile returns once the bytes are (nearly) sent, a pty's
   // under Wine at once: the clock counts from the start of the write either way.
   const auto started = Clock::now();
   DWORD written = 0;
-  const bool wrote = WriteFile(device_->handle.get(), packet, kPacketSize, &written, nullptr) != 0;
+  const bool wrote = WriteFile(device_->handle.get(), packet.data(), static_cast<DWORD>(packet.size()), &written, nullptr) != 0;
   line_.queued(written, started);
   return wrote ? Result{} : lastError("cannot write a packet");
 }
@@ -294,8 +296,8 @@ SerialPort::Reply SerialPort::waitReply(const std::atomic<uint8_t>& running, std
   // for a slice instead of sleeping between polls.
   const bool timed = setFirstByteTimeouts(h, kWaitSliceMs);
   for (;;) {
-    if (!running.load(std::memory_order_relaxed)) return {Heard::Stopped};
-    if (bounded && LineClock::Clock::now() >= deadline) return {Heard::Quiet};
+    if (!running.load(std::memory_order_relaxed)) return {Heard::Stopped, 0, {}};
+    if (bounded && LineClock::Clock::now() >= deadline) return {Heard::Quiet, 0, {}};
     if (!timed && queuedBytes(h) == 0) {
       Sleep(1);
       continue;
@@ -305,7 +307,7 @@ SerialPort::Reply SerialPort::waitReply(const std::atomic<uint8_t>& running, std
     if (!ReadFile(h, &byte, 1, &got, nullptr)) return {Heard::Failed, 0, lastError("cannot read the reply")};
     if (got == 1) {
       line_.answered();
-      return {Heard::Byte, byte};
+      return {Heard::Byte, byte, {}};
     }
   }
 }

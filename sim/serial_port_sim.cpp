@@ -80,25 +80,27 @@ SerialPort::More SerialPort::waitForMore(const std::atomic<uint8_t>& running, mi
   return end.queued() > 0 ? More::Data : More::Quiet;
 }
 
-Result SerialPort::readPacket(uint8_t* packet) {
+Result SerialPort::readPacket(std::span<uint8_t> buffer) {
+  uint8_t* const packet = buffer.data();
+  const int32_t size = static_cast<int32_t>(buffer.size());
   SimEnd& end = device_->end;
   const Time start = end.now();
-  const Time totalEnd = start + kReadPerByte * kPacketSize;
+  const Time totalEnd = start + kReadPerByte * size;
   // The gap runs from the last byte read, and only once a first one has come;
   // bytes queued before the read count as read at its start.
   Time last = SimEnd::kNoByte;
   int32_t count = 0;
   for (;;) {
     Time arrived{};
-    const int32_t n = end.read(packet + count, kPacketSize - count, &arrived);
+    const int32_t n = end.read(packet + count, size - count, &arrived);
     if (n > 0) {
       count += n;
       last = std::max(start, arrived);
     }
-    if (count == kPacketSize) break;
+    if (count == size) break;
     const Time until = last == SimEnd::kNoByte ? totalEnd : std::min<Time>(totalEnd, last + kReadGap);
     if (end.now() >= until) break;
-    end.wait(totalEnd, {}, kPacketSize - count, kReadGap, last);
+    end.wait(totalEnd, {}, size - count, kReadGap, last);
   }
   lastReadCount_ = count;
   return {};
@@ -126,8 +128,8 @@ Result SerialPort::sendReply(uint8_t byte) {
   return {};
 }
 
-Result SerialPort::writePacket(const uint8_t* packet) {
-  device_->end.write(packet, kPacketSize);
+Result SerialPort::writePacket(std::span<const uint8_t> packet) {
+  device_->end.write(packet.data(), static_cast<int32_t>(packet.size()));
   return {};
 }
 

@@ -99,7 +99,9 @@ std::vector<uint8_t> build(const Vector& v) {
   } else {
     ADD_FAILURE() << "unknown vector " << v.kind;
   }
-  if (v.kind != "offer" && v.kind != "request") EXPECT_TRUE(checkVerified(f)) << v.kind;
+  if (v.kind != "offer" && v.kind != "request") {
+    EXPECT_TRUE(checkVerified(f)) << v.kind;
+  }
   return frame;
 }
 

@@ -89,7 +89,9 @@ TEST(NoiseSoak, VerifiedFilesArriveIdenticalOrReportedClassicOnesAreCounted) {
                   c.silentlyDamaged, c.resends);
       // With the highest retry limit a verified file gets through this noise
       // whole: one that ends reported instead is a recovery that failed.
-      if (verify) EXPECT_EQ(c.identical, 50);
+      if (verify) {
+        EXPECT_EQ(c.identical, 50);
+      }
     }
   }
 }

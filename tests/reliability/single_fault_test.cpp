@@ -399,7 +399,9 @@ void runTable(Pairing pairing) {
               tally.broken, ms(tally.longest).c_str(), seconds);
   for (const std::string& spot : tally.blindSpots) std::printf("    blind spot: %s\n", spot.c_str());
   // Between our ends one fault is always recovered from: no file ends merely reported.
-  if (pairing == Pairing::Verified) EXPECT_EQ(tally.reported, 0);
+  if (pairing == Pairing::Verified) {
+    EXPECT_EQ(tally.reported, 0);
+  }
 }
 
 // Columns: cases; every file identical; some file not delivered, both ends

@@ -87,7 +87,7 @@ class SerialContract : public ::testing::Test {
 
   // The peer's byte that says it has reached a point of its script.
   void awaitSignal() { ASSERT_EQ(far.waitReply(running).heard, SerialPort::Heard::Byte) << "no signal"; }
-  void write(int salt) { ASSERT_TRUE(far.writePacket(allValuesPacket(salt).data())); }
+  void write(int salt) { ASSERT_TRUE(far.writePacket(allValuesPacket(salt))); }
 
   Cable cable{CableConfig{115200, {}, {}, false}};
   SerialPort far;
@@ -173,7 +173,7 @@ TEST_F(SerialContract, SenderPacketsRepliesAndLineTime) {
   std::vector<uint8_t> got(kPacketSize);
   for (int salt : {0, 1}) {
     ASSERT_EQ(far.waitForData(running), 1);
-    ASSERT_TRUE(far.readPacket(got.data()));
+    ASSERT_TRUE(far.readPacket(got));
     EXPECT_EQ(far.lastReadCount(), kPacketSize) << "a paced packet took more than one read";
     EXPECT_EQ(got, allValuesPacket(salt));
     far.discardInput();

@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
       const More more = port->waitForMore(running, std::chrono::milliseconds(n));
       line += more == More::Data ? " D" : more == More::Stopped ? " S" : " Q" + num(msSince(start));
     } else if (verb == "read") {
-      line += ok(port->readPacket(buffer.data()));  // first: the count and the bytes are what it leaves
+      line += ok(port->readPacket(buffer));  // first: the count and the bytes are what it leaves
       line += num(port->lastReadCount()) + ' ' + test::hex(buffer);
     } else if (verb == "drop") {
       port->dropUntilQuiet(running);
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
       line += ok(port->sendReply(static_cast<uint8_t>(std::stoul(arg, nullptr, 16))));
     } else if (verb == "write") {
       wrote = start;
-      line += ok(port->writePacket(test::allValuesPacket(static_cast<int>(n)).data()));
+      line += ok(port->writePacket(test::allValuesPacket(static_cast<int>(n))));
     } else if (verb == "replies") {
       line += ' ';
       for (long k = 0; k < n; ++k) {
