@@ -33,7 +33,10 @@ bool WindowUi::fileBegins(const std::string& name, uint64_t size) {
   return shown;
 }
 
-void WindowUi::chunkDelivered() { SendMessageA(progressBar_, PBM_STEPIT, 0, 0); }
+void WindowUi::progress(uint64_t, uint64_t) {
+  // The bar steps once per chunk delivered; the receiving window has none.
+  if (role_ == AppState::Sending) SendMessageA(progressBar_, PBM_STEPIT, 0, 0);
+}
 
 std::string WindowUi::failureNote(const FileReport& r) {
   const std::string sizes = std::to_string(r.written) + " of " + std::to_string(r.size) + " bytes";

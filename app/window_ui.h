@@ -22,7 +22,7 @@ class WindowUi : public TransferUi {
   // sender's bar gets the range 0..size/1024 (32-bit: a 16-bit range would
   // wrap from 64 MiB on) and the step 1.
   bool fileBegins(const std::string& name, uint64_t size) override;
-  void chunkDelivered() override;  // one step of the bar
+  void progress(uint64_t done, uint64_t total) override;  // sender: one step of the bar
   // A received file that did not arrive complete, and one that arrived
   // verified, stays named in the status field until the next file begins, and
   // is listed once receiving has ended: the receiving user learns of it without

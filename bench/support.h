@@ -75,7 +75,7 @@ struct EndedFile {
 class TimingUi : public TransferUi {
  public:
   bool fileBegins(const std::string&, uint64_t) override { return true; }
-  void chunkDelivered() override {}
+  void progress(uint64_t, uint64_t) override {}
   void fileEnded(const FileReport& report) override;
   void betweenFiles() override {}
   void showMessage(const char* text, const char* caption, MessageIcon) override {

@@ -63,8 +63,9 @@ int runReceive(const ReceiveOptions& options, Terminal& terminal, InterruptGuard
   if (!options.liveLine) ui.withoutLiveLine();
   ui.onLineReady([&] {
     if (options.banner) {
-      terminal.message("receiving into " + folderText + " through " + options.port + " at " +
-                       std::to_string(options.speed) + " bit/s; Ctrl+C stops");
+      // Standard output: standard error is for what went wrong.
+      terminal.line("receiving into " + folderText + " through " + options.port + " at " +
+                   std::to_string(options.speed) + " bit/s; Ctrl+C stops");
     }
     if (options.onWaiting) options.onWaiting();
   });

@@ -6,7 +6,6 @@
 
 #include "base/system_text.h"
 #include "cli/ports.h"
-#include "protocol/packet.h"
 
 namespace zarvek::cli {
 
@@ -50,7 +49,7 @@ bool TerminalUi::fileBegins(const std::string& name, uint64_t size) {
   active_ = true;
   name_ = name;
   size_ = size;
-  chunks_ = 0;
+  done_ = 0;
   resends_ = 0;
   started_ = Clock::now();
   lastDrawn_ = {};
@@ -62,8 +61,8 @@ bool TerminalUi::fileBegins(const std::string& name, uint64_t size) {
   return true;
 }
 
-void TerminalUi::chunkDelivered() {
-  ++chunks_;
+void TerminalUi::progress(uint64_t done, uint64_t) {
+  done_ = done;
   draw(false);
 }
 
@@ -86,7 +85,7 @@ void TerminalUi::draw(bool force) {
 
   std::string text = prefix_ + (role_ == Role::Send ? "sending " : "receiving ") +
                      std::filesystem::path(name_).filename().string();
-  const uint64_t bytes = std::min<uint64_t>(chunks_ * kMaxChunk, size_);
+  const uint64_t bytes = std::min<uint64_t>(done_, size_);
   const double seconds = std::chrono::duration<double>(now - started_).count();
   if (size_ > 0) text += "  " + std::to_string(bytes * 100 / size_) + "%";
   text += "  " + formatBytes(bytes);

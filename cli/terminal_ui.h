@@ -28,7 +28,7 @@ class TerminalUi : public TransferUi {
   void onLineReady(std::function<void()> ready) { lineReady_ = std::move(ready); }
 
   bool fileBegins(const std::string& name, uint64_t size) override;
-  void chunkDelivered() override;
+  void progress(uint64_t done, uint64_t total) override;
   void chunkRefused() override;
   void fileEnded(const FileReport& report) override;
   void betweenFiles() override;
@@ -62,7 +62,7 @@ class TerminalUi : public TransferUi {
   bool active_ = false;
   std::string name_;
   uint64_t size_ = 0;
-  uint64_t chunks_ = 0;
+  uint64_t done_ = 0;  // bytes delivered or written
   int resends_ = 0;
   Clock::time_point started_{};
   Clock::time_point lastDrawn_{};

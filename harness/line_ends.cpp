@@ -17,7 +17,7 @@ class Announcing : public TransferUi {
  public:
   Announcing(TransferUi& ui, std::promise<bool>& ready) : ui_(ui), ready_(ready) {}
   bool fileBegins(const std::string& n, uint64_t s) override { return ui_.fileBegins(n, s); }
-  void chunkDelivered() override { ui_.chunkDelivered(); }
+  void progress(uint64_t d, uint64_t t) override { ui_.progress(d, t); }
   void chunkRefused() override { ui_.chunkRefused(); }
   void fileEnded(const FileReport& r) override { ui_.fileEnded(r); }
   void betweenFiles() override { ui_.betweenFiles(); }

@@ -47,9 +47,11 @@ class TransferUi {
   // receiver's name as the sender gave it and the size announced. False when
   // it cannot be shown: the receiver then refuses the name.
   virtual bool fileBegins(const std::string& name, uint64_t size) = 0;
-  // Sender: a data packet counted as delivered (one step of progress), or
-  // refused ("N") and to be sent again.
-  virtual void chunkDelivered() = 0;
+  // Both ends, once per data packet taken: `done` of the file's `total` bytes
+  // are delivered (sender) or written (receiver).
+  virtual void progress(uint64_t done, uint64_t total) = 0;
+  // Sender: a data packet refused ("N", or no answer in a verified file) and
+  // to be sent again.
   virtual void chunkRefused() {}
   // What became of a file.
   virtual void fileEnded(const FileReport& report) = 0;

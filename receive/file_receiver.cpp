@@ -266,9 +266,14 @@ FileReceiver::Handled FileReceiver::takeClassicChunk() {
     fileCrc_ = crc32(p + offset::payload, static_cast<size_t>(n), fileCrc_);
     ++nextIndex_;
   }
+  wrote(n);
+  return {PacketResult::Accepted, kReplyAccept};
+}
+
+void FileReceiver::wrote(int32_t n) {
   writeCount_ += n;
   target_->releaseBefore(static_cast<uint64_t>(writeCount_));
-  return {PacketResult::Accepted, kReplyAccept};
+  ui_.progress(static_cast<uint64_t>(writeCount_), target_->size());
 }
 
 FileReceiver::Handled FileReceiver::answerLateEnd(PacketKind kind) {
@@ -348,8 +353,7 @@ FileReceiver::Handled FileReceiver::takeVerifiedChunk() {
   const int32_t n = verifiedLength(p);
   if (target_->writeChunk(p, n, writeCount_)) {
     fileCrc_ = crc32(p + offset::payload, static_cast<size_t>(n), fileCrc_);
-    writeCount_ += n;
-    target_->releaseBefore(static_cast<uint64_t>(writeCount_));
+    wrote(n);
   } else {
     broken_ = true;  // past the announced size
   }

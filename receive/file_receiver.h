@@ -83,6 +83,8 @@ class FileReceiver {
   Handled answerLateEnd(PacketKind kind);
   Handled dispatchVerified(PacketKind kind);
   Handled takeVerifiedChunk();
+  // A chunk of n bytes is written at the write count: counts it and tells the user.
+  void wrote(int32_t n);
   Handled endVerifiedFile();
   Handled abortVerifiedFile();
   Handled startOver();

@@ -190,9 +190,9 @@ FileSender::Ending FileSender::sendClassicData(const std::atomic<uint8_t>& runni
     }
     // Any other byte, or a stop during the wait, counts as delivered, as the
     // classic sender takes it.
-    ui_.chunkDelivered();
     crcFailures = 0;
     delivered = static_cast<uint64_t>(chunkEnd);
+    ui_.progress(delivered, source_->size());
   }
   return crcFailures >= crcRetryLimit ? Ending::Abandoned : Ending::Stopped;
 }
@@ -208,9 +208,9 @@ FileSender::Ending FileSender::sendVerifiedData(const std::atomic<uint8_t>& runn
     if (awaited.heard == Heard::Stopped) return Ending::Stopped;
     if (awaited.heard == Heard::Failed) return Ending::ReplyUnread;
     if (awaited.heard == Heard::Byte && awaited.answer == Answer::Taken) {
-      ui_.chunkDelivered();
       crcFailures = 0;
       delivered = static_cast<uint64_t>(chunkEnd);
+      ui_.progress(delivered, source_->size());
       continue;
     }
     // Refused, or no answer to this chunk: the same chunk again. The receiver

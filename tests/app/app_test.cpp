@@ -286,7 +286,7 @@ TEST_F(MainWindow, WindowUiShowsFilesStepsTheBarAndListsTheFailed) {
   EXPECT_EQ(textOf(field), "C:\\data\\big.bin");
   EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 204800);
   EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, TRUE, 0), 0);
-  for (int chunk = 0; chunk < 2; ++chunk) ui.chunkDelivered();
+  for (uint64_t chunk = 1; chunk <= 2; ++chunk) ui.progress(chunk * 1024, 200ull << 20);
   EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 2) << "one step per chunk";
 
   ui.attach(window_, field, nullptr, AppState::Receiving);

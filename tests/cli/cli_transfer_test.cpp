@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -59,6 +61,50 @@ class CliLine : public ::testing::Test {
   Cable cable_{CableConfig{115200, {}, {}, true}};
   TempDir outbox, inbox;
 };
+
+// An empty file and a small one, each way of counting them: both ends exit 0,
+// say nothing on standard error, and the files arrive identical.
+TEST_F(CliLine, ACleanRunOfAnEmptyAndASmallFileSaysNothingWrong) {
+  const std::string empty = makeFile("empty.dat", 0, 1), small = makeFile("small.dat", 700, 2);
+  auto receiver = startReceiver({"--files", "2"});
+  auto sender = startSender({empty, small});
+  EXPECT_EQ(sender->wait(kGuard), 0) << sender->err();
+  EXPECT_EQ(receiver->wait(kGuard), 0) << receiver->err();
+  EXPECT_EQ(sender->err(), "");
+  EXPECT_EQ(receiver->err(), "");
+  for (const auto& [path, name] : {std::pair{empty, "empty.dat"}, std::pair{small, "small.dat"}}) {
+    ASSERT_TRUE(fs::exists(inbox / name)) << name;
+    EXPECT_TRUE(readFile(inbox / name) == readFile(path)) << name;
+    EXPECT_NE(receiver->out().find(std::string(name) + "  "), std::string::npos) << receiver->out();
+  }
+}
+
+// On a terminal the receiving end's live line counts the file up as it comes.
+TEST_F(CliLine, TheReceiversLiveLineRisesDuringTheFile) {
+  const std::string file = makeFile("thirty.dat", 30000, 3);  // about 3 s on the line
+  std::string command;
+  for (const auto& arg : zarvek({"receive", "--port", cable_.endB(), "--dir", inbox.str(), "--files", "1"})) {
+    command += "'" + arg + "' ";
+  }
+  // script(1) gives the receiver a pseudo-terminal and copies what it shows.
+  Process receiver({"/usr/bin/script", "-qefc", command, "/dev/null"});
+  ASSERT_TRUE(receiver.waitForOutput("receiving into", 30s)) << receiver.out();
+  std::this_thread::sleep_for(300ms);
+  auto sender = startSender({file});
+  EXPECT_EQ(sender->wait(kGuard), 0) << sender->err();
+  EXPECT_EQ(receiver.wait(kGuard), 0) << receiver.out();
+  std::vector<int> shown;
+  const std::string out = receiver.out();
+  for (size_t at = out.find("receiving thirty.dat  "); at != std::string::npos; at = out.find("receiving thirty.dat  ", at + 1)) {
+    shown.push_back(std::atoi(out.c_str() + at + 22));
+  }
+  ASSERT_GE(shown.size(), 3u) << out;
+  EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << out;
+  EXPECT_LT(shown.front(), 50) << out;
+  EXPECT_GT(shown.back(), shown.front()) << out;
+  EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](int p) { return p > 0 && p < 100; })) << out;
+  EXPECT_TRUE(readFile(inbox / "thirty.dat") == readFile(file));
+}
 
 TEST_F(CliLine, InterruptDuringSendEndsWithAbortAndTheReceiverDeletes) {
   const std::string file = makeFile("big.dat", 200000, 3);
@@ -211,7 +257,7 @@ class CliWine : public CliLine {
   void transfer(bool windowsSends) {
     const auto path = [&](const fs::path& p) { return windowsSends ? harness::windowsPath(p.string()) : p.string(); };
     std::vector<std::string> receive = {"receive", "--port", windowsSends ? cable_.endB() : "COM1", "--dir",
-                                        windowsSends ? inbox.str() : harness::windowsPath(inbox.str()), "--files", "3"};
+                                        windowsSends ? inbox.str() : harness::windowsPath(inbox.str()), "--files", "4"};
     std::vector<std::string> send = {"send", "--port", windowsSends ? "COM1" : cable_.endB()};
     if (!windowsSends) send.push_back("--quiet");
     for (const auto& [file, size] : files_) send.push_back(path(outbox / file));
@@ -226,6 +272,8 @@ class CliWine : public CliLine {
     EXPECT_EQ(sender.code, 0) << sender.out << sender.err;
     EXPECT_EQ(receiver.wait(60s), 0) << receiver.out() << receiver.err();
     EXPECT_EQ(sender.out.find("sending ") == std::string::npos, !windowsSends) << "--quiet: results only";
+    EXPECT_EQ(sender.err, "") << "nothing went wrong";
+    EXPECT_EQ(receiver.err(), "");
     for (const auto& [file, size] : files_) {
       const std::string name = fs::path(file).filename().string(), bytes = "  " + std::to_string(size) + " bytes  ";
       ASSERT_TRUE(fs::exists(inbox / name)) << name;
@@ -236,8 +284,8 @@ class CliWine : public CliLine {
   }
 
   const std::string exe_ = harness::windowsExe("cli/zarvek.exe");
-  const std::pair<const char*, size_t> files_[3] = {
-      {"one/a.dat", 1500}, {"one/two/b.dat", 2048}, {"three/c.dat", 20000}};
+  const std::pair<const char*, size_t> files_[4] = {
+      {"one/a.dat", 1500}, {"one/two/b.dat", 2048}, {"three/c.dat", 20000}, {"empty.dat", 0}};
 };
 
 TEST_F(CliWine, WindowsSendsToLinux) { transfer(true); }

@@ -43,8 +43,15 @@ TEST(ClassicAndVerified, FilesOfEverySizeArriveIdenticalWithOnePacketPerChunk) {
     EXPECT_EQ(line.senderUi.sounds(), 1) << "a whole batch ends with the completion sound";
     ASSERT_TRUE(line.received(names.size()));
     for (const auto& name : names) EXPECT_TRUE(readFile(line.source / name) == readFile(line.target / name)) << name;
+    // Both ends count each file up in bytes, one step per chunk, and nothing goes wrong.
+    std::vector<std::pair<uint64_t, uint64_t>> steps;
+    for (const size_t size : sizes) {
+      for (size_t done = 1024; done < size + 1024; done += 1024) steps.emplace_back(std::min(done, size), size);
+    }
     for (const auto* ui : {&line.senderUi, &line.receiverUi}) {
       for (const auto& r : ui->reports()) EXPECT_TRUE(r.outcome == FileOutcome::Complete && r.verified == verify) << r.name;
+      EXPECT_TRUE(ui->progressed() == steps);
+      EXPECT_EQ(ui->troubles(), "");
     }
     EXPECT_EQ(line.kinds(), kinds);
     std::string replies = line.replies();
@@ -79,6 +86,7 @@ TEST_F(Transfer, PacketsOnTheLineByteForByte) {
   EXPECT_TRUE(std::equal(p[5].bytes.begin() + 2, p[5].bytes.end(), p[4].bytes.begin() + 2));
   EXPECT_EQ(senderUi.sizesBegun(), std::vector<uint64_t>{3000});
   EXPECT_EQ(senderUi.delivered(), 3) << "one step of progress per chunk";
+  EXPECT_EQ(receiverUi.delivered(), 3);
 }
 
 TEST_F(Transfer, EachSideShowsEachFileInTurnAndSkipsWhatCannotBeSent) {

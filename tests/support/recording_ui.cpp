@@ -9,6 +9,12 @@ void RecordingUi::note(std::string event) {
   events_.push_back(std::move(event));
 }
 
+void RecordingUi::progress(uint64_t done, uint64_t total) {
+  ++delivered_;
+  std::lock_guard lock(mutex_);
+  progress_.emplace_back(done, total);
+}
+
 bool RecordingUi::fileBegins(const std::string& name, uint64_t size) {
   note("begin " + name);
   std::lock_guard lock(mutex_);
@@ -40,6 +46,7 @@ void RecordingUi::showMessage(const char* text, const char* caption, MessageIcon
   {
     std::lock_guard lock(mutex_);
     messages_.push_back(m);
+    troubles_ += "message " + m.caption + ": " + m.text + "\n";
     hook = hook_;
   }
   if (hook) hook(m);
@@ -48,6 +55,13 @@ void RecordingUi::showMessage(const char* text, const char* caption, MessageIcon
 void RecordingUi::systemCallFailed(const Result& failure) {
   std::lock_guard lock(mutex_);
   codes_.push_back(failure.code());
+  troubles_ += failure.step() + " (error " + std::to_string(failure.code()) + ")\n";
+}
+
+void RecordingUi::portNotOpened(const std::string& port, PortError, const Result& failure) {
+  note("port");
+  std::lock_guard lock(mutex_);
+  troubles_ += port + " not opened (error " + std::to_string(failure.code()) + ")\n";
 }
 
 void RecordingUi::onMessage(std::function<void(const Message&)> hook) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "job/transfer_ui.h"
@@ -21,13 +22,13 @@ class RecordingUi : public TransferUi {
   };
 
   bool fileBegins(const std::string& name, uint64_t size) override;
-  void chunkDelivered() override { ++delivered_; }
+  void progress(uint64_t done, uint64_t total) override;
   void chunkRefused() override { ++refused_; }
   void fileEnded(const FileReport& report) override;
   void betweenFiles() override { note("between"); }
   void showMessage(const char* text, const char* caption, MessageIcon icon) override;
   void systemCallFailed(const Result& failure) override;
-  void portNotOpened(const std::string&, PortError, const Result&) override { note("port"); }
+  void portNotOpened(const std::string& port, PortError, const Result&) override;
   void playCompletionSound() override { ++sounds_; }
 
   // Called inside showMessage before it returns: a test's "user" dismissing it.
@@ -44,10 +45,15 @@ class RecordingUi : public TransferUi {
   std::vector<Message> messages() const { return locked(messages_); }
   std::vector<FileReport> reports() const { return locked(reports_); }
   std::vector<uint64_t> sizesBegun() const { return locked(sizes_); }
-  int delivered() const { return delivered_; }
+  int delivered() const { return delivered_; }  // progress events
+  // Every progress event's (done, total), in order.
+  std::vector<std::pair<uint64_t, uint64_t>> progressed() const { return locked(progress_); }
   int refused() const { return refused_; }
   int sounds() const { return sounds_; }
   std::vector<unsigned long> errorCodes() const { return locked(codes_); }
+  // Every message, failed system call and port not opened, one per line: empty
+  // after a run in which nothing went wrong.
+  std::string troubles() const { return locked(troubles_); }
 
  private:
   void note(std::string event);
@@ -63,6 +69,8 @@ class RecordingUi : public TransferUi {
   std::vector<Message> messages_;
   std::vector<FileReport> reports_;
   std::vector<uint64_t> sizes_;
+  std::vector<std::pair<uint64_t, uint64_t>> progress_;
+  std::string troubles_;
   std::vector<unsigned long> codes_;
   std::function<void(const Message&)> hook_;
   std::function<void(const FileReport&)> endHook_;
