@@ -13,9 +13,6 @@
 namespace zarvek {
 namespace {
 
-constexpr int kRetryMin = 1;
-constexpr int kRetryMax = 20;
-
 struct PortButton {
   int id;
   const char* name;
@@ -36,7 +33,7 @@ constexpr SpeedButton kSpeedButtons[] = {{IDC_SPEED_9600, "9600", 9600},
 void initCommSetup(HWND dialog, const TransferJob& job) {
   SetDlgItemTextA(dialog, IDC_PORT_SHOWN, job.portName.c_str());
   SetDlgItemInt(dialog, IDC_SPEED_SHOWN, static_cast<UINT>(job.speed), TRUE);
-  SendDlgItemMessageA(dialog, IDC_RETRY_SLIDER, TBM_SETRANGE, TRUE, MAKELPARAM(kRetryMin, kRetryMax));
+  SendDlgItemMessageA(dialog, IDC_RETRY_SLIDER, TBM_SETRANGE, TRUE, MAKELPARAM(kRetryLimitMin, kRetryLimitMax));
   SendDlgItemMessageA(dialog, IDC_RETRY_SLIDER, TBM_SETPOS, TRUE, job.crcRetryLimit);
   SetDlgItemInt(dialog, IDC_RETRY_VALUE, static_cast<UINT>(job.crcRetryLimit), TRUE);
 }

@@ -76,8 +76,10 @@ int main(int argc, char** argv) {
   CLI::App* sendCommand = app.add_subcommand("send", "Send files, from any folders");
   addLineOptions(sendCommand);
   sendCommand->add_option("-r,--retry-limit", send.retryLimit,
-                          "Refusals of one packet in a row before a file is abandoned, 1-20 (default 4)")
-      ->check(CLI::Range(1, 20));
+                          "Refusals of one packet in a row before a file is abandoned, " +
+                              std::to_string(kRetryLimitMin) + "-" + std::to_string(kRetryLimitMax) + " (default " +
+                              std::to_string(kDefaultRetryLimit) + ")")
+      ->check(CLI::Range(kRetryLimitMin, kRetryLimitMax));
   sendCommand->add_option("FILE", send.files, "Files to send")->required();
   sendCommand->callback([&] {
     chosen = [&](Terminal& terminal, InterruptGuard& interrupts) {

@@ -21,6 +21,9 @@ inline constexpr int32_t kFolderSize = 256;
 
 inline constexpr int32_t kDefaultSpeed = 115200;
 inline constexpr int32_t kDefaultRetryLimit = 4;
+// The retry limit a user may choose, in the window and on the command line.
+inline constexpr int32_t kRetryLimitMin = 1;
+inline constexpr int32_t kRetryLimitMax = 20;
 inline constexpr char kDefaultPort[] = "COM2";
 
 struct TransferJob {

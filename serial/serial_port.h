@@ -36,7 +36,6 @@ class SerialPort {
   // process or another) fails until it is closed. On failure openError() says
   // why, in terms a user can act on.
   Result open(const char* name, PortRole role);
-  bool isOpen() const;
   PortError openError() const { return openError_; }
 
   // Speed, 8 data bits, no parity, one stop bit; raw: every byte value carried

@@ -151,8 +151,6 @@ SerialPort::SerialPort() = default;
 
 SerialPort::~SerialPort() = default;
 
-bool SerialPort::isOpen() const { return device_ != nullptr; }
-
 Result SerialPort::open(const char* name, PortRole /*role*/) {
   // The receiver's "create" disposition has no meaning for a device node here:
   // both roles open an existing device, never a file.

@@ -37,8 +37,6 @@ SerialPort::SerialPort() = default;
 
 SerialPort::~SerialPort() = default;
 
-bool SerialPort::isOpen() const { return device_ != nullptr; }
-
 Result SerialPort::open(const char* name, PortRole /*role*/) {
   device_.reset();
   discarded_ = false;
