@@ -85,9 +85,8 @@ INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
 }
 
 bool StoreReceiveFolder(TransferJob& job, const char* path) {
-  const size_t length = std::strlen(path);
-  if (length >= sizeof job.receiveFolder) return false;
-  std::memcpy(job.receiveFolder, path, length + 1);
+  if (!receiveFolderFits(path)) return false;
+  job.receiveFolder = path;
   return true;
 }
 

@@ -13,7 +13,7 @@ INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 // The system's folder browser; a confirmed folder becomes job.receiveFolder.
 void ChooseReceiveFolder(HWND owner, TransferJob& job);
 
-// Copies `path` into job.receiveFolder when it fits (255 characters at most);
+// Copies `path` into job.receiveFolder when it fits (receiveFolderFits);
 // false, with the field untouched, when it does not.
 bool StoreReceiveFolder(TransferJob& job, const char* path);
 

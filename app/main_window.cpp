@@ -23,7 +23,7 @@ namespace {
 void OnCreate() {
   setInitialValues(transferJob);
   // Taken once, so it does not follow later changes of the current directory.
-  std::snprintf(helpPath, sizeof helpPath, "%s\\zarvek.hlp", transferJob.receiveFolder);
+  std::snprintf(helpPath, sizeof helpPath, "%s\\zarvek.hlp", transferJob.receiveFolder.c_str());
 }
 
 void OnClose(HWND window) {

@@ -35,21 +35,20 @@ int runReceive(const ReceiveOptions& options, Terminal& terminal, InterruptGuard
     terminal.message("folder " + folder.string() + " does not exist; make it first or name another");
     return kExitBadArguments;
   }
-  // The receive folder field holds 255 characters.
   std::string folderText = folder.string();
   if (folderText.size() > 1 && (folderText.back() == '/' || folderText.back() == '\\') &&
       folder.has_relative_path()) {
     folderText.pop_back();
   }
-  if (folderText.size() > static_cast<size_t>(kFolderSize - 1)) {
+  if (!receiveFolderFits(folderText)) {
     terminal.message("folder " + folderText + " is " + std::to_string(folderText.size()) +
                      " characters long; the receive folder may have at most " +
-                     std::to_string(kFolderSize - 1) + ". Choose a shorter one.");
+                     std::to_string(kMaxFolderLength) + ". Choose a shorter one.");
     return kExitBadArguments;
   }
 
   auto job = std::make_unique<TransferJob>();
-  std::memcpy(job->receiveFolder, folderText.c_str(), folderText.size() + 1);
+  job->receiveFolder = folderText;
   job->portName = options.port;
   job->speed = options.speed;
   job->verify = options.verify;

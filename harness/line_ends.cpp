@@ -46,7 +46,7 @@ ReceiverThread::ReceiverThread(const std::string& port, int32_t speed, const std
   job_.portName = port;
   job_.verify = verify;
   job_.speed = speed;
-  std::strncpy(job_.receiveFolder, folder.c_str(), kFolderSize - 1);
+  job_.receiveFolder = folder;  // one too long is refused by the receiver, as any
   job_.running = 1;
   std::promise<bool> ready;
   std::future<bool> opened = ready.get_future();

@@ -1,13 +1,12 @@
 #include "job/transfer_job.h"
 
-#include <cstring>
-
 #include "base/current_directory.h"
 
 namespace zarvek {
 
 void setInitialValues(TransferJob& job) {
-  fetchCurrentDirectory(job.receiveFolder, kFolderSize);
+  char current[kDirectoryLimit] = {};
+  job.receiveFolder = fetchCurrentDirectory(current, kDirectoryLimit) && receiveFolderFits(current) ? current : "";
   job.portName = kDefaultPort;
   job.speed = kDefaultSpeed;
   job.crcRetryLimit = kDefaultRetryLimit;

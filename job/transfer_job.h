@@ -4,8 +4,10 @@
 // front end writes nothing here but `running` (to 0), and the worker writes
 // nothing at all.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zarvek {
@@ -17,7 +19,10 @@ enum class AppState : int32_t {
   Receiving = 3,
 };
 
-inline constexpr int32_t kFolderSize = 256;
+// The receive folder holds at most 255 characters, in the window, on the
+// command line and at the receiver alike.
+inline constexpr size_t kMaxFolderLength = 255;
+inline bool receiveFolderFits(std::string_view folder) { return folder.size() <= kMaxFolderLength; }
 
 inline constexpr int32_t kDefaultSpeed = 115200;
 inline constexpr int32_t kDefaultRetryLimit = 4;
@@ -31,7 +36,7 @@ struct TransferJob {
   int32_t speed = 0;
   std::string portName;  // "COM1".."COM4" in the window; any device in the command line
   int32_t crcRetryLimit = 0;
-  char receiveFolder[kFolderSize] = {};
+  std::string receiveFolder;  // at most kMaxFolderLength characters; empty: the current directory
   // Offer (sending) and take (receiving) verified transfers when the other end
   // is Zarvek too; with any other peer every file stays classic.
   bool verify = true;
@@ -43,7 +48,7 @@ struct TransferJob {
 };
 
 // The start-up values: receive folder = the current directory (left empty when
-// it does not fit 256 bytes), port "COM2", 115200 bit/s, retry limit 4.
+// it does not fit), port "COM2", 115200 bit/s, retry limit 4.
 void setInitialValues(TransferJob& job);
 
 }  // namespace zarvek

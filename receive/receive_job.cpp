@@ -12,7 +12,7 @@ bool runReceiveJob(TransferJob& job, TransferUi& ui) {
       return false;
     }
     if (const Result set = receiver.configurePort(job.speed); !set) ui.systemCallFailed(set);
-    receiver.runReceiveLoop(job.receiveFolder, job.running);
+    receiver.runReceiveLoop(job.receiveFolder.c_str(), job.running);
   }
   // After the receiver is gone: a file cut short by the stop is reported by then.
   ui.receiveEnded();

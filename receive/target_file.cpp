@@ -5,20 +5,22 @@
 #include <string>
 
 #include "base/paths.h"
+#include "job/transfer_job.h"
 #include "protocol/packet.h"
 
 namespace zarvek {
 
+static_assert(kMaxFolderLength < kPathSize, "every folder the job takes fits path_");
+
 int TargetFile::setFolder(const char* folder) {
-  const size_t length = folder ? std::strlen(folder) : 0;
-  if (folder == nullptr || length >= static_cast<size_t>(kPathSize)) {
+  if (folder == nullptr || !receiveFolderFits(folder)) {
     path_[0] = '\0';
     folder_.clear();
     hasFolder_ = false;
     return 0;
   }
-  std::memcpy(path_, folder, length + 1);
-  folder_.assign(folder, length);
+  std::strcpy(path_, folder);  // fits: kPathSize holds the longest folder
+  folder_ = folder;
   hasFolder_ = true;
   named_ = false;
   return 1;
