@@ -14,6 +14,7 @@ Result FileReceiver::openPort(const char* portName) { return port_.open(portName
 Result FileReceiver::configurePort(int32_t speed) { return port_.configure(speed, PortRole::Receiver); }
 
 void FileReceiver::runReceiveLoop(const char* folder, const std::atomic<uint8_t>& running) {
+  running_ = &running;
   // What came before the job is dropped before the far end hears the line is
   // ready, not by the first wait: a sender that starts at once would lose its
   // first packet to it and wait for the answer.
@@ -21,7 +22,7 @@ void FileReceiver::runReceiveLoop(const char* folder, const std::atomic<uint8_t>
   ui_.lineReady();
   while (running.load()) {
     beginFile(folder);
-    while (handleNextPacket(running)) {
+    while (handleNextPacket()) {
     }
     ui_.betweenFiles();
   }
@@ -53,14 +54,14 @@ void FileReceiver::settleOpenFile() {
   reportEnd(FileOutcome::Kept);
 }
 
-bool FileReceiver::handleNextPacket(const std::atomic<uint8_t>& running) {
-  if (!port_.waitForData(running)) return false;
+bool FileReceiver::handleNextPacket() {
+  if (!port_.waitForData(*running_)) return false;
   if (!readPacket()) return failedRead();
   // "EF" and "AF" are known by their letters alone, even when cut short.
   const PacketKind kind = kindOf(packet_.get());
   const bool endsFile = port_.lastReadCount() >= 2 && (kind == PacketKind::EndOfFile || kind == PacketKind::AbortFile);
   if (port_.lastReadCount() < kPacketSize && !endsFile) {
-    switch (settleShortRead(running)) {
+    switch (settleShortRead()) {
       case ShortRead::Stopped:
         return false;
       case ShortRead::ReadFailed:
@@ -72,10 +73,10 @@ bool FileReceiver::handleNextPacket(const std::atomic<uint8_t>& running) {
         break;
     }
   }
-  return actOnPacket(running);
+  return actOnPacket();
 }
 
-bool FileReceiver::actOnPacket(const std::atomic<uint8_t>& running) {
+bool FileReceiver::actOnPacket() {
   const PacketKind kind = kindOf(packet_.get());
   // The sender's next file begins 50 ms after "EF"/"AF" has left the line:
   // discard now, not after closing the file and updating the window.
@@ -84,14 +85,14 @@ bool FileReceiver::actOnPacket(const std::atomic<uint8_t>& running) {
   // The rest of a damaged packet is still arriving (a byte lost, or noise
   // merged with it): answered before it has passed, it would be taken for the
   // next packet, and every later answer would answer the wrong one.
-  if (handled.result == PacketResult::CrcFailed) port_.dropUntilQuiet(running);
+  if (handled.result == PacketResult::CrcFailed) port_.dropUntilQuiet(*running_);
   // The reply follows the packet's whole effect: for a name, the file is
   // already created and mapped when it goes out.
   if (handled.reply != 0) sendReply(handled.reply);
   return handled.result != PacketResult::FileEnded;
 }
 
-FileReceiver::ShortRead FileReceiver::settleShortRead(const std::atomic<uint8_t>& running) {
+FileReceiver::ShortRead FileReceiver::settleShortRead() {
   // Noise on an idle line (a far end powering up or opening its port), or a
   // packet cut by a gap or short of a lost byte. Its bytes are never used: the
   // rest of the buffer still holds the previous packet. What follows tells
@@ -101,7 +102,7 @@ FileReceiver::ShortRead FileReceiver::settleShortRead(const std::atomic<uint8_t>
   // was cut, and its sender waits for an answer; a refusal has it sent again.
   int64_t received = port_.lastReadCount();
   while (received < kPacketSize) {
-    switch (port_.waitForMore(running, kNoiseWindow)) {
+    switch (port_.waitForMore(*running_, kNoiseWindow)) {
       case SerialPort::More::Stopped:
         return ShortRead::Stopped;
       case SerialPort::More::Quiet:

@@ -67,9 +67,9 @@ class FileReceiver {
 
   // One packet waited for, read, acted on and answered. False when the file
   // cycle has ended (end of file, a stop, a failed read).
-  bool handleNextPacket(const std::atomic<uint8_t>& running);
-  bool actOnPacket(const std::atomic<uint8_t>& running);
-  ShortRead settleShortRead(const std::atomic<uint8_t>& running);
+  bool handleNextPacket();
+  bool actOnPacket();
+  ShortRead settleShortRead();
   bool readPacket();
   bool failedRead();
   void sendReply(uint8_t byte);
@@ -95,6 +95,7 @@ class FileReceiver {
   void reportEnd(FileOutcome outcome, bool verified = false);
 
   TransferUi& ui_;
+  const std::atomic<uint8_t>* running_ = nullptr;  // the loop's stop flag, from runReceiveLoop on
   const bool acceptOffers_;
   SerialPort port_;
   std::unique_ptr<uint8_t[]> packet_;

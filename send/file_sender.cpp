@@ -29,17 +29,19 @@ Result FileSender::configurePort(int32_t speed) { return port_.configure(speed, 
 
 SendBatchResult FileSender::runSendBatch(const std::vector<std::string>& paths, const std::atomic<uint8_t>& running,
                                          int32_t crcRetryLimit) {
+  running_ = &running;
+  crcRetryLimit_ = crcRetryLimit;
   batch_ = {};
   batchDone_ = false;
   for (const std::string& path : paths) {
     if (!running.load() || batchDone_) return batch_;
-    sendFile(path, running, crcRetryLimit);
+    sendFile(path);
   }
   pause(50);  // the selection found exhausted
   return batch_;
 }
 
-void FileSender::sendFile(const std::string& path, const std::atomic<uint8_t>& running, int32_t crcRetryLimit) {
+void FileSender::sendFile(const std::string& path) {
   source_ = std::make_unique<SourceFile>();
   if (const Result opened = source_->open(path); !opened) ui_.systemCallFailed(opened);
   ui_.fileBegins(path, source_->size());
@@ -54,11 +56,11 @@ void FileSender::sendFile(const std::string& path, const std::atomic<uint8_t>& r
 
   // A verified file that does not match at the far end, or a file whose
   // answers stopped coming, goes again from "FS", up to the retry limit in all.
-  const int32_t attempts = std::max(crcRetryLimit, 1);
+  const int32_t attempts = std::max(crcRetryLimit_, 1);
   uint64_t delivered = 0;
   Ending ending = Ending::Mismatch;
-  for (int32_t attempt = 0; attempt < attempts && running.load(); ++attempt) {
-    ending = sendOnce(running, crcRetryLimit, delivered);
+  for (int32_t attempt = 0; attempt < attempts && running(); ++attempt) {
+    ending = sendOnce(delivered);
     if (ending != Ending::Mismatch && ending != Ending::NoAnswer) break;
     if (ending == Ending::NoAnswer) pause(50);  // after its "AF", as after any file
   }
@@ -108,8 +110,7 @@ void FileSender::reportEnding(Ending ending, const std::string& path, int32_t at
   }
 }
 
-FileSender::Ending FileSender::sendOnce(const std::atomic<uint8_t>& running, int32_t crcRetryLimit,
-                                        uint64_t& delivered) {
+FileSender::Ending FileSender::sendOnce(uint64_t& delivered) {
   readPos_ = 0;
   fileVerified_ = false;
   fileCrc_ = 0;
@@ -121,14 +122,14 @@ FileSender::Ending FileSender::sendOnce(const std::atomic<uint8_t>& running, int
   // answer never turns it classic.
   bool heard = false;
   uint8_t answer = 0;
-  const Stage size = askUntilTaken(&FileSender::sendSize, running, kReplyLimit, 1, heard, answer);
+  const Stage size = askUntilTaken(&FileSender::sendSize, kReplyLimit, 1, heard, answer);
   if (size == Stage::ReplyUnread) return giveUp(Ending::ReplyUnread);
   if (size == Stage::NoAnswer) return giveUp(Ending::NoAnswer);
   if (size == Stage::Stopped) batchDone_ = true;
   // The name stage runs even after a stop in the size stage. Once a Zarvek end
   // has answered, the name may be asked for again: it answers it again.
   const auto nameLimit = kReplyLimit + std::chrono::milliseconds(source_->size() / kNameBytesPerMs);
-  const Stage name = askUntilTaken(&FileSender::sendName, running, nameLimit, heard ? kAsksForAnswer : 1, heard, answer);
+  const Stage name = askUntilTaken(&FileSender::sendName, nameLimit, heard ? kAsksForAnswer : 1, heard, answer);
   if (name == Stage::ReplyUnread) return giveUp(Ending::ReplyUnread);
   if (name == Stage::NoAnswer) return giveUp(Ending::NoAnswer);
   if (name == Stage::Stopped) batchDone_ = true;
@@ -139,19 +140,17 @@ FileSender::Ending FileSender::sendOnce(const std::atomic<uint8_t>& running, int
   }
   fileVerified_ = verify_ && heard;
 
-  Ending ending = fileVerified_ ? sendVerifiedData(running, crcRetryLimit, delivered)
-                                : sendClassicData(running, crcRetryLimit, delivered);
-  if (ending == Ending::Sent && fileVerified_) ending = awaitVerdict(running);
+  Ending ending = fileVerified_ ? sendVerifiedData(delivered) : sendClassicData(delivered);
+  if (ending == Ending::Sent && fileVerified_) ending = awaitVerdict();
   if (ending == Ending::Sent || ending == Ending::Verified || ending == Ending::Mismatch) return ending;
   return giveUp(ending);
 }
 
-FileSender::Stage FileSender::askUntilTaken(void (FileSender::*send)(), const std::atomic<uint8_t>& running,
-                                            std::chrono::milliseconds limit, int32_t asks, bool& heard,
-                                            uint8_t& answer) {
+FileSender::Stage FileSender::askUntilTaken(void (FileSender::*send)(), std::chrono::milliseconds limit,
+                                            int32_t asks, bool& heard, uint8_t& answer) {
   for (int32_t silences = 0;;) {
     (this->*send)();
-    const SerialPort::Reply reply = waitAnswer(running, limit);
+    const SerialPort::Reply reply = waitAnswer(limit);
     switch (reply.heard) {
       case Heard::Stopped:
         return Stage::Stopped;
@@ -170,14 +169,13 @@ FileSender::Stage FileSender::askUntilTaken(void (FileSender::*send)(), const st
   }
 }
 
-FileSender::Ending FileSender::sendClassicData(const std::atomic<uint8_t>& running, int32_t crcRetryLimit,
-                                               uint64_t& delivered) {
+FileSender::Ending FileSender::sendClassicData(uint64_t& delivered) {
   int32_t& crcFailures = batch_.crcFailures;  // carried across files
-  while (running.load() && crcFailures < crcRetryLimit) {
+  while (running() && crcFailures < crcRetryLimit_) {
     // Stopped just after "EF": "AF" still follows, as the classic sender sends it.
-    if (sendNextChunk() == PacketResult::FileEnded) return running.load() ? Ending::Sent : Ending::Stopped;
+    if (sendNextChunk() == PacketResult::FileEnded) return running() ? Ending::Sent : Ending::Stopped;
     const int64_t chunkEnd = readPos_;
-    const SerialPort::Reply reply = waitAnswer(running, kReplyLimit);
+    const SerialPort::Reply reply = waitAnswer(kReplyLimit);
     // A reply that could not be read, or none at all, says nothing of the
     // chunk: the file cannot be called sent.
     if (reply.heard == Heard::Failed) return Ending::ReplyUnread;
@@ -194,17 +192,16 @@ FileSender::Ending FileSender::sendClassicData(const std::atomic<uint8_t>& runni
     delivered = static_cast<uint64_t>(chunkEnd);
     ui_.progress(delivered, source_->size());
   }
-  return crcFailures >= crcRetryLimit ? Ending::Abandoned : Ending::Stopped;
+  return crcFailures >= crcRetryLimit_ ? Ending::Abandoned : Ending::Stopped;
 }
 
-FileSender::Ending FileSender::sendVerifiedData(const std::atomic<uint8_t>& running, int32_t crcRetryLimit,
-                                                uint64_t& delivered) {
+FileSender::Ending FileSender::sendVerifiedData(uint64_t& delivered) {
   int32_t& crcFailures = batch_.crcFailures;
-  while (running.load() && crcFailures < crcRetryLimit) {
+  while (running() && crcFailures < crcRetryLimit_) {
     if (sendNextChunk() == PacketResult::FileEnded) return Ending::Sent;
     const int64_t chunkEnd = readPos_;
     const auto index = static_cast<uint32_t>((chunkEnd - lastChunk_) / kMaxChunk);
-    const Awaited awaited = awaitAnswer(running, index, false);
+    const Awaited awaited = awaitAnswer(index, false);
     if (awaited.heard == Heard::Stopped) return Ending::Stopped;
     if (awaited.heard == Heard::Failed) return Ending::ReplyUnread;
     if (awaited.heard == Heard::Byte && awaited.answer == Answer::Taken) {
@@ -219,15 +216,15 @@ FileSender::Ending FileSender::sendVerifiedData(const std::atomic<uint8_t>& runn
     ++crcFailures;
     ui_.chunkRefused();
   }
-  return crcFailures >= crcRetryLimit ? Ending::Abandoned : Ending::Stopped;
+  return crcFailures >= crcRetryLimit_ ? Ending::Abandoned : Ending::Stopped;
 }
 
-FileSender::Ending FileSender::awaitVerdict(const std::atomic<uint8_t>& running) {
+FileSender::Ending FileSender::awaitVerdict() {
   for (int32_t asks = 0; asks < kAsksForAnswer; ++asks) {
     // Asked again: the receiver answers the same end the same way, from the
     // verdict it keeps for this tag.
     if (asks > 0) sendEndOfFile();
-    const Awaited awaited = awaitAnswer(running, tag_, true);
+    const Awaited awaited = awaitAnswer(tag_, true);
     if (awaited.heard == Heard::Stopped) return Ending::Stopped;
     if (awaited.heard == Heard::Failed) return Ending::ReplyUnread;
     if (awaited.heard == Heard::Byte && awaited.answer == Answer::Matches) return Ending::Verified;
@@ -248,9 +245,9 @@ FileSender::Ending FileSender::giveUp(Ending ending) {
   return ending;
 }
 
-FileSender::Awaited FileSender::awaitAnswer(const std::atomic<uint8_t>& running, uint32_t id, bool verdict) {
+FileSender::Awaited FileSender::awaitAnswer(uint32_t id, bool verdict) {
   for (int32_t ignored = 0; ignored < kIgnoredBytes; ++ignored) {
-    const SerialPort::Reply reply = waitAnswer(running, kReplyLimit);
+    const SerialPort::Reply reply = waitAnswer(kReplyLimit);
     if (reply.heard != Heard::Byte) return {reply.heard, Answer::Refused};
     // An answer to an earlier packet (late, or sent twice) or a byte that is
     // no answer at all is passed over: it does not answer this packet. A plain
@@ -341,8 +338,8 @@ void FileSender::writePacket() {
   if (const Result written = port_.writePacket(packet_); !written) ui_.systemCallFailed(written);
 }
 
-SerialPort::Reply FileSender::waitAnswer(const std::atomic<uint8_t>& running, std::chrono::milliseconds limit) {
-  SerialPort::Reply reply = port_.waitReply(running, limit);
+SerialPort::Reply FileSender::waitAnswer(std::chrono::milliseconds limit) {
+  SerialPort::Reply reply = port_.waitReply(*running_, limit);
   if (reply.heard == Heard::Failed) {
     ui_.systemCallFailed(reply.failure);
     replyFailure_ = reply.failure;

@@ -76,21 +76,20 @@ class FileSender {
     Answer answer;
   };
 
-  void sendFile(const std::string& path, const std::atomic<uint8_t>& running, int32_t crcRetryLimit);
+  void sendFile(const std::string& path);
   void reportEnding(Ending ending, const std::string& path, int32_t attempts, uint64_t delivered);
-  Ending sendOnce(const std::atomic<uint8_t>& running, int32_t crcRetryLimit, uint64_t& delivered);
+  Ending sendOnce(uint64_t& delivered);
   // Sends one packet kind until it is not refused; `asks`: how many silences
   // it meets by sending again. Notes kReplyVerify in `heard`, the last byte in `answer`.
-  Stage askUntilTaken(void (FileSender::*send)(), const std::atomic<uint8_t>& running,
-                      std::chrono::milliseconds limit, int32_t asks, bool& heard, uint8_t& answer);
-  Ending sendClassicData(const std::atomic<uint8_t>& running, int32_t crcRetryLimit, uint64_t& delivered);
-  Ending sendVerifiedData(const std::atomic<uint8_t>& running, int32_t crcRetryLimit, uint64_t& delivered);
-  Ending awaitVerdict(const std::atomic<uint8_t>& running);
+  Stage askUntilTaken(void (FileSender::*send)(), std::chrono::milliseconds limit, int32_t asks, bool& heard, uint8_t& answer);
+  Ending sendClassicData(uint64_t& delivered);
+  Ending sendVerifiedData(uint64_t& delivered);
+  Ending awaitVerdict();
   // The limit's message, then "AF" after the pauses.
   Ending giveUp(Ending ending);
   // The answer to the packet with `id`: a chunk's (taken or refused) or, with
   // `verdict`, an end's (matches, differs or refused).
-  Awaited awaitAnswer(const std::atomic<uint8_t>& running, uint32_t id, bool verdict);
+  Awaited awaitAnswer(uint32_t id, bool verdict);
   void sendSize();
   void sendName();
   PacketResult sendNextChunk();  // Accepted ("FD" sent) or FileEnded ("EF" sent)
@@ -98,14 +97,19 @@ class FileSender {
   void sendEndOfFile();
   void sendAbort();  // 50 ms after the line is free, then "AF"
   void writePacket();
-  SerialPort::Reply waitAnswer(const std::atomic<uint8_t>& running, std::chrono::milliseconds limit);
+  SerialPort::Reply waitAnswer(std::chrono::milliseconds limit);
   int32_t chunkLength() const;
   // Waits until the line is free, then `ms` more: the protocol's pauses.
   void pause(int ms);
   FileReport report(FileOutcome outcome, uint64_t delivered, std::string reason = {}) const;
 
+  bool running() const { return running_->load(); }
+
   TransferUi& ui_;
   const bool verify_;
+  // The batch's stop flag and retry limit, held from runSendBatch on.
+  const std::atomic<uint8_t>* running_ = nullptr;
+  int32_t crcRetryLimit_ = 0;
   SerialPort port_;
   std::unique_ptr<SourceFile> source_;
   uint8_t packet_[kPacketSize] = {};
