@@ -402,7 +402,7 @@ void FileReceiver::closeVerifiedFile() {
 
 void FileReceiver::dropVerifiedFile(FileOutcome outcome) {
   const bool hadFile = target_->hasFile();
-  if (target_->discard() != 0 || hadFile) reportEnd(outcome);
+  if (target_->discard() || hadFile) reportEnd(outcome);
 }
 
 void FileReceiver::endFile(PacketKind kind) {

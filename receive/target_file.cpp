@@ -12,18 +12,18 @@ namespace zarvek {
 
 static_assert(kMaxFolderLength < kPathSize, "every folder the job takes fits path_");
 
-int TargetFile::setFolder(const char* folder) {
+bool TargetFile::setFolder(const char* folder) {
   if (folder == nullptr || !receiveFolderFits(folder)) {
     path_[0] = '\0';
     folder_.clear();
     hasFolder_ = false;
-    return 0;
+    return false;
   }
   std::strcpy(path_, folder);  // fits: kPathSize holds the longest folder
   folder_ = folder;
   hasFolder_ = true;
   named_ = false;
-  return 1;
+  return true;
 }
 
 uint32_t TargetFile::storeSize(const uint8_t* packet) {
@@ -32,7 +32,7 @@ uint32_t TargetFile::storeSize(const uint8_t* packet) {
   return size_;
 }
 
-int TargetFile::takeName(const uint8_t* packet) {
+bool TargetFile::takeName(const uint8_t* packet) {
   refusal_.clear();
   nameTaken_ = false;
   // Byte 2 is not part of a name's length: only byte 3 counts.
@@ -40,21 +40,21 @@ int TargetFile::takeName(const uint8_t* packet) {
   if (n >= kNameSize) {
     name_[0] = '\0';
     refusal_ = "name is longer than 99 characters";
-    return 0;
+    return false;
   }
   std::memcpy(name_, packet + offset::payload, static_cast<size_t>(n));
   name_[n] = '\0';
   // A NUL inside the name would make the file's name differ from the one sent.
   if (std::strlen(name_) != static_cast<size_t>(n)) {
     refusal_ = "name contains a control character";
-    return 0;
+    return false;
   }
   if (const char* why = refuseReceivedName(name_)) {
     refusal_ = why;
-    return 0;
+    return false;
   }
   nameTaken_ = true;
-  return 1;
+  return true;
 }
 
 void TargetFile::refuseName(const char* why) {
@@ -70,7 +70,7 @@ std::string TargetFile::joinPath(const char* folder, const char* name) {
   return path;
 }
 
-int TargetFile::preparePath() {
+bool TargetFile::preparePath() {
   refusal_.clear();
   // A second name in one cycle: the earlier file is closed and stays as it is.
   file_.close();
@@ -78,22 +78,22 @@ int TargetFile::preparePath() {
   staged_.clear();
   if (!hasFolder_) {
     refusal_ = "no usable receive folder";
-    return 0;
+    return false;
   }
   // Only a name that takeName accepted is used: a refused one (even when what
   // is left of it before a NUL looks harmless) never becomes a file.
   if (!nameTaken_) {
     refusal_ = "no accepted name";
-    return 0;
+    return false;
   }
   const std::string joined = joinPath(folder_.c_str(), name_);
   if (joined.empty()) {
     refusal_ = "folder and name are longer than 255 characters";
-    return 0;
+    return false;
   }
   std::memcpy(path_, joined.c_str(), joined.size() + 1);
   named_ = true;
-  return 1;
+  return true;
 }
 
 Result TargetFile::openForWrite() {
@@ -131,25 +131,25 @@ Result TargetFile::publish() {
   return placed;
 }
 
-int TargetFile::writeChunk(const uint8_t* packet, int32_t length, int64_t offset) {
-  if (!file_.isMapped() || length < 0 || length > kMaxChunk || offset < 0) return 0;
+bool TargetFile::writeChunk(const uint8_t* packet, int32_t length, int64_t offset) {
+  if (!file_.isMapped() || length < 0 || length > kMaxChunk || offset < 0) return false;
   const auto mapped = static_cast<int64_t>(file_.size());
   // Compared without adding, so no offset can wrap around past the check.
-  if (offset > mapped || length > mapped - offset) return 0;
+  if (offset > mapped || length > mapped - offset) return false;
   std::memcpy(file_.data() + offset, packet + offset::payload, static_cast<size_t>(length));
-  return 1;
+  return true;
 }
 
 void TargetFile::releaseBefore(uint64_t offset) { file_.releaseBefore(offset); }
 
 void TargetFile::close() { file_.close(); }
 
-int TargetFile::discard() {
+bool TargetFile::discard() {
   const std::string path = staged_.empty() ? std::string(path_) : staged_;
   const bool ours = named_ && created_;
   // A file that is mapped or open without sharing cannot be deleted.
   file_.close();
-  if (!ours) return 0;
+  if (!ours) return false;
   created_ = false;
   return MappedFile::remove(path) ? 1 : 0;
 }

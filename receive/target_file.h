@@ -21,8 +21,8 @@ class TargetFile {
   TargetFile(const TargetFile&) = delete;
   TargetFile& operator=(const TargetFile&) = delete;
 
-  // Copies the receive folder into path. 0 if it does not fit 255 characters.
-  int setFolder(const char* folder);
+  // Copies the receive folder into path. False if it does not fit (receiveFolderFits).
+  bool setFolder(const char* folder);
 
   // Bytes 4..7 of the packet, big-endian, into size; returns it (0 is a failed step).
   uint32_t storeSize(const uint8_t* packet);
@@ -30,9 +30,9 @@ class TargetFile {
   void setSize(uint32_t size) { size_ = size; }
 
   // Copies packet byte 3 (the name length; byte 2 is ignored) name bytes from
-  // byte 4 into name. 0 when the name does not fit or is unsafe
+  // byte 4 into name. False when the name does not fit or is unsafe
   // (refuseReceivedName); refusal() says why.
-  int takeName(const uint8_t* packet);
+  bool takeName(const uint8_t* packet);
 
   // The receiver could not show the name it took: it is not used.
   void refuseName(const char* why);
@@ -61,9 +61,9 @@ class TargetFile {
   Result publish();
 
   // Copies `length` bytes from packet byte 4 into the view at `offset`.
-  // Refused (0) without a view, for a length outside 0..1024, or when the chunk
+  // Refused (false) without a view, for a length outside 0..1024, or when the chunk
   // would end past the mapped view (size as it was when the file was mapped).
-  int writeChunk(const uint8_t* packet, int32_t length, int64_t offset);
+  bool writeChunk(const uint8_t* packet, int32_t length, int64_t offset);
 
   // Unmaps the view, closes the mapping and the file; nothing that was not made.
   void close();
@@ -73,10 +73,10 @@ class TargetFile {
   // resident memory than a small one.
   void releaseBefore(uint64_t offset);
 
-  // Closes, then deletes the file at path. 1 if it was deleted. Only a file
+  // Closes, then deletes the file at path. True if it was deleted. Only a file
   // this object created is deleted: before a name step path is the folder, and
   // after a failed create the file at path belongs to someone else.
-  int discard();
+  bool discard();
 
   uint32_t size() const { return size_; }
   const char* name() const { return name_; }
@@ -90,7 +90,7 @@ class TargetFile {
  private:
   // First step of openForWrite: closes a file left open by an earlier name,
   // checks the name again and joins folder and name into path.
-  int preparePath();
+  bool preparePath();
 
   MappedFile file_;
   // The size announced; it can change after the file is mapped (a second size

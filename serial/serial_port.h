@@ -45,11 +45,11 @@ class SerialPort {
   // Sender: queues 5 in / 1200 out. A failure leaves the port as it then is.
   Result configure(int32_t speed, PortRole role);
 
-  // Receiver. Returns 1 as soon as at least one byte is queued, or 0 once
+  // Receiver. True as soon as at least one byte is queued, false once
   // `running` is found clear. It first discards whatever input is queued, unless
   // input was discarded since the last packet (sendReply, discardInput): what has
   // come since then is the sender's next packet and must not be lost.
-  int waitForData(const std::atomic<uint8_t>& running);
+  bool waitForData(const std::atomic<uint8_t>& running);
 
   // Receiver. Waits up to `limit` for a byte, discarding nothing.
   enum class More { Data, Quiet, Stopped };

@@ -218,13 +218,13 @@ Result SerialPort::configure(int32_t speed, PortRole /*role*/) {
   return {};
 }
 
-int SerialPort::waitForData(const std::atomic<uint8_t>& running) {
+bool SerialPort::waitForData(const std::atomic<uint8_t>& running) {
   const int fd = device_->fd.get();
   if (!discarded_) ::tcflush(fd, TCIFLUSH);
   discarded_ = false;
   for (;;) {
-    if (!running.load(std::memory_order_relaxed)) return 0;
-    if (sliceForInput(fd)) return 1;
+    if (!running.load(std::memory_order_relaxed)) return false;
+    if (sliceForInput(fd)) return true;
   }
 }
 

@@ -173,7 +173,7 @@ Result SerialPort::configure(int32_t speed, PortRole role) {
   return {};
 }
 
-int SerialPort::waitForData(const std::atomic<uint8_t>& running) {
+bool SerialPort::waitForData(const std::atomic<uint8_t>& running) {
   const HANDLE h = device_->handle.get();
   if (!discarded_) {
     PurgeComm(h, PURGE_RXCLEAR);

@@ -63,7 +63,7 @@ Result SerialPort::configure(int32_t speed, PortRole /*role*/) {
   return {};
 }
 
-int SerialPort::waitForData(const std::atomic<uint8_t>& running) {
+bool SerialPort::waitForData(const std::atomic<uint8_t>& running) {
   SimEnd& end = device_->end;
   if (!discarded_) end.discardInput();
   discarded_ = false;

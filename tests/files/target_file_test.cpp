@@ -80,11 +80,11 @@ TEST(TargetFile, ReceivedNames) {
     TargetFile t;
     EXPECT_EQ(openNamed(t, folder.str(), packet(c.name, c.length, c.byte2), 16), !refused) << label << t.refusal();
     EXPECT_EQ(t.refusal().empty(), !refused) << label;
-    EXPECT_EQ(t.writeChunk(packet("0123456789abcdef").data(), 16, 0), refused ? 0 : 1) << label;
+    EXPECT_EQ(t.writeChunk(packet("0123456789abcdef").data(), 16, 0), !refused) << label;
     const std::string name = c.name.substr(0, c.length < 0 ? c.name.size() : static_cast<size_t>(c.length));
     EXPECT_EQ(folder.listing(), (refused ? Names{"in"} : Names{"in", "in/" + name})) << label;
     // Deleted while still mapped, so closed first (Windows requires it); never the folder.
-    EXPECT_EQ(t.discard(), refused ? 0 : 1) << label;
+    EXPECT_EQ(t.discard(), !refused) << label;
     EXPECT_EQ(folder.listing(), Names{"in"}) << label;
   }
 }
@@ -103,10 +103,10 @@ TEST(TargetFile, PathLengths) {
   TargetFile t;
   const std::string deep = (folder.in / std::string(250 - folder.str().size(), 'd')).string();
   EXPECT_FALSE(openNamed(t, deep, packet("name.txt"), 10)) << "a path of 260 characters was used";
-  EXPECT_EQ(t.setFolder(std::string(256, 'f').c_str()), 0);
+  EXPECT_FALSE(t.setFolder(std::string(256, 'f').c_str()));
   EXPECT_FALSE(t.takeName(packet("a.txt").data()) && t.openForWrite()) << "a folder of 256 characters was used";
   EXPECT_FALSE(openNamed(t, (folder.in / "gone").string(), packet("a.txt"), 10)) << "into a folder that has gone";
-  EXPECT_EQ(t.discard(), 0);
+  EXPECT_FALSE(t.discard());
   EXPECT_EQ(folder.listing(), Names{"in"});
 }
 
@@ -116,7 +116,7 @@ TEST(TargetFile, CreatedAtFullSizeZeroFilledReplacingAnOlderFileOrEmpty) {
   TargetFile t;
   ASSERT_TRUE(openNamed(t, folder.str(), packet("a.bin"), 0x00010203)) << t.refusal();  // big-endian: 66051
   EXPECT_EQ(fs::file_size(folder.in / "a.bin"), 0x00010203u) << "not at its full size before any chunk";
-  EXPECT_EQ(t.writeChunk(packet("hello").data(), 5, 0x00010203 - 5), 1);
+  EXPECT_TRUE(t.writeChunk(packet("hello").data(), 5, 0x00010203 - 5));
   t.close();
   EXPECT_EQ(test::readFile(folder.in / "a.bin"), std::string(0x00010203 - 5, '\0') + "hello");
   EXPECT_TRUE(openNamed(t, folder.str(), packet("empty.txt"), 0)) << "size 0: made, with nothing to map";
@@ -129,18 +129,18 @@ TEST(TargetFile, ChunksOnlyInsideTheMappedView) {
   ReceiveFolder folder;
   TargetFile t;
   const Frame data = packet(std::string(1024, 'd'));
-  EXPECT_EQ(t.writeChunk(data.data(), 10, 0), 0) << "no view yet";
+  EXPECT_FALSE(t.writeChunk(data.data(), 10, 0)) << "no view yet";
   ASSERT_TRUE(openNamed(t, folder.str(), packet("a.bin"), 2000)) << t.refusal();
-  const struct { int32_t length; int64_t offset; int accepted; } cases[] = {
+  const struct { int32_t length; int64_t offset; bool accepted; } cases[] = {
       {1024, 0, 1}, {976, 1024, 1}, {0, 2000, 1}, {1, 2000, 0}, {1024, 977, 0},
       {-1, 0, 0},   {1025, 0, 0},   {10, -1, 0},  {1, INT64_MAX, 0}, {1024, INT64_MAX - 100, 0},
   };
   for (const auto& c : cases)
     EXPECT_EQ(t.writeChunk(data.data(), c.length, c.offset), c.accepted) << c.length << " bytes at " << c.offset;
   EXPECT_EQ(t.storeSize(packet(std::string("\xFF\xFF\xFF\xFF", 4)).data()), 0xFFFFFFFFu) << "not unsigned";
-  EXPECT_EQ(t.writeChunk(data.data(), 1024, 2000), 0) << "a second size packet widened the view";
+  EXPECT_FALSE(t.writeChunk(data.data(), 1024, 2000)) << "a second size packet widened the view";
   t.close();
-  EXPECT_EQ(t.writeChunk(data.data(), 10, 0), 0) << "after close";
+  EXPECT_FALSE(t.writeChunk(data.data(), 10, 0)) << "after close";
   EXPECT_EQ(test::readFile(folder.in / "a.bin"), std::string(2000, 'd'));
 }
 
@@ -149,16 +149,16 @@ TEST(TargetFile, DiscardDeletesOnlyItsOwnFile) {
   ReceiveFolder folder;
   TargetFile first;
   ASSERT_TRUE(openNamed(first, folder.str(), packet("a.bin"), 8)) << first.refusal();
-  ASSERT_EQ(first.writeChunk(packet("12345678").data(), 8, 0), 1);
+  ASSERT_TRUE(first.writeChunk(packet("12345678").data(), 8, 0));
   TargetFile second;
   EXPECT_FALSE(openNamed(second, folder.str(), packet("a.bin"), 4)) << "a file being received was opened again";
-  EXPECT_EQ(second.discard(), 0);
+  EXPECT_FALSE(second.discard());
   first.close();
   EXPECT_EQ(test::readFile(folder.in / "a.bin"), "12345678") << "the failed opener emptied it";
   // A second name in one cycle: the first file stays, the second is the one deleted.
   ASSERT_TRUE(openNamed(second, folder.str(), packet("b.bin"), 3) && second.takeName(packet("c.bin").data()) &&
               second.openForWrite()) << second.refusal();
-  EXPECT_EQ(second.discard(), 1);
+  EXPECT_TRUE(second.discard());
   EXPECT_EQ(folder.listing(), (Names{"in", "in/a.bin", "in/b.bin"})) << "c.bin not deleted, or b.bin";
 
   if (onWindows()) return;
@@ -166,7 +166,7 @@ TEST(TargetFile, DiscardDeletesOnlyItsOwnFile) {
   fs::create_symlink(folder.root / "outside.txt", folder.in / "link.txt");
   TargetFile linked;
   EXPECT_FALSE(openNamed(linked, folder.str(), packet("link.txt"), 3)) << "a link was followed";
-  EXPECT_EQ(linked.discard(), 0);
+  EXPECT_FALSE(linked.discard());
   EXPECT_EQ(test::readFile(folder.root / "outside.txt"), "keep me");
 }
 
@@ -183,14 +183,14 @@ TEST(TargetFile, StagedFileReplacesTheNamedOneOnlyWhenPublished) {
     t.setFolder(folder.str().c_str());
     t.storeSize(sizePacket.data());
     ASSERT_TRUE(t.takeName(packet("a.bin").data()) && t.openStaged(0xAB12)) << t.refusal();
-    ASSERT_EQ(t.writeChunk(packet("fresh").data(), 5, 0), 1);
+    ASSERT_TRUE(t.writeChunk(packet("fresh").data(), 5, 0));
     EXPECT_EQ(folder.listing(), (Names{"in", "in/a.bin", "in/.zarvek-0000ab12.part"}));
     EXPECT_EQ(test::readFile(folder.in / "a.bin"), "verified earlier") << "touched before it was published";
     if (publish) {
       ASSERT_TRUE(t.publish());
-      EXPECT_EQ(t.discard(), 0) << "a published file was deleted";
+      EXPECT_FALSE(t.discard()) << "a published file was deleted";
     } else {
-      EXPECT_EQ(t.discard(), 1);
+      EXPECT_TRUE(t.discard());
     }
     EXPECT_EQ(folder.listing(), (Names{"in", "in/a.bin"}));
     EXPECT_EQ(test::readFile(folder.in / "a.bin"), publish ? "fresh" : "verified earlier");

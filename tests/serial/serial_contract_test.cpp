@@ -172,7 +172,7 @@ TEST_F(SerialContract, SenderPacketsRepliesAndLineTime) {
   start({"open:S", "config:9600", "write:0", "drain", "replies:1030", "write:1", "replies:1", "drain", "replies:1@300"});
   std::vector<uint8_t> got(kPacketSize);
   for (int salt : {0, 1}) {
-    ASSERT_EQ(far.waitForData(running), 1);
+    ASSERT_TRUE(far.waitForData(running));
     ASSERT_TRUE(far.readPacket(got));
     EXPECT_EQ(far.lastReadCount(), kPacketSize) << "a paced packet took more than one read";
     EXPECT_EQ(got, allValuesPacket(salt));
