@@ -1,11 +1,13 @@
 #pragma once
-// A file descriptor of the cable's (a pseudo-terminal side or an eventfd),
-// closed when its owner goes.
+// The cable's descriptors (pseudo-terminal sides, an eventfd), owned as
+// everywhere else, and how the cable reports a failed set-up step.
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
 #include <system_error>
+
+#include "base/unique_fd_posix.h"
 
 namespace zarvek::cable_internals {
 
@@ -14,21 +16,6 @@ namespace zarvek::cable_internals {
   throw std::system_error(errno, std::generic_category(), "cable: " + step);
 }
 
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() { reset(-1); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  void reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_ = -1;
-};
+using Fd = UniqueFd;  // the project's one owner of a descriptor
 
 }  // namespace zarvek::cable_internals
