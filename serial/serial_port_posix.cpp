@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "base/unique_fd_posix.h"
+#include "serial/line_timing.h"
 
 namespace zarvek {
 namespace {
@@ -24,14 +25,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// How often a wait looks at `running`.
-constexpr milliseconds kWaitSlice{5};
-// The receiver's read time-outs: a packet read ends after this gap with no
-// byte, or after this much per byte in all.
-constexpr milliseconds kReadGap{20};
-constexpr milliseconds kReadPerByte{10};
-// The longest the receiver drops a damaged packet's tail before it answers.
-constexpr milliseconds kDropLimit{2000};
+using namespace line_timing;
 
 Result failure(const char* step, int code) { return Result::failed(step, static_cast<unsigned long>(code)); }
 

@@ -14,16 +14,18 @@
 #include <chrono>
 
 #include "base/unique_handle_win32.h"
+#include "serial/line_timing.h"
 
 namespace zarvek {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr DWORD kWaitSliceMs = 10;  // how often a wait looks at `running`
-constexpr DWORD kReadGapMs = 20;    // the receiver's gap between two bytes
-constexpr DWORD kReadPerByteMs = 10;
-constexpr DWORD kDropLimitMs = 2000;  // the longest a damaged packet's tail is dropped
+// The shared timings (serial/line_timing.h) in the units the Win32 calls take.
+constexpr DWORD kWaitSliceMs = line_timing::kWaitSlice.count();
+constexpr DWORD kReadGapMs = line_timing::kReadGap.count();
+constexpr DWORD kReadPerByteMs = line_timing::kReadPerByte.count();
+constexpr DWORD kDropLimitMs = line_timing::kDropLimit.count();
 
 Result lastError(const char* step) { return Result::failed(step, GetLastError()); }
 

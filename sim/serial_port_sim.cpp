@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "serial/serial_port.h"
+#include "serial/line_timing.h"
 #include "sim/sim_line.h"
 
 namespace zarvek {
@@ -13,10 +14,7 @@ using sim::SimEnd;
 using Time = sim::SimLine::Time;
 using std::chrono::milliseconds;
 
-// The receiver's read time-outs, and the longest it drops a damaged packet's tail.
-constexpr milliseconds kReadGap{20};
-constexpr milliseconds kReadPerByte{10};
-constexpr milliseconds kDropLimit{2000};
+using namespace line_timing;
 
 Result failure(const char* step, int code) { return Result::failed(step, static_cast<unsigned long>(code)); }
 
