@@ -232,7 +232,7 @@ bool FileReceiver::openNamedFile(bool staged) {
   }
   const Result opened = staged ? target_->openStaged(tag_) : target_->openForWrite();
   if (!opened) {
-    if (opened.code() != 0) ui_.systemCallFailed(opened);
+    if (!opened.isRefusal()) ui_.systemCallFailed(opened);
     // Closed now (left as it is on disk, or the staged file deleted), so that
     // nothing later reports it again.
     if (staged) target_->discard();

@@ -97,7 +97,7 @@ bool TargetFile::preparePath() {
 }
 
 Result TargetFile::openForWrite() {
-  if (!preparePath()) return Result::failed(refusal_, 0);
+  if (!preparePath()) return Result::refused(refusal_);
   Result made = file_.create(path_, size_);
   // Past the open step the file at path is this object's: created or emptied.
   created_ = file_.isOpen();
@@ -106,13 +106,13 @@ Result TargetFile::openForWrite() {
 }
 
 Result TargetFile::openStaged(uint32_t tag) {
-  if (!preparePath()) return Result::failed(refusal_, 0);
+  if (!preparePath()) return Result::refused(refusal_);
   char name[24];
   std::snprintf(name, sizeof name, ".zarvek-%08x.part", static_cast<unsigned>(tag));
   staged_ = joinPath(folder_.c_str(), name);
   if (staged_.empty()) {
     refusal_ = "folder and name are longer than 255 characters";
-    return Result::failed(refusal_, 0);
+    return Result::refused(refusal_);
   }
   Result made = file_.create(staged_, size_);
   created_ = file_.isOpen();

@@ -104,8 +104,12 @@ TEST(TargetFile, PathLengths) {
   const std::string deep = (folder.in / std::string(250 - folder.str().size(), 'd')).string();
   EXPECT_FALSE(openNamed(t, deep, packet("name.txt"), 10)) << "a path of 260 characters was used";
   EXPECT_FALSE(t.setFolder(std::string(256, 'f').c_str()));
-  EXPECT_FALSE(t.takeName(packet("a.txt").data()) && t.openForWrite()) << "a folder of 256 characters was used";
+  t.takeName(packet("a.txt").data());
+  const Result tooLong = t.openForWrite();
+  EXPECT_TRUE(!tooLong && tooLong.isRefusal()) << "a folder of 256 characters was used";
   EXPECT_FALSE(openNamed(t, (folder.in / "gone").string(), packet("a.txt"), 10)) << "into a folder that has gone";
+  const Result gone = t.openForWrite();  // a system error, with its code
+  EXPECT_TRUE(!gone && !gone.isRefusal() && gone.code() != 0) << gone.step();
   EXPECT_FALSE(t.discard());
   EXPECT_EQ(folder.listing(), Names{"in"});
 }
