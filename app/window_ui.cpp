@@ -52,7 +52,7 @@ std::string WindowUi::failureNote(const FileReport& r) {
       what = "interrupted, kept with " + sizes;
       break;
     case FileOutcome::Refused:
-      what = "refused: " + r.reason;
+      what = "refused: " + problemText(r);
       break;
     case FileOutcome::NotVerified:
       what = "did not match its checksum, deleted; the sender sends it again";
@@ -67,7 +67,13 @@ std::string WindowUi::failureNote(const FileReport& r) {
 }
 
 void WindowUi::fileEnded(const FileReport& report) {
-  if (role_ != AppState::Receiving) return;
+  if (!report.failure && !report.failure.isRefusal()) systemCallFailed(report.failure);
+  if (role_ != AppState::Receiving) {
+    if (const std::string message = sendFailureMessage(report); !message.empty()) {
+      MessageBoxA(mainWindow_, message.c_str(), "Error", MB_OK | MB_ICONERROR);
+    }
+    return;
+  }
   std::string note = failureNote(report);
   if (!note.empty()) {
     failures_.push_back(note);
@@ -104,11 +110,13 @@ void WindowUi::receiveEnded() {
   MessageBoxA(mainWindow_, text.c_str(), "Receive Mode", MB_OK | icon);
 }
 
-void WindowUi::showMessage(const char* text, const char* caption, MessageIcon icon) {
-  UINT type = MB_OK;
-  if (icon == MessageIcon::Warning) type |= MB_ICONWARNING;
-  if (icon == MessageIcon::Error) type |= MB_ICONERROR;
-  MessageBoxA(mainWindow_, text, caption, type);
+void WindowUi::retryLimitReached() {
+  MessageBoxA(mainWindow_, "Too Contiguous CRC Errors, Aborting Transmission", "CRC Errors", MB_OK | MB_ICONERROR);
+}
+
+void WindowUi::packetUnread(const Result& failure) {
+  systemCallFailed(failure);
+  MessageBoxA(mainWindow_, "Invalid Packet", "Error", MB_OK);
 }
 
 void WindowUi::systemCallFailed(const Result& failure) {
@@ -120,7 +128,7 @@ void WindowUi::systemCallFailed(const Result& failure) {
 void WindowUi::portNotOpened(const std::string&, PortError, const Result& failure) {
   // Whatever the cause, as the classic program: the same words for every one.
   systemCallFailed(failure);
-  showMessage("Select a different port.", "Whoopsy: COM port in use!", MessageIcon::Warning);
+  MessageBoxA(mainWindow_, "Select a different port.", "Whoopsy: COM port in use!", MB_OK | MB_ICONWARNING);
 }
 
 void WindowUi::playCompletionSound() { PlaySoundA("complete.wav", nullptr, SND_FILENAME | SND_ASYNC | SND_NODEFAULT); }

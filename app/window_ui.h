@@ -23,6 +23,7 @@ class WindowUi : public TransferUi {
   // wrap from 64 MiB on) and the step 1.
   bool fileBegins(const std::string& name, uint64_t size) override;
   void progress(uint64_t done, uint64_t total) override;  // sender: one step of the bar
+  // A file that failed for a system call: its error code, as any failed call.
   // A received file that did not arrive complete, and one that arrived
   // verified, stays named in the status field until the next file begins, and
   // is listed once receiving has ended: the receiving user learns of it without
@@ -30,7 +31,10 @@ class WindowUi : public TransferUi {
   void fileEnded(const FileReport& report) override;
   void betweenFiles() override;  // the status field emptied
   void receiveEnded() override;
-  void showMessage(const char* text, const char* caption, MessageIcon icon) override;
+  // The sender's boxes: the retry limit reached, a file skipped, a line that failed.
+  void retryLimitReached() override;
+  // The error code, then the "Invalid Packet" box.
+  void packetUnread(const Result& failure) override;
   // The error code as a bare number on standard output: the windowed
   // program's only record of a failed system call.
   void systemCallFailed(const Result& failure) override;

@@ -78,9 +78,8 @@ class TimingUi : public TransferUi {
   void progress(uint64_t, uint64_t) override {}
   void fileEnded(const FileReport& report) override;
   void betweenFiles() override {}
-  void showMessage(const char* text, const char* caption, MessageIcon) override {
-    std::fprintf(stderr, "  [%s] %s\n", caption, text);
-  }
+  void retryLimitReached() override { std::fprintf(stderr, "  retry limit reached\n"); }
+  void packetUnread(const Result& failure) override { systemCallFailed(failure); }
   void systemCallFailed(const Result& failure) override {
     std::fprintf(stderr, "  %s (error %lu)\n", failure.step().c_str(), failure.code());
   }

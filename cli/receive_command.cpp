@@ -58,17 +58,20 @@ int runReceive(const ReceiveOptions& options, Terminal& terminal, InterruptGuard
   interrupts.watch(job->running);
 
   TerminalUi ui(terminal, Role::Receive, options.linePrefix);
-  ui.endAfter(options.files, &job->running);
   if (!options.liveLine) ui.withoutLiveLine();
-  ui.onLineReady([&] {
+  int ended = 0;
+  ui.onFileEnded([&](const FileReport&) {
+    if (options.files > 0 && ++ended >= options.files) job->running = 0;
+  });
+  const auto listening = [&] {
     if (options.banner) {
       // Standard output: standard error is for what went wrong.
       terminal.line("receiving into " + folderText + " through " + options.port + " at " +
-                   std::to_string(options.speed) + " bit/s; Ctrl+C stops");
+                    std::to_string(options.speed) + " bit/s; Ctrl+C stops");
     }
     if (options.onWaiting) options.onWaiting();
-  });
-  std::thread worker = startWorker([&] { runReceiveJob(*job, ui); });
+  };
+  std::thread worker = startWorker([&] { runReceiveJob(*job, ui, listening); });
   worker.join();
   interrupts.forget(job->running);
   if (options.stopper) options.stopper->attach(nullptr);

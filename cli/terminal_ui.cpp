@@ -40,11 +40,6 @@ std::string formatDuration(uint64_t seconds) {
 TerminalUi::TerminalUi(Terminal& terminal, Role role, std::string linePrefix)
     : terminal_(terminal), role_(role), prefix_(std::move(linePrefix)) {}
 
-void TerminalUi::endAfter(int files, std::atomic<uint8_t>* running) {
-  endAfter_ = files;
-  running_ = running;
-}
-
 bool TerminalUi::fileBegins(const std::string& name, uint64_t size) {
   active_ = true;
   name_ = name;
@@ -101,9 +96,13 @@ void TerminalUi::draw(bool force) {
   terminal_.progress(text);
 }
 
-void TerminalUi::showMessage(const char* text, const char* caption, MessageIcon) {
-  // A message box on the window; here a line, and the engine goes on at once.
-  terminal_.message(std::string(caption ? caption : "") + ": " + (text ? text : ""));
+// What the window shows in a box is a line on standard error here, and the
+// engine goes on at once.
+void TerminalUi::retryLimitReached() { terminal_.message("CRC Errors: Too Contiguous CRC Errors, Aborting Transmission"); }
+
+void TerminalUi::packetUnread(const Result& failure) {
+  systemCallFailed(failure);
+  terminal_.message("Error: Invalid Packet");
 }
 
 void TerminalUi::systemCallFailed(const Result& failure) {
@@ -114,10 +113,6 @@ void TerminalUi::systemCallFailed(const Result& failure) {
 void TerminalUi::portNotOpened(const std::string& port, PortError error, const Result& failure) {
   portFailed_ = true;
   terminal_.message(portErrorText(port, error, failure.code()));
-}
-
-void TerminalUi::lineReady() {
-  if (lineReady_) lineReady_();
 }
 
 void TerminalUi::playCompletionSound() { terminal_.bell(); }
@@ -135,7 +130,7 @@ std::string TerminalUi::resultLine(Role role, const FileReport& r, int retryLimi
       return sized + "interrupted, kept at its full size with " + std::to_string(r.written) +
              " bytes received: " + r.path;
     case FileOutcome::Refused:
-      return r.name + "  refused: " + r.reason;
+      return r.name + "  refused: " + problemText(r);
     case FileOutcome::Abandoned:
       return sized + "abandoned after " +
              (retryLimit > 0 ? std::to_string(retryLimit) + " " : std::string()) +
@@ -144,14 +139,16 @@ std::string TerminalUi::resultLine(Role role, const FileReport& r, int retryLimi
       return sized + "stopped after " + std::to_string(r.written) +
              " bytes (AF sent; the receiver deletes its copy)";
     case FileOutcome::Skipped:
-      return r.name + "  skipped: " + r.reason;
+      return r.name + "  skipped: " + problemText(r);
     case FileOutcome::NotVerified:
-      return sized + (role == Role::Send ? "not verified: " + r.reason + "; not sent complete"
+      return sized + (role == Role::Send ? "not verified: " + problemText(r) +
+                                               "; not sent complete"
                                          : "did not match its checksum: deleted (the sender sends it again)");
     case FileOutcome::Discarded:
       return sized + "interrupted before it was verified: nothing kept under its name";
     case FileOutcome::LineFailed:
-      return sized + "not sent complete: " + r.reason + " after " + std::to_string(r.written) +
+      return sized + "not sent complete: " + problemText(r) + " after " +
+             std::to_string(r.written) +
              " bytes (AF sent; the receiver deletes its copy)";
   }
   return sized;
@@ -160,10 +157,10 @@ std::string TerminalUi::resultLine(Role role, const FileReport& r, int retryLimi
 void TerminalUi::fileEnded(const FileReport& report) {
   active_ = false;
   reports_.push_back(report);
+  if (!report.failure && !report.failure.isRefusal()) systemCallFailed(report.failure);
+  if (const std::string message = sendFailureMessage(report); !message.empty()) terminal_.message("Error: " + message);
   terminal_.line(prefix_ + resultLine(role_, report, retryLimit_));
-  if (endAfter_ > 0 && running_ != nullptr && static_cast<int>(reports_.size()) >= endAfter_) {
-    running_->store(0);
-  }
+  if (fileEnded_) fileEnded_(report);
 }
 
 }  // namespace zarvek::cli

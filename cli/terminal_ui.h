@@ -22,20 +22,18 @@ class TerminalUi : public TransferUi {
  public:
   TerminalUi(Terminal& terminal, Role role, std::string linePrefix = {});
 
-  // Receiving: after this many files have ended, clear `running`.
-  void endAfter(int files, std::atomic<uint8_t>* running);
-  // Called once the port is open and set up.
-  void onLineReady(std::function<void()> ready) { lineReady_ = std::move(ready); }
+  // Called after each file's result line.
+  void onFileEnded(std::function<void(const FileReport&)> ended) { fileEnded_ = std::move(ended); }
 
   bool fileBegins(const std::string& name, uint64_t size) override;
   void progress(uint64_t done, uint64_t total) override;
   void chunkRefused() override;
   void fileEnded(const FileReport& report) override;
   void betweenFiles() override;
-  void showMessage(const char* text, const char* caption, MessageIcon icon) override;
+  void retryLimitReached() override;
+  void packetUnread(const Result& failure) override;
   void systemCallFailed(const Result& failure) override;
   void portNotOpened(const std::string& port, PortError error, const Result& failure) override;
-  void lineReady() override;
   void playCompletionSound() override;
 
   const std::vector<FileReport>& reports() const { return reports_; }
@@ -56,7 +54,7 @@ class TerminalUi : public TransferUi {
   const std::string prefix_;
   int retryLimit_ = 0;
   bool liveLine_ = true;
-  std::function<void()> lineReady_;
+  std::function<void(const FileReport&)> fileEnded_;
 
   // The file in progress.
   bool active_ = false;
@@ -69,8 +67,6 @@ class TerminalUi : public TransferUi {
 
   std::vector<FileReport> reports_;
   bool portFailed_ = false;
-  int endAfter_ = 0;
-  std::atomic<uint8_t>* running_ = nullptr;
 };
 
 // 1536 -> "1.5 KiB"; below 1 KiB in bytes.

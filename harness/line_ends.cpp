@@ -10,36 +10,6 @@
 #include "send/send_job.h"
 
 namespace zarvek::harness {
-namespace {
-
-// Passes every event on, and tells the constructor when the port is open or has failed.
-class Announcing : public TransferUi {
- public:
-  Announcing(TransferUi& ui, std::promise<bool>& ready) : ui_(ui), ready_(ready) {}
-  bool fileBegins(const std::string& n, uint64_t s) override { return ui_.fileBegins(n, s); }
-  void progress(uint64_t d, uint64_t t) override { ui_.progress(d, t); }
-  void chunkRefused() override { ui_.chunkRefused(); }
-  void fileEnded(const FileReport& r) override { ui_.fileEnded(r); }
-  void betweenFiles() override { ui_.betweenFiles(); }
-  void showMessage(const char* t, const char* c, MessageIcon i) override { ui_.showMessage(t, c, i); }
-  void systemCallFailed(const Result& f) override { ui_.systemCallFailed(f); }
-  void portNotOpened(const std::string& p, PortError e, const Result& f) override {
-    ui_.portNotOpened(p, e, f);
-    ready_.set_value(false);
-  }
-  void lineReady() override {
-    ui_.lineReady();
-    ready_.set_value(true);
-  }
-  void playCompletionSound() override { ui_.playCompletionSound(); }
-  void receiveEnded() override { ui_.receiveEnded(); }
-
- private:
-  TransferUi& ui_;
-  std::promise<bool>& ready_;
-};
-
-}  // namespace
 
 ReceiverThread::ReceiverThread(const std::string& port, int32_t speed, const std::string& folder, TransferUi& ui,
                                bool verify) {
@@ -52,8 +22,8 @@ ReceiverThread::ReceiverThread(const std::string& port, int32_t speed, const std
   std::future<bool> opened = ready.get_future();
   thread_ = std::thread([this, &ui, &ready] {
     pthread_getcpuclockid(pthread_self(), &clock_);
-    Announcing announcing(ui, ready);
-    runReceiveJob(job_, announcing);
+    // Told once the receiver listens, or at once when its port did not open.
+    if (!runReceiveJob(job_, ui, [&ready] { ready.set_value(true); })) ready.set_value(false);
   });
   if (!opened.get()) {
     thread_.join();

@@ -13,13 +13,14 @@ Result FileReceiver::openPort(const char* portName) { return port_.open(portName
 
 Result FileReceiver::configurePort(int32_t speed) { return port_.configure(speed, PortRole::Receiver); }
 
-void FileReceiver::runReceiveLoop(const char* folder, const std::atomic<uint8_t>& running) {
+void FileReceiver::runReceiveLoop(const char* folder, const std::atomic<uint8_t>& running,
+                                  const std::function<void()>& listening) {
   running_ = &running;
   // What came before the job is dropped before the far end hears the line is
   // ready, not by the first wait: a sender that starts at once would lose its
   // first packet to it and wait for the answer.
   port_.discardInput();
-  ui_.lineReady();
+  if (listening) listening();
   while (running.load()) {
     beginFile(folder);
     while (handleNextPacket()) {
@@ -56,7 +57,7 @@ void FileReceiver::settleOpenFile() {
 
 bool FileReceiver::handleNextPacket() {
   if (!port_.waitForData(*running_)) return false;
-  if (!readPacket()) return failedRead();
+  if (const Result read = readPacket(); !read) return unread(read);
   // "EF" and "AF" are known by their letters alone, even when cut short.
   const PacketKind kind = kindOf(packet_.get());
   const bool endsFile = port_.lastReadCount() >= 2 && (kind == PacketKind::EndOfFile || kind == PacketKind::AbortFile);
@@ -65,7 +66,7 @@ bool FileReceiver::handleNextPacket() {
       case ShortRead::Stopped:
         return false;
       case ShortRead::ReadFailed:
-        return failedRead();
+        return false;
       case ShortRead::Refuse:
         sendReply(refuse().reply);
         return true;
@@ -110,21 +111,21 @@ FileReceiver::ShortRead FileReceiver::settleShortRead() {
       case SerialPort::More::Data:
         break;
     }
-    if (!readPacket()) return ShortRead::ReadFailed;
+    if (const Result read = readPacket(); !read) {
+      unread(read);
+      return ShortRead::ReadFailed;
+    }
     if (port_.lastReadCount() == kPacketSize) return ShortRead::WholePacketFollowed;
     received += port_.lastReadCount();
   }
   return ShortRead::Refuse;
 }
 
-bool FileReceiver::readPacket() {
-  const Result read = port_.readPacket({packet_.get(), kPacketSize});
-  if (!read) ui_.systemCallFailed(read);
-  return static_cast<bool>(read);
-}
+Result FileReceiver::readPacket() { return port_.readPacket({packet_.get(), kPacketSize}); }
 
-bool FileReceiver::failedRead() {
-  ui_.showMessage("Invalid Packet", "Error", MessageIcon::None);
+bool FileReceiver::unread(const Result& failure) {
+  // The packet gets no answer, and the file cycle ends.
+  ui_.packetUnread(failure);
   return false;
 }
 
@@ -226,13 +227,12 @@ bool FileReceiver::openNamedFile(bool staged) {
     return false;
   }
   if (!ui_.fileBegins(target_->name(), target_->size())) {
-    target_->refuseName("the name cannot be shown");
+    target_->refuseName(FileProblem::NameNotShown);
     reportEnd(FileOutcome::Refused);
     return false;
   }
   const Result opened = staged ? target_->openStaged(tag_) : target_->openForWrite();
   if (!opened) {
-    if (!opened.isRefusal()) ui_.systemCallFailed(opened);
     // Closed now (left as it is on disk, or the staged file deleted), so that
     // nothing later reports it again.
     if (staged) target_->discard();
@@ -417,9 +417,8 @@ void FileReceiver::endFile(PacketKind kind) {
     // A file written under its staging name (its sender turned out classic)
     // goes under its own name as a classic file would be there.
     if (const Result placed = target_->isStaged() ? target_->publish() : Result{}; !placed) {
-      ui_.systemCallFailed(placed);
       target_->discard();
-      target_->refuseName(placed.step().c_str());
+      target_->refuseName(FileProblem::NotCreated, placed);
       reportEnd(FileOutcome::Refused);
     } else {
       reportEnd(whole ? FileOutcome::Complete : FileOutcome::Incomplete);
@@ -440,7 +439,8 @@ void FileReceiver::reportEnd(FileOutcome outcome, bool verified) {
   report.path = target_->path();
   report.size = target_->size();
   report.written = static_cast<uint64_t>(writeCount_);
-  report.reason = target_->refusal();
+  report.problem = target_->refusal();
+  report.failure = target_->failure();
   ui_.fileEnded(report);
 }
 

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -44,9 +45,10 @@ class FileReceiver {
   PortError openError() const { return port_.openError(); }
   Result configurePort(int32_t speed);
 
-  // Receives files into `folder` until `running` is found clear. The seam
-  // hears lineReady once the receiver listens: a sender may start then.
-  void runReceiveLoop(const char* folder, const std::atomic<uint8_t>& running);
+  // Receives files into `folder` until `running` is found clear. `listening`
+  // is called once the receiver listens: a sender may start then.
+  void runReceiveLoop(const char* folder, const std::atomic<uint8_t>& running,
+                      const std::function<void()>& listening = {});
 
   // What a packet came to, and the byte that answers it (0: none).
   struct Handled {
@@ -70,8 +72,8 @@ class FileReceiver {
   bool handleNextPacket();
   bool actOnPacket();
   ShortRead settleShortRead();
-  bool readPacket();
-  bool failedRead();
+  Result readPacket();
+  bool unread(const Result& failure);  // reported; false: the cycle ends
   void sendReply(uint8_t byte);
   Handled refuse() const;  // "N", or the coded refusal in a verified file
   bool mayRefuseForZarvek();  // counts one, while kZarvekRefusals allow it

@@ -4,7 +4,7 @@
 
 namespace zarvek {
 
-bool runReceiveJob(TransferJob& job, TransferUi& ui) {
+bool runReceiveJob(TransferJob& job, TransferUi& ui, const std::function<void()>& listening) {
   {
     FileReceiver receiver(ui, job.verify);
     if (const Result opened = receiver.openPort(job.portName.c_str()); !opened) {
@@ -12,7 +12,7 @@ bool runReceiveJob(TransferJob& job, TransferUi& ui) {
       return false;
     }
     if (const Result set = receiver.configurePort(job.speed); !set) ui.systemCallFailed(set);
-    receiver.runReceiveLoop(job.receiveFolder.c_str(), job.running);
+    receiver.runReceiveLoop(job.receiveFolder.c_str(), job.running, listening);
   }
   // After the receiver is gone: a file cut short by the stop is reported by then.
   ui.receiveEnded();

@@ -1,5 +1,7 @@
 #pragma once
 // The receiving role as a worker runs it, the same in every front end.
+#include <functional>
+
 #include "job/transfer_job.h"
 #include "job/transfer_ui.h"
 
@@ -9,6 +11,7 @@ namespace zarvek {
 // this returns false at once) and set up (a failure is reported and the job
 // goes on with the port as it is); files received into job.receiveFolder until
 // `running` is found clear; the engine gone; then receiveEnded.
-bool runReceiveJob(TransferJob& job, TransferUi& ui);
+// `listening` is called once the receiver listens: a sender may start then.
+bool runReceiveJob(TransferJob& job, TransferUi& ui, const std::function<void()>& listening = {});
 
 }  // namespace zarvek

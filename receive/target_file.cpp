@@ -33,23 +33,24 @@ uint32_t TargetFile::storeSize(const uint8_t* packet) {
 }
 
 bool TargetFile::takeName(const uint8_t* packet) {
-  refusal_.clear();
+  refusal_ = FileProblem::None;
+  failure_ = {};
   nameTaken_ = false;
   // Byte 2 is not part of a name's length: only byte 3 counts.
   const int32_t n = packet[offset::lengthLow];
   if (n >= kNameSize) {
     name_[0] = '\0';
-    refusal_ = "name is longer than 99 characters";
+    refusal_ = FileProblem::NameLongerThan99;
     return false;
   }
   std::memcpy(name_, packet + offset::payload, static_cast<size_t>(n));
   name_[n] = '\0';
   // A NUL inside the name would make the file's name differ from the one sent.
   if (std::strlen(name_) != static_cast<size_t>(n)) {
-    refusal_ = "name contains a control character";
+    refusal_ = FileProblem::NameWithControlCharacter;
     return false;
   }
-  if (const char* why = refuseReceivedName(name_)) {
+  if (const FileProblem why = refuseReceivedName(name_); why != FileProblem::None) {
     refusal_ = why;
     return false;
   }
@@ -57,8 +58,9 @@ bool TargetFile::takeName(const uint8_t* packet) {
   return true;
 }
 
-void TargetFile::refuseName(const char* why) {
+void TargetFile::refuseName(FileProblem why, const Result& failure) {
   refusal_ = why;
+  failure_ = failure;
   nameTaken_ = false;
 }
 
@@ -71,24 +73,25 @@ std::string TargetFile::joinPath(const char* folder, const char* name) {
 }
 
 bool TargetFile::preparePath() {
-  refusal_.clear();
+  refusal_ = FileProblem::None;
+  failure_ = {};
   // A second name in one cycle: the earlier file is closed and stays as it is.
   file_.close();
   created_ = false;
   staged_.clear();
   if (!hasFolder_) {
-    refusal_ = "no usable receive folder";
+    refusal_ = FileProblem::NoFolder;
     return false;
   }
   // Only a name that takeName accepted is used: a refused one (even when what
   // is left of it before a NUL looks harmless) never becomes a file.
   if (!nameTaken_) {
-    refusal_ = "no accepted name";
+    refusal_ = FileProblem::NoAcceptedName;
     return false;
   }
   const std::string joined = joinPath(folder_.c_str(), name_);
   if (joined.empty()) {
-    refusal_ = "folder and name are longer than 255 characters";
+    refusal_ = FileProblem::PathTooLong;
     return false;
   }
   std::memcpy(path_, joined.c_str(), joined.size() + 1);
@@ -97,26 +100,32 @@ bool TargetFile::preparePath() {
 }
 
 Result TargetFile::openForWrite() {
-  if (!preparePath()) return Result::refused(refusal_);
+  if (!preparePath()) return Result::refused(problemText(refusal_));
   Result made = file_.create(path_, size_);
   // Past the open step the file at path is this object's: created or emptied.
   created_ = file_.isOpen();
-  if (!made) refusal_ = made.step() + " (error " + std::to_string(made.code()) + ")";
+  if (!made) {
+    refusal_ = FileProblem::NotCreated;
+    failure_ = made;
+  }
   return made;
 }
 
 Result TargetFile::openStaged(uint32_t tag) {
-  if (!preparePath()) return Result::refused(refusal_);
+  if (!preparePath()) return Result::refused(problemText(refusal_));
   char name[24];
   std::snprintf(name, sizeof name, ".zarvek-%08x.part", static_cast<unsigned>(tag));
   staged_ = joinPath(folder_.c_str(), name);
   if (staged_.empty()) {
-    refusal_ = "folder and name are longer than 255 characters";
-    return Result::refused(refusal_);
+    refusal_ = FileProblem::PathTooLong;
+    return Result::refused(problemText(refusal_));
   }
   Result made = file_.create(staged_, size_);
   created_ = file_.isOpen();
-  if (!made) refusal_ = made.step() + " (error " + std::to_string(made.code()) + ")";
+  if (!made) {
+    refusal_ = FileProblem::NotCreated;
+    failure_ = made;
+  }
   return made;
 }
 
@@ -154,19 +163,19 @@ bool TargetFile::discard() {
   return MappedFile::remove(path) ? 1 : 0;
 }
 
-const char* refuseReceivedName(const char* name) {
-  if (name == nullptr || name[0] == '\0') return "name is empty";
+FileProblem refuseReceivedName(const char* name) {
+  if (name == nullptr || name[0] == '\0') return FileProblem::NameEmpty;
   // ".", ".." and their look-alikes: Windows drops trailing dots and spaces, so
   // ".. " would name the parent folder there.
-  if (std::strspn(name, ". ") == std::strlen(name)) return "name is only dots and spaces";
+  if (std::strspn(name, ". ") == std::strlen(name)) return FileProblem::NameOnlyDotsAndSpaces;
   for (const char* c = name; *c != '\0'; ++c) {
     const auto byte = static_cast<unsigned char>(*c);
-    if (byte == '/' || byte == '\\') return "name contains a path separator";
-    if (byte == ':') return "name contains a drive colon";
-    if (byte < 0x20 || byte == 0x7F) return "name contains a control character";
+    if (byte == '/' || byte == '\\') return FileProblem::NameWithPathSeparator;
+    if (byte == ':') return FileProblem::NameWithDriveColon;
+    if (byte < 0x20 || byte == 0x7F) return FileProblem::NameWithControlCharacter;
   }
-  if (isReservedDeviceName(name)) return "name is a reserved device name";
-  return nullptr;
+  if (isReservedDeviceName(name)) return FileProblem::NameReserved;
+  return FileProblem::None;
 }
 
 }  // namespace zarvek

@@ -8,6 +8,7 @@
 
 #include "base/mapped_file.h"
 #include "base/result.h"
+#include "job/file_report.h"
 
 namespace zarvek {
 
@@ -34,8 +35,9 @@ class TargetFile {
   // (refuseReceivedName); refusal() says why.
   bool takeName(const uint8_t* packet);
 
-  // The receiver could not show the name it took: it is not used.
-  void refuseName(const char* why);
+  // The receiver cannot use the file after all (the name could not be shown,
+  // the file could not be put under its name): refusal() and failure() say why.
+  void refuseName(FileProblem why, const Result& failure = {});
 
   // folder + separator (unless the folder ends with one) + name. An empty
   // folder gives the name alone: the current directory, which is where the
@@ -84,8 +86,10 @@ class TargetFile {
   bool isMapped() const { return file_.isMapped(); }
   bool hasFile() const { return file_.isOpen(); }
   bool isStaged() const { return !staged_.empty(); }
-  // Why the last takeName or openForWrite failed; empty if it did not.
-  const std::string& refusal() const { return refusal_; }
+  // Why the last takeName or openForWrite failed, None if it did not; and the
+  // system call that failed, when one did.
+  FileProblem refusal() const { return refusal_; }
+  const Result& failure() const { return failure_; }
 
  private:
   // First step of openForWrite: closes a file left open by an earlier name,
@@ -104,13 +108,14 @@ class TargetFile {
   bool named_ = false;      // path holds the file's full path, not the folder
   bool created_ = false;    // this object created (or truncated) the file it holds
   std::string staged_;      // where a verified file is written until publish()
-  std::string refusal_;
+  FileProblem refusal_ = FileProblem::None;
+  Result failure_;
 };
 
 // Why a received name may not be used as a file name in the receive folder, or
-// nullptr if it may: empty, only dots and spaces ("." and ".." among them), a
+// None if it may: empty, only dots and spaces ("." and ".." among them), a
 // path separator ('\' or '/'), a colon (drive or stream), a control character,
 // or a name that opens a device on this platform (isReservedDeviceName).
-const char* refuseReceivedName(const char* name);
+FileProblem refuseReceivedName(const char* name);
 
 }  // namespace zarvek

@@ -43,16 +43,17 @@ SendBatchResult FileSender::runSendBatch(const std::vector<std::string>& paths, 
 
 void FileSender::sendFile(const std::string& path) {
   source_ = std::make_unique<SourceFile>();
-  if (const Result opened = source_->open(path); !opened) ui_.systemCallFailed(opened);
-  ui_.fileBegins(path, source_->size());
-  if (const std::string problem = source_->whyNotSendable(); !problem.empty()) {
+  static_cast<void>(source_->open(path));  // a failure is the file's problem()
+  if (const FileProblem problem = source_->problem(); problem != FileProblem::None) {
     // Nothing of it has gone out: say so and go on with the next file.
-    ui_.showMessage(("Cannot send " + path + ": " + problem + ".").c_str(), "Error", MessageIcon::Error);
-    ui_.fileEnded(report(FileOutcome::Skipped, 0, problem));
+    FileReport skipped = report(FileOutcome::Skipped, 0, problem);
+    skipped.failure = source_->opened();
+    ui_.fileEnded(skipped);
     ++batch_.filesSkipped;
     source_.reset();
     return;
   }
+  ui_.fileBegins(path, source_->size());
 
   // A verified file that does not match at the far end, or a file whose
   // answers stopped coming, goes again from "FS", up to the retry limit in all.
@@ -64,13 +65,13 @@ void FileSender::sendFile(const std::string& path) {
     if (ending != Ending::Mismatch && ending != Ending::NoAnswer) break;
     if (ending == Ending::NoAnswer) pause(50);  // after its "AF", as after any file
   }
-  reportEnding(ending, path, attempts, delivered);
+  reportEnding(ending, attempts, delivered);
   source_.reset();
   // A verified file's end was answered: the receiver is waiting already.
   pause(ending == Ending::Verified ? 0 : 50);
 }
 
-void FileSender::reportEnding(Ending ending, const std::string& path, int32_t attempts, uint64_t delivered) {
+void FileSender::reportEnding(Ending ending, int32_t attempts, uint64_t delivered) {
   switch (ending) {
     case Ending::Sent:
     case Ending::Verified: {
@@ -79,14 +80,16 @@ void FileSender::reportEnding(Ending ending, const std::string& path, int32_t at
       ui_.fileEnded(r);
       return;
     }
-    case Ending::Mismatch:
+    case Ending::Mismatch: {
       ++batch_.filesFailed;
-      ui_.fileEnded(report(FileOutcome::NotVerified, 0,
-                           "it did not match at the receiving end, " + std::to_string(attempts) + " times"));
+      FileReport r = report(FileOutcome::NotVerified, 0, FileProblem::DidNotMatch);
+      r.attempts = attempts;
+      ui_.fileEnded(r);
       return;
+    }
     case Ending::Refused:
       ++batch_.filesFailed;
-      ui_.fileEnded(report(FileOutcome::NotVerified, 0, "the receiving end could not take it"));
+      ui_.fileEnded(report(FileOutcome::NotVerified, 0, FileProblem::NotTaken));
       return;
     case Ending::Abandoned:
       ui_.fileEnded(report(FileOutcome::Abandoned, delivered));
@@ -99,12 +102,9 @@ void FileSender::reportEnding(Ending ending, const std::string& path, int32_t at
       ++batch_.filesFailed;
       batchDone_ = true;  // the port or the far end has failed: no further file would fare better
       const bool unread = ending == Ending::ReplyUnread;
-      ui_.fileEnded(report(FileOutcome::LineFailed, delivered,
-                           unread ? replyFailure_.step() : "the receiving end did not answer"));
-      const std::string text = (unread ? "The port failed while waiting for the reply to a packet of "
-                                       : "The receiving end stopped answering while receiving ") +
-                               path + ". The file was not sent complete, and no further file is sent.";
-      ui_.showMessage(text.c_str(), "Error", MessageIcon::Error);
+      FileReport r = report(FileOutcome::LineFailed, delivered, unread ? FileProblem::PortFailed : FileProblem::NoAnswer);
+      if (unread) r.failure = replyFailure_;
+      ui_.fileEnded(r);
       return;
     }
   }
@@ -238,7 +238,7 @@ FileSender::Ending FileSender::awaitVerdict() {
 
 FileSender::Ending FileSender::giveUp(Ending ending) {
   if (ending == Ending::Abandoned) {
-    ui_.showMessage("Too Contiguous CRC Errors, Aborting Transmission", "CRC Errors", MessageIcon::Error);
+    ui_.retryLimitReached();
   }
   pause(50);
   sendAbort();  // the receiver deletes its partial copy; no answer comes
@@ -353,14 +353,14 @@ void FileSender::pause(int ms) {
   port_.pauseAfterLine(std::chrono::milliseconds(ms));
 }
 
-FileReport FileSender::report(FileOutcome outcome, uint64_t delivered, std::string reason) const {
+FileReport FileSender::report(FileOutcome outcome, uint64_t delivered, FileProblem problem) const {
   FileReport r;
   r.outcome = outcome;
   r.name = source_->path();
   r.path = r.name;
   r.size = source_->size();
   r.written = delivered;
-  r.reason = std::move(reason);
+  r.problem = problem;
   return r;
 }
 

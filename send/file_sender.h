@@ -77,7 +77,7 @@ class FileSender {
   };
 
   void sendFile(const std::string& path);
-  void reportEnding(Ending ending, const std::string& path, int32_t attempts, uint64_t delivered);
+  void reportEnding(Ending ending, int32_t attempts, uint64_t delivered);
   Ending sendOnce(uint64_t& delivered);
   // Sends one packet kind until it is not refused; `asks`: how many silences
   // it meets by sending again. Notes kReplyVerify in `heard`, the last byte in `answer`.
@@ -101,7 +101,7 @@ class FileSender {
   int32_t chunkLength() const;
   // Waits until the line is free, then `ms` more: the protocol's pauses.
   void pause(int ms);
-  FileReport report(FileOutcome outcome, uint64_t delivered, std::string reason = {}) const;
+  FileReport report(FileOutcome outcome, uint64_t delivered, FileProblem problem = FileProblem::None) const;
 
   bool running() const { return running_->load(); }
 

@@ -11,7 +11,6 @@ std::optional<SendBatchResult> runSendJob(TransferJob& job, TransferUi& ui) {
       return std::nullopt;
     }
     if (const Result set = sender.configurePort(job.speed); !set) ui.systemCallFailed(set);
-    ui.lineReady();
     result = sender.runSendBatch(job.files, job.running, job.crcRetryLimit);
   }
   if (job.running.load() && result.clean()) ui.playCompletionSound();

@@ -7,6 +7,7 @@
 
 #include "base/mapped_file.h"
 #include "base/result.h"
+#include "job/file_report.h"
 
 namespace zarvek {
 
@@ -17,13 +18,14 @@ inline constexpr int32_t kMaxSentName = 99;
 class SourceFile {
  public:
   // Keeps the path (of any length), opens the file and maps all of it. An empty
-  // file has nothing to map: open fails, yet it can be sent, its size 0.
+  // file opens with nothing to map, its size 0.
   Result open(const std::string& path);
 
-  // Why this file cannot be sent, or empty if it can: not opened, 4 GiB or
-  // more (the size field has 32 bits), not mapped, or a name the receiving
-  // side cannot hold. Decided before anything of the file goes out.
-  std::string whyNotSendable() const;
+  // Why this file cannot be sent, or None if it can: not opened (opened()
+  // says how), 4 GiB or more (the size field has 32 bits), not mapped, or a
+  // name the receiving side cannot hold. Decided before anything goes out.
+  FileProblem problem() const;
+  const Result& opened() const { return opened_; }
 
   // Nothing before `offset` will be read again.
   void releaseBefore(uint64_t offset) { file_.releaseBefore(offset); }
@@ -40,8 +42,8 @@ class SourceFile {
   Result opened_;
 };
 
-// The same checks as SourceFile::whyNotSendable on a file not yet open: for a
-// front end that checks every file before it sends any.
+// The same checks as SourceFile::problem on a file not yet open, in words: for
+// a front end that checks every file before it sends any. Empty if it can go.
 std::string whyNotSendable(const std::string& path);
 
 }  // namespace zarvek

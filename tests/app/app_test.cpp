@@ -289,16 +289,26 @@ TEST_F(MainWindow, WindowUiShowsFilesStepsTheBarAndListsTheFailed) {
   for (uint64_t chunk = 1; chunk <= 2; ++chunk) ui.progress(chunk * 1024, 200ull << 20);
   EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 2) << "one step per chunk";
 
+  const auto report = [](FileOutcome outcome, const char* name, uint64_t size, uint64_t written,
+                         FileProblem problem = FileProblem::None) {
+    FileReport r;
+    r.outcome = outcome;
+    r.name = name;
+    r.size = size;
+    r.written = written;
+    r.problem = problem;
+    return r;
+  };
   ui.attach(window_, field, nullptr, AppState::Receiving);
   ui.fileBegins("cut.bin", 2048);
-  ui.fileEnded({FileOutcome::Incomplete, "cut.bin", "", 2048, 1024, ""});
+  ui.fileEnded(report(FileOutcome::Incomplete, "cut.bin", 2048, 1024));
   ui.betweenFiles();
   EXPECT_EQ(textOf(field), "Not received: cut.bin (incomplete, 1024 of 2048 bytes arrived)");
   ui.fileBegins("good.bin", 10);
-  ui.fileEnded({FileOutcome::Complete, "good.bin", "", 10, 10, ""});
+  ui.fileEnded(report(FileOutcome::Complete, "good.bin", 10, 10));
   ui.betweenFiles();
   EXPECT_EQ(textOf(field), "") << "a complete file leaves the field empty";
-  ui.fileEnded({FileOutcome::Refused, "CON", "", 0, 0, "name is a reserved device name"});
+  ui.fileEnded(report(FileOutcome::Refused, "CON", 0, 0, FileProblem::NameReserved));
   EXPECT_EQ(textOf(field), "Not received: CON (refused: name is a reserved device name)");
   ui.receiveEnded();
   ui.receiveEnded();

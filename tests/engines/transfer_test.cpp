@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 
 #include "line_fixture.h"
@@ -97,10 +98,11 @@ TEST_F(Transfer, EachSideShowsEachFileInTurnAndSkipsWhatCannotBeSent) {
   const SendBatchResult result = send({"one.txt", "missing.txt", longName, "three.txt"});
   EXPECT_EQ(result.filesSkipped, 2);
   EXPECT_EQ(kinds(), "FS FN FD FD EF FS FN FD FD EF") << "nothing of a skipped file is sent";
-  const auto messages = senderUi.messages();
-  ASSERT_EQ(messages.size(), 2u);
-  EXPECT_NE(messages[0].text.find("missing.txt: cannot open the file"), std::string::npos) << messages[0].text;
-  EXPECT_NE(messages[1].text.find("longer than 99"), std::string::npos) << messages[1].text;
+  const auto reports = senderUi.reports();
+  ASSERT_EQ(reports.size(), 4u);
+  EXPECT_EQ(reports[1].problem, FileProblem::CannotOpen);
+  EXPECT_EQ(reports[1].failure.code(), static_cast<unsigned long>(ENOENT));
+  EXPECT_EQ(reports[2].problem, FileProblem::NameTooLong);
   EXPECT_EQ(senderUi.sounds(), 0) << "a batch with a skipped file is not complete";
   ASSERT_TRUE(received(2));
   // The receiver names each file, then is between files until the next begins.

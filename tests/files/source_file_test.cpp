@@ -21,7 +21,7 @@ TEST(SourceFile, MappedWholeOrEmpty) {
   ASSERT_EQ(f.size(), 1024u);
   EXPECT_EQ(0, std::memcmp(f.view(), bytes.data(), bytes.size()));
   EXPECT_EQ(f.name(), "a.bin");
-  EXPECT_EQ(f.whyNotSendable(), "");
+  EXPECT_EQ(f.problem(), FileProblem::None);
 
   // An empty file has nothing to map: it opens with no view, and is sent, size 0.
   test::writeFile(dir / "empty", "");
@@ -29,7 +29,7 @@ TEST(SourceFile, MappedWholeOrEmpty) {
   EXPECT_TRUE(empty.open((dir / "empty").string()));
   EXPECT_EQ(empty.size(), 0u);
   EXPECT_EQ(empty.view(), nullptr);
-  EXPECT_EQ(empty.whyNotSendable(), "");
+  EXPECT_EQ(empty.problem(), FileProblem::None);
 }
 
 TEST(SourceFile, WhyNotSendable) {

@@ -78,8 +78,8 @@ TEST(TargetFile, ReceivedNames) {
     const bool refused = c.expect == Refused || (c.expect == Device && onWindows());
     ReceiveFolder folder;
     TargetFile t;
-    EXPECT_EQ(openNamed(t, folder.str(), packet(c.name, c.length, c.byte2), 16), !refused) << label << t.refusal();
-    EXPECT_EQ(t.refusal().empty(), !refused) << label;
+    EXPECT_EQ(openNamed(t, folder.str(), packet(c.name, c.length, c.byte2), 16), !refused) << label << problemText(t.refusal());
+    EXPECT_EQ(t.refusal() == FileProblem::None, !refused) << label;
     EXPECT_EQ(t.writeChunk(packet("0123456789abcdef").data(), 16, 0), !refused) << label;
     const std::string name = c.name.substr(0, c.length < 0 ? c.name.size() : static_cast<size_t>(c.length));
     EXPECT_EQ(folder.listing(), (refused ? Names{"in"} : Names{"in", "in/" + name})) << label;
@@ -118,7 +118,7 @@ TEST(TargetFile, CreatedAtFullSizeZeroFilledReplacingAnOlderFileOrEmpty) {
   ReceiveFolder folder;
   test::writeFile(folder.in / "a.bin", "an older file, longer than the new one");
   TargetFile t;
-  ASSERT_TRUE(openNamed(t, folder.str(), packet("a.bin"), 0x00010203)) << t.refusal();  // big-endian: 66051
+  ASSERT_TRUE(openNamed(t, folder.str(), packet("a.bin"), 0x00010203)) << problemText(t.refusal());  // big-endian: 66051
   EXPECT_EQ(fs::file_size(folder.in / "a.bin"), 0x00010203u) << "not at its full size before any chunk";
   EXPECT_TRUE(t.writeChunk(packet("hello").data(), 5, 0x00010203 - 5));
   t.close();
@@ -134,7 +134,7 @@ TEST(TargetFile, ChunksOnlyInsideTheMappedView) {
   TargetFile t;
   const Frame data = packet(std::string(1024, 'd'));
   EXPECT_FALSE(t.writeChunk(data.data(), 10, 0)) << "no view yet";
-  ASSERT_TRUE(openNamed(t, folder.str(), packet("a.bin"), 2000)) << t.refusal();
+  ASSERT_TRUE(openNamed(t, folder.str(), packet("a.bin"), 2000)) << problemText(t.refusal());
   const struct { int32_t length; int64_t offset; bool accepted; } cases[] = {
       {1024, 0, 1}, {976, 1024, 1}, {0, 2000, 1}, {1, 2000, 0}, {1024, 977, 0},
       {-1, 0, 0},   {1025, 0, 0},   {10, -1, 0},  {1, INT64_MAX, 0}, {1024, INT64_MAX - 100, 0},
@@ -152,7 +152,7 @@ TEST(TargetFile, ChunksOnlyInsideTheMappedView) {
 TEST(TargetFile, DiscardDeletesOnlyItsOwnFile) {
   ReceiveFolder folder;
   TargetFile first;
-  ASSERT_TRUE(openNamed(first, folder.str(), packet("a.bin"), 8)) << first.refusal();
+  ASSERT_TRUE(openNamed(first, folder.str(), packet("a.bin"), 8)) << problemText(first.refusal());
   ASSERT_TRUE(first.writeChunk(packet("12345678").data(), 8, 0));
   TargetFile second;
   EXPECT_FALSE(openNamed(second, folder.str(), packet("a.bin"), 4)) << "a file being received was opened again";
@@ -161,7 +161,7 @@ TEST(TargetFile, DiscardDeletesOnlyItsOwnFile) {
   EXPECT_EQ(test::readFile(folder.in / "a.bin"), "12345678") << "the failed opener emptied it";
   // A second name in one cycle: the first file stays, the second is the one deleted.
   ASSERT_TRUE(openNamed(second, folder.str(), packet("b.bin"), 3) && second.takeName(packet("c.bin").data()) &&
-              second.openForWrite()) << second.refusal();
+              second.openForWrite()) << problemText(second.refusal());
   EXPECT_TRUE(second.discard());
   EXPECT_EQ(folder.listing(), (Names{"in", "in/a.bin", "in/b.bin"})) << "c.bin not deleted, or b.bin";
 
@@ -186,7 +186,7 @@ TEST(TargetFile, StagedFileReplacesTheNamedOneOnlyWhenPublished) {
     buildSize(sizePacket.data(), 5);
     t.setFolder(folder.str().c_str());
     t.storeSize(sizePacket.data());
-    ASSERT_TRUE(t.takeName(packet("a.bin").data()) && t.openStaged(0xAB12)) << t.refusal();
+    ASSERT_TRUE(t.takeName(packet("a.bin").data()) && t.openStaged(0xAB12)) << problemText(t.refusal());
     ASSERT_TRUE(t.writeChunk(packet("fresh").data(), 5, 0));
     EXPECT_EQ(folder.listing(), (Names{"in", "in/a.bin", "in/.zarvek-0000ab12.part"}));
     EXPECT_EQ(test::readFile(folder.in / "a.bin"), "verified earlier") << "touched before it was published";
@@ -235,7 +235,8 @@ TEST_F(FullDisk, NoRoomFailsTheNameStepAndSpaceIsReservedWhenTheFileIsCreated) {
   EXPECT_EQ(ui_.errorCodes(), std::vector<unsigned long>{ENOSPC});
   ASSERT_EQ(ui_.reports().size(), 1u);
   EXPECT_EQ(ui_.reports()[0].outcome, FileOutcome::Refused);
-  EXPECT_NE(ui_.reports()[0].reason.find("no room"), std::string::npos) << ui_.reports()[0].reason;
+  EXPECT_EQ(ui_.reports()[0].problem, FileProblem::NotCreated);
+  EXPECT_NE(ui_.reports()[0].failure.step().find("no room"), std::string::npos) << problemText(ui_.reports()[0]);
   const std::string chunk(kMaxChunk, 'x');
   buildData(big.packet(), reinterpret_cast<const uint8_t*>(chunk.data()), kMaxChunk);
   EXPECT_EQ(big.dispatch().result, PacketResult::Failed) << "a chunk went into a file with no room";

@@ -194,7 +194,7 @@ Outcome runBatch(const Batch& batch, Pairing pairing, const std::vector<Fault>& 
     run.receiver.push_back(classicReceiver ? classicWord(name) : word(got, name));
   }
   for (const RecordingUi* ui : {&senderUi, &receiverUi}) {
-    run.complaints += static_cast<int>(ui->messages().size() + ui->errorCodes().size());
+    run.complaints += ui->complaints();
   }
   return run;
 }

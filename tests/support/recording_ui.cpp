@@ -1,5 +1,6 @@
 #include "support/recording_ui.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace zarvek::test {
@@ -29,6 +30,8 @@ void RecordingUi::fileEnded(const FileReport& report) {
   {
     std::lock_guard lock(mutex_);
     reports_.push_back(report);
+    if (const std::string message = sendFailureMessage(report); !message.empty()) troubles_ += message + "\n";
+    if (!report.failure && !report.failure.isRefusal()) codes_.push_back(report.failure.code());
     hook = endHook_;
   }
   if (hook) hook(report);
@@ -39,17 +42,20 @@ void RecordingUi::onFileEnded(std::function<void(const FileReport&)> hook) {
   endHook_ = std::move(hook);
 }
 
-void RecordingUi::showMessage(const char* text, const char* caption, MessageIcon icon) {
-  note(std::string("message ") + caption);
-  Message m{text, caption, icon};
-  std::function<void(const Message&)> hook;
+void RecordingUi::retryLimitReached() {
+  note("limit");
+  std::function<void()> hook;
   {
     std::lock_guard lock(mutex_);
-    messages_.push_back(m);
-    troubles_ += "message " + m.caption + ": " + m.text + "\n";
-    hook = hook_;
+    troubles_ += "retry limit reached\n";
+    hook = limitHook_;
   }
-  if (hook) hook(m);
+  if (hook) hook();
+}
+
+void RecordingUi::packetUnread(const Result& failure) {
+  note("unread");
+  systemCallFailed(failure);
 }
 
 void RecordingUi::systemCallFailed(const Result& failure) {
@@ -58,15 +64,20 @@ void RecordingUi::systemCallFailed(const Result& failure) {
   troubles_ += failure.step() + " (error " + std::to_string(failure.code()) + ")\n";
 }
 
+int RecordingUi::complaints() const {
+  const std::string all = troubles();
+  return static_cast<int>(std::count(all.begin(), all.end(), '\n'));
+}
+
 void RecordingUi::portNotOpened(const std::string& port, PortError, const Result& failure) {
   note("port");
   std::lock_guard lock(mutex_);
   troubles_ += port + " not opened (error " + std::to_string(failure.code()) + ")\n";
 }
 
-void RecordingUi::onMessage(std::function<void(const Message&)> hook) {
+void RecordingUi::onRetryLimit(std::function<void()> hook) {
   std::lock_guard lock(mutex_);
-  hook_ = std::move(hook);
+  limitHook_ = std::move(hook);
 }
 
 }  // namespace zarvek::test

@@ -15,24 +15,20 @@ namespace zarvek::test {
 
 class RecordingUi : public TransferUi {
  public:
-  struct Message {
-    std::string text;
-    std::string caption;
-    MessageIcon icon;
-  };
-
   bool fileBegins(const std::string& name, uint64_t size) override;
   void progress(uint64_t done, uint64_t total) override;
   void chunkRefused() override { ++refused_; }
   void fileEnded(const FileReport& report) override;
   void betweenFiles() override { note("between"); }
-  void showMessage(const char* text, const char* caption, MessageIcon icon) override;
+  void retryLimitReached() override;
+  void packetUnread(const Result& failure) override;
   void systemCallFailed(const Result& failure) override;
   void portNotOpened(const std::string& port, PortError, const Result&) override;
   void playCompletionSound() override { ++sounds_; }
 
-  // Called inside showMessage before it returns: a test's "user" dismissing it.
-  void onMessage(std::function<void(const Message&)> hook);
+  // Called inside retryLimitReached before it returns: a test's "user"
+  // dismissing the window's box.
+  void onRetryLimit(std::function<void()> hook);
   // fileBegins answers false, as a window that cannot show the name would.
   void refuseNames(bool refuse) { refuseNames_ = refuse; }
   // Each file's end takes this long to show, as on a window of a loaded machine.
@@ -40,9 +36,8 @@ class RecordingUi : public TransferUi {
   // Called inside fileEnded before it returns.
   void onFileEnded(std::function<void(const FileReport&)> hook);
 
-  // "begin NAME", "end NAME", "between", "message CAPTION", "port": the order of events.
+  // "begin NAME", "end NAME", "between", "limit", "unread", "port": the order of events.
   std::vector<std::string> events() const { return locked(events_); }
-  std::vector<Message> messages() const { return locked(messages_); }
   std::vector<FileReport> reports() const { return locked(reports_); }
   std::vector<uint64_t> sizesBegun() const { return locked(sizes_); }
   int delivered() const { return delivered_; }  // progress events
@@ -51,9 +46,11 @@ class RecordingUi : public TransferUi {
   int refused() const { return refused_; }
   int sounds() const { return sounds_; }
   std::vector<unsigned long> errorCodes() const { return locked(codes_); }
-  // Every message, failed system call and port not opened, one per line: empty
-  // after a run in which nothing went wrong.
+  // Every retry limit, unread packet, failed system call, port not opened and
+  // sender's failure message, one per line: empty after a run in which nothing
+  // went wrong.
   std::string troubles() const { return locked(troubles_); }
+  int complaints() const;  // lines of troubles()
 
  private:
   void note(std::string event);
@@ -66,13 +63,12 @@ class RecordingUi : public TransferUi {
 
   mutable std::mutex mutex_;
   std::vector<std::string> events_;
-  std::vector<Message> messages_;
   std::vector<FileReport> reports_;
   std::vector<uint64_t> sizes_;
   std::vector<std::pair<uint64_t, uint64_t>> progress_;
   std::string troubles_;
   std::vector<unsigned long> codes_;
-  std::function<void(const Message&)> hook_;
+  std::function<void()> limitHook_;
   std::function<void(const FileReport&)> endHook_;
   std::atomic<int> delivered_{0}, refused_{0}, sounds_{0};
   std::atomic<bool> refuseNames_{false};
