@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
 
   std::string port = kDefaultPort;
   int speed = kDefaultSpeed;
-  const std::vector<int> speeds(std::begin(kSpeeds), std::end(kSpeeds));
+  const std::vector<int> speeds(std::begin(kLineSpeeds), std::end(kLineSpeeds));
   auto addLineOptions = [&](CLI::App* command) {
     command->add_option("-p,--port", port, "Serial port: COM1.., /dev/ttyUSB0, a cable end (default " +
                                                defaultPortHelp() + ")");

@@ -17,7 +17,7 @@ void addPlatformCommands(CLI::App& app, Action& chosen) {
   });
 
   static DemoOptions demo;
-  const std::vector<int> speeds(std::begin(kSpeeds), std::end(kSpeeds));
+  const std::vector<int> speeds(std::begin(kLineSpeeds), std::end(kLineSpeeds));
   CLI::App* demoCommand = app.add_subcommand(
       "demo", "Send sample files over a virtual cable to a receiver in this process, then compare");
   demoCommand->add_option("-s,--speed", demo.speed, "Line speed of the cable and both ends (default 115200)")

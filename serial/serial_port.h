@@ -20,9 +20,10 @@ namespace zarvek {
 
 enum class PortRole { Receiver, Sender };
 
-// The device a port name opens. Windows: any "COMn" through the "\\.\" device
-// prefix (needed from COM10 up), other names as given. Linux: "COM1".."COM4" are
-// /dev/ttyS0../dev/ttyS3, any other name is a device path (/dev/ttyUSB0, a pty).
+// The device a port name opens. A "COMn" name (any case, port_name.h) is
+// Windows' "\\.\COMn" (the device prefix is needed from COM10 up) and Linux's
+// n-th UART, /dev/ttyS(n-1); any other name is a device path as given
+// (/dev/ttyUSB0, a pty).
 std::string portDevicePath(const std::string& name);
 
 class SerialPort {
@@ -38,8 +39,8 @@ class SerialPort {
   Result open(const char* name, PortRole role);
   PortError openError() const { return openError_; }
 
-  // Speed, 8 data bits, no parity, one stop bit; raw: every byte value carried
-  // unchanged both ways, no flow control, no translation; on Windows DTR and
+  // Speed (one of kLineSpeeds: any other fails, alike everywhere), 8 data
+  // bits, no parity, one stop bit; raw: every byte value carried unchanged both ways, no flow control, no translation; on Windows DTR and
   // RTS raised, as a null-modem cable wants them. Receiver: read time-outs of
   // 20 ms between bytes and 10 ms per byte in all, queues 1200 in / 3 out.
   // Sender: queues 5 in / 1200 out. A failure leaves the port as it then is.

@@ -17,7 +17,9 @@
 #include <thread>
 
 #include "base/unique_fd_posix.h"
+#include "serial/line_speeds.h"
 #include "serial/line_timing.h"
+#include "serial/port_name.h"
 
 namespace zarvek {
 namespace {
@@ -55,6 +57,8 @@ bool speedCode(int32_t speed, speed_t* code) {
       {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},
       {230400, B230400}, {460800, B460800}, {921600, B921600},
   };
+  static_assert(std::size(kSpeeds) == std::size(kLineSpeeds), "a code for every speed the ports take");
+  if (!isLineSpeed(speed)) return false;
   for (const Entry& e : kSpeeds) {
     if (e.bits == speed) {
       *code = e.code;
@@ -125,10 +129,8 @@ int writeAll(int fd, const uint8_t* data, int32_t n, int32_t speed) {
 }  // namespace
 
 std::string portDevicePath(const std::string& name) {
-  // The four names the windowed program offers map onto the first four UARTs.
-  if (name.size() == 4 && name.compare(0, 3, "COM") == 0 && name[3] >= '1' && name[3] <= '4') {
-    return "/dev/ttyS" + std::string(1, static_cast<char>(name[3] - 1));
-  }
+  // COMn is the n-th UART, as Windows numbers them from 1.
+  if (const std::optional<int> n = comNumber(name)) return "/dev/ttyS" + std::to_string(*n - 1);
   return name;
 }
 

@@ -14,7 +14,9 @@
 #include <chrono>
 
 #include "base/unique_handle_win32.h"
+#include "serial/line_speeds.h"
 #include "serial/line_timing.h"
+#include "serial/port_name.h"
 
 namespace zarvek {
 namespace {
@@ -43,15 +45,6 @@ PortError errorFromCode(DWORD code) {
     default:
       return PortError::Other;
   }
-}
-
-bool isComName(const std::string& name) {
-  if (name.size() < 4) return false;
-  for (int i = 0; i < 3; ++i) {
-    if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return false;
-  }
-  return std::all_of(name.begin() + 3, name.end(),
-                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
 }
 
 // A read that returns at once with whatever is queued, or waits up to `ms` for
@@ -102,7 +95,7 @@ void dropUntilQuietOn(HANDLE h, const std::atomic<uint8_t>& running) {
 std::string portDevicePath(const std::string& name) {
   // COM10 and above open only through the device namespace; COM1..COM9 work
   // through it too.
-  return isComName(name) ? "\\\\.\\" + name : name;
+  return comNumber(name) ? "\\\\.\\" + name : name;
 }
 
 struct SerialPort::Device {
@@ -141,6 +134,7 @@ Result SerialPort::configure(int32_t speed, PortRole role) {
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!GetCommState(h, &dcb)) return lastError("cannot read the line settings");
+  if (!isLineSpeed(speed)) return Result::failed("cannot set the speed", ERROR_INVALID_PARAMETER);
   dcb.BaudRate = static_cast<DWORD>(speed);
   dcb.ByteSize = 8;
   dcb.Parity = NOPARITY;

@@ -191,27 +191,31 @@ TEST_F(SerialContract, SenderPacketsRepliesAndLineTime) {
   EXPECT_TRUE(timed(out[8], "replies F @", 0, 999)) << out[8];
 }
 
-// Port names on each platform (COM10 and up open only through the device
-// namespace on Windows; COM1..COM4 are the first UARTs on Linux), the speed
-// reaching the line, absent, held and unusable ports.
+// Port names read alike on each platform (COMn in any case is the device
+// namespace's COMn on Windows, needed from COM10 up, and the n-th UART on
+// Linux), the speed reaching the line and an odd one refused alike, absent,
+// held and unusable ports.
 TEST_F(SerialContract, PortNamesSpeedsAbsentAndHeldPorts) {
   test::TempDir dir;
   test::writeFile(dir / "plain", "not a port");
   const auto local = [&](const char* f) { return kWine ? harness::windowsPath((dir / f).string()) : (dir / f).string(); };
-  Lines ops{"probe:COM42", "probe:" + local("absent"), "open:R", "config:57600", "probe:", "close", "probe:"};
-  Lines expected{"probe 0 NotFound", "probe 0 NotFound", "open 1 None", "config 1", "probe 0 Busy", "close", "probe 1 None"};
+  Lines ops{"probe:COM42", "probe:" + local("absent"), "open:R", "config:57600", "config:12345", "probe:", "close", "probe:"};
+  Lines expected{"probe 0 NotFound", "probe 0 NotFound", "open 1 None", "config 1", "config 0", "probe 0 Busy", "close", "probe 1 None"};
   using Names = std::vector<std::pair<std::string, std::string>>;
-  const Names names = kWine ? Names{{"COM4", "\\\\.\\COM4"}, {"COM10", "\\\\.\\COM10"}, {"com2", "\\\\.\\com2"},
-                                    {"\\\\.\\COM3", "\\\\.\\COM3"}, {"COM", "COM"}, {"COM1:", "COM1:"}, {"C:\\port", "C:\\port"}}
-                            : Names{{"COM1", "/dev/ttyS0"}, {"COM4", "/dev/ttyS3"}, {"COM5", "COM5"}, {"COM0", "COM0"},
-                                    {"COM10", "COM10"}, {"com1", "com1"}, {"/dev/pts/3", "/dev/pts/3"}};
+  const auto com = [](const char* name, int n) {
+    return std::pair<std::string, std::string>{name, kWine ? "\\\\.\\" + std::string(name) : "/dev/ttyS" + std::to_string(n - 1)};
+  };
+  Names names{com("COM1", 1), com("COM4", 4), com("COM12", 12), com("com2", 2), {"COM", "COM"}, {"COM0", "COM0"},
+              {"COM1:", "COM1:"}, {"COM07", "COM07"}};
+  if (kWine) names.push_back({"\\\\.\\COM3", "\\\\.\\COM3"});
+  else names.push_back({"/dev/pts/3", "/dev/pts/3"});
   for (const auto& [name, device] : names) {
     ops.push_back("path:" + name);
     expected.push_back("path " + device);
   }
   if (kWine) {  // Wine checks share modes on files only: a second opener of COM1 gets it too
-    ops.erase(ops.begin() + 4);
-    expected.erase(expected.begin() + 4);
+    ops.erase(ops.begin() + 5);
+    expected.erase(expected.begin() + 5);
   } else {  // a file or a device that is no terminal
     for (const std::string& path : {local("plain"), std::string("/dev/null")}) {
       ops.push_back("probe:" + path);
