@@ -340,10 +340,8 @@ void FileSender::writePacket() {
 
 SerialPort::Reply FileSender::waitAnswer(std::chrono::milliseconds limit) {
   SerialPort::Reply reply = port_.waitReply(*running_, limit);
-  if (reply.heard == Heard::Failed) {
-    ui_.systemCallFailed(reply.failure);
-    replyFailure_ = reply.failure;
-  }
+  // Told once, with the file's report: the failed read ends the file.
+  if (reply.heard == Heard::Failed) replyFailure_ = reply.failure;
   return reply;
 }
 

@@ -239,6 +239,8 @@ TEST(SenderPort, ReplyThatCannotBeReadEndsTheFileUnsentAndTheBatch) {
   sender.join();
   ASSERT_EQ(ui.reports().size(), 1u) << "the batch ends with the file whose reply could not be read";
   EXPECT_EQ(ui.reports()[0].outcome, FileOutcome::LineFailed);
+  EXPECT_EQ(ui.reports()[0].problem, FileProblem::PortFailed);
+  EXPECT_FALSE(ui.reports()[0].failure) << "the report names the read that failed";
   EXPECT_EQ(ui.reports()[0].written, 1024u);
   EXPECT_EQ(ui.sounds(), 0);
 }
