@@ -14,8 +14,13 @@ std::vector<std::string> describePorts(const std::vector<PortEntry>& ports) {
   }
   for (const auto& port : ports) {
     std::string line = port.name;
+    if (!port.description.empty()) line += "  " + port.description;
     if (port.accessKnown && port.mayOpen) {
       line += "  you may open it";
+    } else if (port.openError == PortError::Busy) {
+      line += "  in use by another program";
+    } else if (port.openError != PortError::None && port.openError != PortError::NotPermitted) {
+      line += "  cannot be opened now";
     } else if (port.accessKnown) {
       line += "  not permitted for you";
       if (!port.group.empty()) line += ": " + permissionAdvice(port.name);

@@ -1,33 +1,89 @@
 #include <windows.h>
+// After windows.h: the device setup API needs its types.
+#include <devguid.h>
+#include <setupapi.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
+#include <map>
 #include <vector>
 
 #include "cli/ports.h"
+#include "serial/port_name.h"
 
 namespace zarvek::cli {
+namespace {
 
-std::vector<PortEntry> listPorts() {
-  // Every DOS device name, NUL-separated; grown until the list fits.
-  std::vector<char> names(64 * 1024);
-  while (QueryDosDeviceA(nullptr, names.data(), static_cast<DWORD>(names.size())) == 0) {
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || names.size() > (16u << 20)) return {};
-    names.resize(names.size() * 2);
+// The COM names of the system's port registry, which every serial driver
+// (motherboard UART, USB adapter, Wine's pinned ports) writes.
+std::vector<std::string> registeredPorts() {
+  std::vector<std::string> names;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return names;
   }
-  std::vector<int> numbers;
-  for (const char* p = names.data(); *p; p += std::strlen(p) + 1) {
-    if (_strnicmp(p, "COM", 3) != 0 || p[3] == '\0') continue;
-    const char* digits = p + 3;
-    if (std::all_of(digits, digits + std::strlen(digits), [](char c) { return c >= '0' && c <= '9'; })) {
-      numbers.push_back(std::atoi(digits));
+  for (DWORD i = 0;; ++i) {
+    char value[256];
+    BYTE data[256];
+    DWORD valueSize = sizeof value, dataSize = sizeof data - 1, type = 0;
+    const LONG got = RegEnumValueA(key, i, value, &valueSize, nullptr, &type, data, &dataSize);
+    if (got == ERROR_NO_MORE_ITEMS) break;
+    if (got != ERROR_SUCCESS || type != REG_SZ) continue;
+    data[dataSize] = 0;
+    const std::string name(reinterpret_cast<const char*>(data));
+    if (comNumber(name)) names.push_back(name);
+  }
+  RegCloseKey(key);
+  return names;
+}
+
+// COM name -> the device's name as Device Manager shows it ("USB Serial Port
+// (COM7)"), for the ports class's devices present now.
+std::map<std::string, std::string> friendlyNames() {
+  std::map<std::string, std::string> names;
+  const HDEVINFO devices = SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+  if (devices == INVALID_HANDLE_VALUE) return names;
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  for (DWORD i = 0; SetupDiEnumDeviceInfo(devices, i, &device); ++i) {
+    const HKEY key = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+    if (key == INVALID_HANDLE_VALUE) continue;
+    char port[64];
+    DWORD size = sizeof port - 1, type = 0;
+    const bool named = RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(port), &size) ==
+                           ERROR_SUCCESS && type == REG_SZ;
+    RegCloseKey(key);
+    if (!named) continue;
+    port[size] = 0;
+    char friendly[256];
+    if (SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_FRIENDLYNAME, nullptr,
+                                          reinterpret_cast<BYTE*>(friendly), sizeof friendly, nullptr)) {
+      names[port] = friendly;
     }
   }
-  std::sort(numbers.begin(), numbers.end());
-  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+  SetupDiDestroyDeviceInfoList(devices);
+  return names;
+}
+
+}  // namespace
+
+std::vector<PortEntry> listPorts() {
+  std::vector<std::string> names = registeredPorts();
+  std::sort(names.begin(), names.end(),
+            [](const std::string& a, const std::string& b) { return *comNumber(a) < *comNumber(b); });
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  const std::map<std::string, std::string> friendly = friendlyNames();
   std::vector<PortEntry> ports;
-  for (int n : numbers) ports.push_back(PortEntry{"COM" + std::to_string(n), {}, false, false, {}});
+  for (const std::string& name : names) {
+    PortEntry entry;
+    entry.name = name;
+    if (const auto it = friendly.find(name); it != friendly.end()) entry.description = it->second;
+    // Whether it can be opened now: opened and closed again at once.
+    SerialPort probe;
+    entry.accessKnown = true;
+    entry.mayOpen = static_cast<bool>(probe.open(name.c_str(), PortRole::Receiver));
+    entry.openError = probe.openError();
+    ports.push_back(entry);
+  }
   return ports;
 }
 
