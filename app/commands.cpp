@@ -39,10 +39,12 @@ HWND createProgressBar(HWND window) {
                          nullptr, appInstance, nullptr);
 }
 
-// With no worker the window would stay busy with nothing to end it: say so
-// and go back to Idle.
+// The worker's role is the window's mode as it starts; the job's copy is the
+// worker's alone. With no worker the window would stay busy with nothing to
+// end it: say so and go back to Idle.
 void startWorker(HWND window) {
-  windowUi.attach(window, runControls.statusField, runControls.progressBar, transferJob.mode);
+  transferJob.mode = appState;
+  windowUi.attach(window, runControls.statusField, runControls.progressBar, appState);
   if (StartTransferThread(transferJob, windowUi, window, ID_ACTION_ABORT)) return;
   MessageBoxA(window, "The transfer could not be started.", "Error", MB_OK);
   AbortCommand(window);
@@ -96,7 +98,6 @@ void SendCommand(HWND window) {
   runControls.statusField = createStatusField(window);
   SetWindowTextA(window, "ZARVEK [SEND MODE]");
   transferJob.running = 1;
-  transferJob.mode = AppState::Sending;
   startWorker(window);
 }
 
@@ -107,7 +108,6 @@ void ReceiveCommand(HWND window) {
   runControls.statusField = createStatusField(window);
   SetWindowTextA(window, "ZARVEK [RECEIVE MODE]");
   transferJob.running = 1;
-  transferJob.mode = AppState::Receiving;
   startWorker(window);
 }
 
