@@ -45,7 +45,8 @@ HWND createProgressBar(HWND window) {
 void startWorker(HWND window) {
   transferJob.mode = appState;
   windowUi.attach(window, runControls.statusField, runControls.progressBar, appState);
-  if (StartTransferThread(transferJob, windowUi, window, ID_ACTION_ABORT)) return;
+  workerThread = StartTransferThread(transferJob, windowUi, window, ID_ACTION_ABORT);
+  if (workerThread) return;
   MessageBoxA(window, "The transfer could not be started.", "Error", MB_OK);
   AbortCommand(window);
 }
@@ -82,7 +83,7 @@ void ReturnToIdle(HWND window, AppState& state) {
 }
 
 void SendCommand(HWND window) {
-  if (!WaitForPreviousThread(window, kSendWaitMs, "Send thread error, Aborting")) return;
+  if (!WaitForPreviousThread(workerThread, window, kSendWaitMs, "Send thread error, Aborting")) return;
   OPENFILENAMEA request;
   InitFileOpenRequest(request, window, selection, appInstance);
   if (!GetOpenFileNameA(&request)) {
@@ -102,7 +103,7 @@ void SendCommand(HWND window) {
 }
 
 void ReceiveCommand(HWND window) {
-  if (!WaitForPreviousThread(window, kReceiveWaitMs, "Receive thread error, Aborting")) return;
+  if (!WaitForPreviousThread(workerThread, window, kReceiveWaitMs, "Receive thread error, Aborting")) return;
   appState = AppState::Receiving;
   SetBusyMenus(window);
   runControls.statusField = createStatusField(window);

@@ -17,6 +17,7 @@ char helpPath[kHelpPathSize] = {};
 WindowUi& windowUi = *new WindowUi;
 char selection[kSelectionSize] = {};
 RunControls runControls;
+UniqueHandle workerThread;
 
 namespace {
 

@@ -8,6 +8,7 @@
 
 #include "app/selection.h"
 #include "app/window_ui.h"
+#include "base/unique_handle_win32.h"
 #include "job/transfer_job.h"
 
 namespace zarvek {
@@ -30,6 +31,7 @@ struct RunControls {
   HWND progressBar = nullptr;
 };
 extern RunControls runControls;
+extern UniqueHandle workerThread;  // the last started worker, until a wait for it
 
 // The class "Zarvek": icon IDI_APPICON, arrow cursor, `background`, menu
 // "IDR_MAINMENU". False when it cannot be registered.

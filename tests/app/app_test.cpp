@@ -95,7 +95,7 @@ class MainWindow : public ::testing::Test {
   }
   void TearDown() override {
     Boxes boxes;
-    EXPECT_TRUE(WaitForPreviousThread(window_, 20000, "a worker was left running"));
+    EXPECT_TRUE(WaitForPreviousThread(workerThread, window_, 20000, "a worker was left running"));
     DestroyWindow(window_);
   }
 
@@ -220,7 +220,7 @@ TEST_F(MainWindow, AbortWhileBusyThenTheWorkersLateAbortChangesNothing) {
   EXPECT_FALSE(IsWindowVisible(runControls.statusField));
   EXPECT_TRUE(IsWindow(runControls.progressBar)) << "the stale bar was destroyed";
   const std::string idle = view();
-  ASSERT_TRUE(WaitForPreviousThread(window_, 20000, "the worker did not end"));
+  ASSERT_TRUE(WaitForPreviousThread(workerThread, window_, 20000, "the worker did not end"));
   EXPECT_EQ(view(), idle);
   EXPECT_EQ(commands, std::vector<WORD>(2, ID_ACTION_ABORT)) << "Esc's, then the worker's";
   EXPECT_EQ(boxes.seen(), std::vector<std::string>{"Whoopsy: COM port in use!: Select a different port."});
@@ -236,13 +236,14 @@ TEST_F(MainWindow, WorkerOnAPortThatCannotBeOpenedEndsWithOneCommand) {
     job.portName = "COMX", job.files = {"Z:\\nonexistent\\file.bin"}, job.mode = role, job.running = 1;
     test::RecordingUi ui;
     commands.clear();
-    ASSERT_TRUE(StartTransferThread(job, ui, window_, ID_ACTION_ABORT));
+    UniqueHandle worker = StartTransferThread(job, ui, window_, ID_ACTION_ABORT);
+    ASSERT_TRUE(worker);
     // Only a wait that serves the worker's SendMessage lets it end in time.
-    ASSERT_TRUE(WaitForPreviousThread(window_, 20000, "the worker did not end")) << int(role);
+    ASSERT_TRUE(WaitForPreviousThread(worker, window_, 20000, "the worker did not end")) << int(role);
     EXPECT_EQ(commands, std::vector<WORD>{ID_ACTION_ABORT}) << int(role);
     EXPECT_EQ(ui.events(), role == AppState::Idle ? std::vector<std::string>{} : std::vector<std::string>{"port"});
     EXPECT_EQ(ui.sounds(), 0);
-    EXPECT_TRUE(WaitForPreviousThread(window_, 0, "waited again")) << "a worker waited for is forgotten";
+    EXPECT_FALSE(worker) << "a worker waited for is forgotten";
   }
 }
 
