@@ -4,7 +4,6 @@
 #include <commctrl.h>
 
 #include "app/dialogs.h"
-#include "app/main_window.h"
 #include "app/resource.h"
 #include "app/transfer_thread.h"
 
@@ -27,25 +26,28 @@ void setMenuStates(HWND window, UINT abortState, UINT idleState) {
 
 // A fresh, empty field for each run. The previous one belongs to a worker
 // that has ended (the wait before each start sees to that), so it can go.
-HWND createStatusField(HWND window) {
-  if (runControls.statusField != nullptr) DestroyWindow(runControls.statusField);
+HWND createStatusField(Application& app, HWND window) {
+  if (app.runControls.statusField != nullptr) DestroyWindow(app.runControls.statusField);
   return CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE | ES_READONLY | ES_LEFT, 17, 15, 300,
-                         20, window, nullptr, appInstance, nullptr);
+                         20, window, nullptr, app.appInstance, nullptr);
 }
 
-HWND createProgressBar(HWND window) {
+HWND createProgressBar(const Application& app, HWND window) {
   return CreateWindowExA(0, PROGRESS_CLASSA, "Progress Bar",
                          WS_CHILD | WS_VISIBLE | WS_BORDER | PBS_SMOOTH, 17, 50, 300, 15, window,
-                         nullptr, appInstance, nullptr);
+                         nullptr, app.appInstance, nullptr);
 }
 
-// With no worker the window would stay busy with nothing to end it: say so
-// and go back to Idle.
-void startWorker(HWND window) {
-  windowUi.attach(window, runControls.statusField, runControls.progressBar, transferJob.mode);
-  if (StartTransferThread(transferJob, windowUi, window, ID_ACTION_ABORT)) return;
+// The worker's role is the window's mode as it starts; the job's copy is the
+// worker's alone. With no worker the window would stay busy with nothing to
+// end it: say so and go back to Idle.
+void startWorker(Application& app, HWND window) {
+  app.transferJob.mode = app.appState;
+  app.windowUi.attach(window, app.runControls.statusField, app.runControls.progressBar, app.appState);
+  app.workerThread = StartTransferThread(app.transferJob, app.windowUi, window, ID_ACTION_ABORT);
+  if (app.workerThread) return;
   MessageBoxA(window, "The transfer could not be started.", "Error", MB_OK);
-  AbortCommand(window);
+  AbortCommand(app, window);
 }
 
 bool confirmExit(HWND window, const char* text, const char* caption) {
@@ -71,57 +73,55 @@ void InitFileOpenRequest(OPENFILENAMEA& request, HWND owner, char* selection, HI
 
 void SetBusyMenus(HWND window) { setMenuStates(window, MF_ENABLED, MF_GRAYED); }
 
-void ReturnToIdle(HWND window, AppState& state) {
+void ReturnToIdle(Application& app, HWND window) {
   setMenuStates(window, MF_GRAYED, MF_ENABLED);
   SetWindowTextA(window, "ZARVEK [IDLE]");
-  if (state == AppState::Sending) DestroyWindow(runControls.progressBar);
-  ShowWindow(runControls.statusField, SW_HIDE);
-  state = AppState::Idle;
+  if (app.appState == AppState::Sending) DestroyWindow(app.runControls.progressBar);
+  ShowWindow(app.runControls.statusField, SW_HIDE);
+  app.appState = AppState::Idle;
 }
 
-void SendCommand(HWND window) {
-  if (!WaitForPreviousThread(window, kSendWaitMs, "Send thread error, Aborting")) return;
+void SendCommand(Application& app, HWND window) {
+  if (!WaitForPreviousThread(app.workerThread, window, kSendWaitMs, "Send thread error, Aborting")) return;
   OPENFILENAMEA request;
-  InitFileOpenRequest(request, window, selection, appInstance);
+  InitFileOpenRequest(request, window, app.selection, app.appInstance);
   if (!GetOpenFileNameA(&request)) {
     if (CommDlgExtendedError() == FNERR_BUFFERTOOSMALL) {
       MessageBoxA(window, "Sorry, too many files selected!", "Error", MB_OK);
     }
     return;
   }
-  appState = AppState::Sending;
+  app.appState = AppState::Sending;
   SetBusyMenus(window);
-  transferJob.files = selectedPaths(selection, kSelectionSize, request.nFileOffset);
-  runControls.progressBar = createProgressBar(window);
-  runControls.statusField = createStatusField(window);
+  app.transferJob.files = selectedPaths(app.selection, kSelectionSize, request.nFileOffset);
+  app.runControls.progressBar = createProgressBar(app, window);
+  app.runControls.statusField = createStatusField(app, window);
   SetWindowTextA(window, "ZARVEK [SEND MODE]");
-  transferJob.running = 1;
-  transferJob.mode = AppState::Sending;
-  startWorker(window);
+  app.transferJob.running = 1;
+  startWorker(app, window);
 }
 
-void ReceiveCommand(HWND window) {
-  if (!WaitForPreviousThread(window, kReceiveWaitMs, "Receive thread error, Aborting")) return;
-  appState = AppState::Receiving;
+void ReceiveCommand(Application& app, HWND window) {
+  if (!WaitForPreviousThread(app.workerThread, window, kReceiveWaitMs, "Receive thread error, Aborting")) return;
+  app.appState = AppState::Receiving;
   SetBusyMenus(window);
-  runControls.statusField = createStatusField(window);
+  app.runControls.statusField = createStatusField(app, window);
   SetWindowTextA(window, "ZARVEK [RECEIVE MODE]");
-  transferJob.running = 1;
-  transferJob.mode = AppState::Receiving;
-  startWorker(window);
+  app.transferJob.running = 1;
+  startWorker(app, window);
 }
 
-void AbortCommand(HWND window) {
-  transferJob.running = 0;
-  ReturnToIdle(window, appState);
+void AbortCommand(Application& app, HWND window) {
+  app.transferJob.running = 0;
+  ReturnToIdle(app, window);
 }
 
-void ExitCommand(HWND window) {
-  switch (appState) {
+void ExitCommand(Application& app, HWND window) {
+  switch (app.appState) {
     case AppState::Sending:
       if (!confirmExit(window, "Data Transfer in Progress, Exit Zarvek?", "Sending Data!")) return;
-      transferJob.running = 0;
-      ReturnToIdle(window, appState);
+      app.transferJob.running = 0;
+      ReturnToIdle(app, window);
       // Time for the sender to see the flag and send its abort packet.
       Sleep(kExitSendingSleepMs);
       PostQuitMessage(0);
@@ -136,35 +136,38 @@ void ExitCommand(HWND window) {
   }
 }
 
-void OnCommand(HWND window, WORD command) {
+void OnCommand(Application& app, HWND window, WORD command) {
   // TranslateAccelerator already skips the keys of grayed items; the mode is
   // checked here too, so that no other sender of a command can start a second
   // run or change a setting under a running worker.
-  const bool idle = appState == AppState::Idle;
+  const bool idle = app.appState == AppState::Idle;
   switch (command) {
     case ID_ACTION_SEND:
-      if (idle) SendCommand(window);
+      if (idle) SendCommand(app, window);
       break;
     case ID_ACTION_RECEIVE:
-      if (idle) ReceiveCommand(window);
+      if (idle) ReceiveCommand(app, window);
       break;
     case ID_ACTION_ABORT:
-      AbortCommand(window);
+      AbortCommand(app, window);
       break;
     case ID_ACTION_EXIT:
-      ExitCommand(window);
+      ExitCommand(app, window);
       break;
     case ID_SETUP_COMMSETUP:
-      if (idle) DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_COMMSETUP), window, CommSetupDlgProc, 0);
+      if (idle) {
+        DialogBoxParamA(app.appInstance, MAKEINTRESOURCEA(IDD_COMMSETUP), window, CommSetupDlgProc,
+                        reinterpret_cast<LPARAM>(&app.transferJob));
+      }
       break;
     case ID_SETUP_RECEIVEFOLDER:
-      if (idle) ChooseReceiveFolder(window, transferJob);
+      if (idle) ChooseReceiveFolder(window, app.transferJob);
       break;
     case ID_HELP_CONTENTS:
-      ShowHelp(window, helpPath);
+      ShowHelp(window, app.helpPath);
       break;
     case ID_HELP_ABOUT:
-      DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_ABOUT), window, AboutDlgProc, 0);
+      DialogBoxParamA(app.appInstance, MAKEINTRESOURCEA(IDD_ABOUT), window, AboutDlgProc, 0);
       break;
     default:
       break;

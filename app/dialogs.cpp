@@ -7,7 +7,6 @@
 #include <cstring>
 #include <string>
 
-#include "app/main_window.h"
 #include "app/resource.h"
 
 namespace zarvek {
@@ -62,16 +61,20 @@ void retryMoved(HWND dialog, TransferJob& job) {
 
 }  // namespace
 
-INT_PTR CALLBACK CommSetupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK CommSetupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  // The job comes with WM_INITDIALOG and stays with the dialog for the rest.
+  if (message == WM_INITDIALOG) SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+  auto* job = reinterpret_cast<TransferJob*>(GetWindowLongPtrA(dialog, DWLP_USER));
+  if (job == nullptr) return 0;
   switch (message) {
     case WM_INITDIALOG:
-      initCommSetup(dialog, transferJob);
+      initCommSetup(dialog, *job);
       break;
     case WM_COMMAND:
-      commSetupCommand(dialog, transferJob, LOWORD(wParam));
+      commSetupCommand(dialog, *job, LOWORD(wParam));
       break;
     case WM_HSCROLL:
-      retryMoved(dialog, transferJob);
+      retryMoved(dialog, *job);
       break;
     default:
       break;

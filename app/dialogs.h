@@ -7,6 +7,8 @@
 
 namespace zarvek {
 
+// Edits the TransferJob whose address is the dialog's creation parameter
+// (DialogBoxParam's last argument).
 INT_PTR CALLBACK CommSetupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 

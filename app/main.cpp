@@ -13,8 +13,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR /*commandLine*/
   if (previous == nullptr && !RegisterMainWindowClass(instance, background)) return 0;
   // The shell's folder browser and file dialog expect COM on this thread.
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  const HWND window = CreateMainWindow(instance);
-  appInstance = instance;
+  // The window's state, for the whole process: see the end.
+  Application app(instance);
+  const HWND window = CreateMainWindow(app);
   ShowWindow(window, SW_SHOW);  // whatever show state the program was started with
 
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
@@ -27,6 +28,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR /*commandLine*/
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
-  // 0, or 1 after a worker that did not end in time.
-  return static_cast<int>(message.wParam);
+  // A worker may still run: Exit leaves a receiver running, and a sender told
+  // to stop may not have ended. ExitProcess stops it before anything is torn
+  // down; a return would destroy `app`, and the runtime's exit the statics,
+  // under it. 0, or 1 after a worker that did not end in time.
+  ExitProcess(static_cast<UINT>(message.wParam));
 }

@@ -7,23 +7,16 @@
 #include "app/resource.h"
 
 namespace zarvek {
-
-TransferJob transferJob;
-AppState appState = AppState::Idle;
-HINSTANCE appInstance = nullptr;
-char helpPath[kHelpPathSize] = {};
-// Never destroyed: after Exit while Receiving, the worker may still use it
-// while the process ends.
-WindowUi& windowUi = *new WindowUi;
-char selection[kSelectionSize] = {};
-RunControls runControls;
-
 namespace {
 
-void OnCreate() {
-  setInitialValues(transferJob);
+// The window keeps the application CreateMainWindow was given, for every
+// later message.
+void OnCreate(HWND window, const CREATESTRUCTA& create) {
+  Application& app = *static_cast<Application*>(create.lpCreateParams);
+  SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&app));
+  setInitialValues(app.transferJob);
   // Taken once, so it does not follow later changes of the current directory.
-  std::snprintf(helpPath, sizeof helpPath, "%s\\zarvek.hlp", transferJob.receiveFolder.c_str());
+  std::snprintf(app.helpPath, sizeof app.helpPath, "%s\\zarvek.hlp", app.transferJob.receiveFolder.c_str());
 }
 
 void OnClose(HWND window) {
@@ -45,26 +38,30 @@ bool RegisterMainWindowClass(HINSTANCE instance, HBRUSH background) {
   return RegisterClassA(&windowClass) != 0;
 }
 
-HWND CreateMainWindow(HINSTANCE instance) {
+HWND CreateMainWindow(Application& app) {
   // No WS_THICKFRAME or WS_MAXIMIZEBOX: the window can be neither resized nor maximised.
   return CreateWindowExA(WS_EX_CLIENTEDGE, kWindowClassName, "Zarvek",
                          WS_OVERLAPPED | WS_SYSMENU | WS_MINIMIZEBOX, 200, 200, 340, 120,
-                         nullptr, nullptr, instance, nullptr);
+                         nullptr, nullptr, app.appInstance, &app);
 }
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_CREATE) {
+    OnCreate(window, *reinterpret_cast<const CREATESTRUCTA*>(lParam));
+    return 0;
+  }
+  // Null only before WM_CREATE, whose few messages all take the default handling.
+  auto* app = reinterpret_cast<Application*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (app == nullptr) return DefWindowProcA(window, message, wParam, lParam);
   switch (message) {
-    case WM_CREATE:
-      OnCreate();
-      return 0;
     case WM_CLOSE:
       OnClose(window);
       return 0;
     case WM_HELP:
-      ShowHelp(window, helpPath);
+      ShowHelp(window, app->helpPath);
       return 0;
     case WM_COMMAND:
-      OnCommand(window, LOWORD(wParam));
+      OnCommand(*app, window, LOWORD(wParam));
       return 0;
     default:
       return DefWindowProcA(window, message, wParam, lParam);

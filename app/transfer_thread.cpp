@@ -10,9 +10,6 @@
 namespace zarvek {
 namespace {
 
-// The last started worker that has not been waited for; none at start.
-HANDLE workerThread = nullptr;
-
 struct WorkerStart {
   TransferJob* job;
   TransferUi* ui;
@@ -40,27 +37,27 @@ unsigned TransferThread(TransferJob& job, TransferUi& ui, HWND window, WORD endC
   return 1;
 }
 
-bool StartTransferThread(TransferJob& job, TransferUi& ui, HWND window, WORD endCommand) {
+UniqueHandle StartTransferThread(TransferJob& job, TransferUi& ui, HWND window, WORD endCommand) {
   auto start = std::make_unique<WorkerStart>(WorkerStart{&job, &ui, window, endCommand});
-  const uintptr_t handle = _beginthreadex(nullptr, 0, workerEntry, start.get(), 0, nullptr);
-  if (handle == 0) return false;
+  UniqueHandle worker(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, workerEntry, start.get(), 0, nullptr)));
+  if (!worker) return worker;
   start.release();  // the worker owns it now
-  workerThread = reinterpret_cast<HANDLE>(handle);
   // The window keeps answering promptly while the worker polls the port; a
   // refusal leaves the worker at normal priority, which changes only that.
-  SetThreadPriority(workerThread, THREAD_PRIORITY_BELOW_NORMAL);
-  return true;
+  SetThreadPriority(worker.get(), THREAD_PRIORITY_BELOW_NORMAL);
+  return worker;
 }
 
-bool WaitForPreviousThread(HWND owner, uint32_t limitMs, const char* message) {
-  if (workerThread == nullptr) return true;
+bool WaitForPreviousThread(UniqueHandle& worker, HWND owner, uint32_t limitMs, const char* message) {
+  if (!worker) return true;
+  const HANDLE thread = worker.get();
   const ULONGLONG deadline = GetTickCount64() + limitMs;
   for (;;) {
     const ULONGLONG now = GetTickCount64();
     const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
     // Wakes for messages other threads send to this thread's windows: a
     // finishing worker waits in SendMessage for its status text or final Abort.
-    const DWORD woke = MsgWaitForMultipleObjects(1, &workerThread, FALSE, left, QS_SENDMESSAGE);
+    const DWORD woke = MsgWaitForMultipleObjects(1, &thread, FALSE, left, QS_SENDMESSAGE);
     if (woke == WAIT_OBJECT_0) break;
     if (woke == WAIT_OBJECT_0 + 1) {
       MSG msg;
@@ -73,8 +70,8 @@ bool WaitForPreviousThread(HWND owner, uint32_t limitMs, const char* message) {
     PostQuitMessage(1);
     return false;
   }
-  if (!CloseHandle(workerThread)) MessageBoxA(owner, "Error closing thread handle!", "Error", MB_OK);
-  workerThread = nullptr;
+  // Closed here rather than by UniqueHandle, which does not report a failure.
+  if (!CloseHandle(worker.release())) MessageBoxA(owner, "Error closing thread handle!", "Error", MB_OK);
   return true;
 }
 

@@ -79,15 +79,12 @@ class Boxes {
 class MainWindow : public ::testing::Test {
  protected:
   void SetUp() override {
-    static const bool registered = [] {
+    static const bool registered = [instance = app_.appInstance] {
       INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
-      appInstance = GetModuleHandleA(nullptr);
-      return InitCommonControlsEx(&controls) && RegisterMainWindowClass(appInstance, GetSysColorBrush(COLOR_MENU));
+      return InitCommonControlsEx(&controls) && RegisterMainWindowClass(instance, GetSysColorBrush(COLOR_MENU));
     }();
     ASSERT_TRUE(registered);
-    appState = AppState::Idle;
-    runControls = {};
-    window_ = CreateMainWindow(appInstance);
+    window_ = CreateMainWindow(app_);
     ASSERT_NE(window_, nullptr);
     ShowWindow(window_, SW_SHOW);
     commands.clear();
@@ -95,7 +92,7 @@ class MainWindow : public ::testing::Test {
   }
   void TearDown() override {
     Boxes boxes;
-    EXPECT_TRUE(WaitForPreviousThread(window_, 20000, "a worker was left running"));
+    EXPECT_TRUE(WaitForPreviousThread(app_.workerThread, window_, 20000, "a worker was left running"));
     DestroyWindow(window_);
   }
 
@@ -105,7 +102,8 @@ class MainWindow : public ::testing::Test {
     return MainWndProc(window, message, wParam, lParam);
   }
   HWND child(const char* kind) const {
-    return CreateWindowExA(0, kind, "", WS_CHILD | WS_VISIBLE, 17, 15, 300, 20, window_, nullptr, appInstance, nullptr);
+    return CreateWindowExA(0, kind, "", WS_CHILD | WS_VISIBLE, 17, 15, 300, 20, window_, nullptr, app_.appInstance,
+                           nullptr);
   }
   Ids grayed() const {
     Ids ids;
@@ -129,13 +127,14 @@ class MainWindow : public ::testing::Test {
   }
   // A key as the message loop takes it: through the program's accelerators.
   void press(WORD key, bool control = false) {
-    static const HACCEL table = LoadAcceleratorsA(appInstance, MAKEINTRESOURCEA(IDR_ACCEL));
+    static const HACCEL table = LoadAcceleratorsA(app_.appInstance, MAKEINTRESOURCEA(IDR_ACCEL));
     BYTE keys[256] = {};
     keys[VK_CONTROL] = control ? 0x80 : 0;
     SetKeyboardState(keys);
     MSG message = {window_, WM_KEYDOWN, key, 1, GetTickCount(), {}};
     TranslateAcceleratorA(window_, table, &message);
   }
+  Application app_{GetModuleHandleA(nullptr)};  // a fresh state for each test, outliving its window
   HWND window_ = nullptr;
 };
 
@@ -196,12 +195,12 @@ TEST_F(MainWindow, AbortWhileBusyThenTheWorkersLateAbortChangesNothing) {
   EXPECT_TRUE(commands.empty());
   // The bar belongs to a send: leaving Receiving, the handle may be a stale
   // one of an earlier send, not to be destroyed again.
-  runControls.progressBar = child(PROGRESS_CLASSA);
-  transferJob.portName = "COMX";  // not a COM name: a plain path, which must exist
-  OnCommand(window_, ID_ACTION_RECEIVE);
+  app_.runControls.progressBar = child(PROGRESS_CLASSA);
+  app_.transferJob.portName = "COMX";  // not a COM name: a plain path, which must exist
+  OnCommand(app_, window_, ID_ACTION_RECEIVE);
   EXPECT_EQ(textOf(window_), "ZARVEK [RECEIVE MODE]");
   EXPECT_EQ(grayed(), kBusyGrayed);
-  EXPECT_TRUE(IsWindowVisible(runControls.statusField));
+  EXPECT_TRUE(IsWindowVisible(app_.runControls.statusField));
   {
     // Busy: neither their keys nor their commands start a run or open a dialog.
     NoNewWindows none;
@@ -209,18 +208,18 @@ TEST_F(MainWindow, AbortWhileBusyThenTheWorkersLateAbortChangesNothing) {
     EXPECT_TRUE(commands.empty());
     for (const UINT id : kBusyGrayed) SendMessageA(window_, WM_COMMAND, id, 0);
     EXPECT_EQ(NoNewWindows::made, 0);
-    EXPECT_EQ(appState, AppState::Receiving);
+    EXPECT_EQ(app_.appState, AppState::Receiving);
   }
   commands.clear();
   press(VK_ESCAPE);
-  EXPECT_EQ(transferJob.running, 0);
-  EXPECT_EQ(appState, AppState::Idle);
+  EXPECT_EQ(app_.transferJob.running, 0);
+  EXPECT_EQ(app_.appState, AppState::Idle);
   EXPECT_EQ(textOf(window_), "ZARVEK [IDLE]");
   EXPECT_EQ(grayed(), kIdleGrayed);
-  EXPECT_FALSE(IsWindowVisible(runControls.statusField));
-  EXPECT_TRUE(IsWindow(runControls.progressBar)) << "the stale bar was destroyed";
+  EXPECT_FALSE(IsWindowVisible(app_.runControls.statusField));
+  EXPECT_TRUE(IsWindow(app_.runControls.progressBar)) << "the stale bar was destroyed";
   const std::string idle = view();
-  ASSERT_TRUE(WaitForPreviousThread(window_, 20000, "the worker did not end"));
+  ASSERT_TRUE(WaitForPreviousThread(app_.workerThread, window_, 20000, "the worker did not end"));
   EXPECT_EQ(view(), idle);
   EXPECT_EQ(commands, std::vector<WORD>(2, ID_ACTION_ABORT)) << "Esc's, then the worker's";
   EXPECT_EQ(boxes.seen(), std::vector<std::string>{"Whoopsy: COM port in use!: Select a different port."});
@@ -236,13 +235,14 @@ TEST_F(MainWindow, WorkerOnAPortThatCannotBeOpenedEndsWithOneCommand) {
     job.portName = "COMX", job.files = {"Z:\\nonexistent\\file.bin"}, job.mode = role, job.running = 1;
     test::RecordingUi ui;
     commands.clear();
-    ASSERT_TRUE(StartTransferThread(job, ui, window_, ID_ACTION_ABORT));
+    UniqueHandle worker = StartTransferThread(job, ui, window_, ID_ACTION_ABORT);
+    ASSERT_TRUE(worker);
     // Only a wait that serves the worker's SendMessage lets it end in time.
-    ASSERT_TRUE(WaitForPreviousThread(window_, 20000, "the worker did not end")) << int(role);
+    ASSERT_TRUE(WaitForPreviousThread(worker, window_, 20000, "the worker did not end")) << int(role);
     EXPECT_EQ(commands, std::vector<WORD>{ID_ACTION_ABORT}) << int(role);
     EXPECT_EQ(ui.events(), role == AppState::Idle ? std::vector<std::string>{} : std::vector<std::string>{"port"});
     EXPECT_EQ(ui.sounds(), 0);
-    EXPECT_TRUE(WaitForPreviousThread(window_, 0, "waited again")) << "a worker waited for is forgotten";
+    EXPECT_FALSE(worker) << "a worker waited for is forgotten";
   }
 }
 
@@ -260,16 +260,17 @@ TEST_F(MainWindow, ExitAsksWhileBusyAndCancelKeepsTheTransfer) {
                        Case{AppState::Idle, IDOK, "", true, true}}) {
     SCOPED_TRACE(std::to_string(int(c.mode)) + " answered " + std::to_string(c.answer));
     Boxes boxes(c.answer);
-    appState = c.mode;
-    transferJob.running = 1;
-    runControls.progressBar = child(PROGRESS_CLASSA);
+    app_.appState = c.mode;
+    app_.transferJob.running = 1;
+    app_.runControls.progressBar = child(PROGRESS_CLASSA);
     SendMessageA(window_, WM_CLOSE, 0, 0);
     EXPECT_EQ(boxes.seen(), *c.asked ? std::vector<std::string>{c.asked} : std::vector<std::string>{});
     MSG quit;
     EXPECT_EQ(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0, c.quits);
-    EXPECT_EQ(transferJob.running != 0, c.running);
-    EXPECT_EQ(appState, c.mode == AppState::Sending && c.quits ? AppState::Idle : c.mode);
-    EXPECT_EQ(IsWindow(runControls.progressBar) != 0, appState == c.mode) << "only a send ended takes its bar";
+    EXPECT_EQ(app_.transferJob.running != 0, c.running);
+    EXPECT_EQ(app_.appState, c.mode == AppState::Sending && c.quits ? AppState::Idle : c.mode);
+    EXPECT_EQ(IsWindow(app_.runControls.progressBar) != 0, app_.appState == c.mode)
+        << "only a send ended takes its bar";
     EXPECT_TRUE(IsWindow(window_)) << "Exit decides, not the default handling";
   }
 }
@@ -373,7 +374,8 @@ TEST(ReceiveFolder, LongPathsAreRefusedNotCut) {
 // through the dialog manager as in the modal loop; a closed one is hidden (EndDialog).
 struct Dialog {
   HWND d;
-  Dialog(int id, DLGPROC proc) : d(CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), 0, proc, 0)) {
+  Dialog(int id, DLGPROC proc, void* param = nullptr)
+      : d(CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), 0, proc, LPARAM(param))) {
     ShowWindow(d, SW_SHOW);
   }
   ~Dialog() { DestroyWindow(d); }
@@ -391,8 +393,9 @@ struct Dialog {
 TEST(Dialogs, CommSetupShowsTheJobAndTakesEachChoiceAtOnce) {
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
   ASSERT_TRUE(InitCommonControlsEx(&controls));
-  transferJob.portName = "COM3", transferJob.speed = 57600, transferJob.crcRetryLimit = 7;
-  Dialog d(IDD_COMMSETUP, CommSetupDlgProc);
+  TransferJob job;
+  job.portName = "COM3", job.speed = 57600, job.crcRetryLimit = 7;
+  Dialog d(IDD_COMMSETUP, CommSetupDlgProc, &job);
   ASSERT_NE(d.d, nullptr);
   const HWND slider = GetDlgItem(d.d, IDC_RETRY_SLIDER);
   EXPECT_EQ(d.text(IDC_PORT_SHOWN) + " " + d.text(IDC_SPEED_SHOWN) + " " + d.text(IDC_RETRY_VALUE), "COM3 57600 7");
@@ -404,7 +407,7 @@ TEST(Dialogs, CommSetupShowsTheJobAndTakesEachChoiceAtOnce) {
     d.press(b);
     const bool port = d.text(b).starts_with("COM");
     EXPECT_EQ(d.text(port ? IDC_PORT_SHOWN : IDC_SPEED_SHOWN), d.text(b));
-    EXPECT_EQ(port ? transferJob.portName : std::to_string(transferJob.speed), d.text(b));
+    EXPECT_EQ(port ? job.portName : std::to_string(job.speed), d.text(b));
   }
   // The slider's own keys: it runs from 1 to 20, and the box and the job follow.
   for (const auto& [key, at] : std::vector<std::pair<WPARAM, int>>{
@@ -412,7 +415,7 @@ TEST(Dialogs, CommSetupShowsTheJobAndTakesEachChoiceAtOnce) {
     SendMessageA(slider, WM_KEYDOWN, key, 0);
     EXPECT_EQ(SendMessageA(slider, TBM_GETPOS, 0, 0), at) << key;
     EXPECT_EQ(d.text(IDC_RETRY_VALUE), std::to_string(at)) << key;
-    EXPECT_EQ(transferJob.crcRetryLimit, at) << key;
+    EXPECT_EQ(job.crcRetryLimit, at) << key;
   }
   // There is no Cancel: Esc and the close box do nothing; Enter is OK.
   d.keys({VK_ESCAPE}, true);
