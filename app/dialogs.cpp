@@ -8,6 +8,8 @@
 #include <string>
 
 #include "app/resource.h"
+#include "serial/com_ports_win32.h"
+#include "serial/port_name.h"
 
 namespace zarvek {
 namespace {
@@ -24,10 +26,41 @@ struct SpeedButton {
   const char* shown;
   int32_t speed;
 };
-constexpr SpeedButton kSpeedButtons[] = {{IDC_SPEED_9600, "9600", 9600},
-                                         {IDC_SPEED_19200, "19200", 19200},
-                                         {IDC_SPEED_115200, "115200", 115200},
-                                         {IDC_SPEED_57600, "57600", 57600}};
+constexpr SpeedButton kSpeedButtons[] = {{IDC_SPEED_9600, "9600", 9600},       {IDC_SPEED_19200, "19200", 19200},
+                                         {IDC_SPEED_115200, "115200", 115200}, {IDC_SPEED_57600, "57600", 57600},
+                                         {IDC_SPEED_230400, "230400", 230400}, {IDC_SPEED_460800, "460800", 460800},
+                                         {IDC_SPEED_921600, "921600", 921600}};
+
+// The list shows the chosen port selected, whichever way it was chosen.
+void selectListed(HWND dialog, const std::string& name) {
+  const HWND list = GetDlgItem(dialog, IDC_PORT_LIST);
+  const LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+  LRESULT found = -1;
+  for (LRESULT item = 0; item < count && found < 0; ++item) {
+    if (comNumber(name) == static_cast<int>(SendMessageA(list, LB_GETITEMDATA, static_cast<WPARAM>(item), 0))) found = item;
+  }
+  SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(found), 0);
+}
+
+// The ports present now, each by its friendly name where it has one; an
+// item's data is its COM number, so a choice needs no parsing of the text.
+void listPorts(HWND dialog, const std::string& current) {
+  const HWND list = GetDlgItem(dialog, IDC_PORT_LIST);
+  SendMessageA(list, LB_RESETCONTENT, 0, 0);
+  for (const ComPort& port : presentComPorts()) {
+    const std::string text = port.friendlyName.empty() ? port.name : port.name + "  " + port.friendlyName;
+    const LRESULT item = SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    if (item < 0) continue;
+    SendMessageA(list, LB_SETITEMDATA, static_cast<WPARAM>(item), *comNumber(port.name));
+  }
+  selectListed(dialog, current);
+}
+
+void setPort(HWND dialog, TransferJob& job, const std::string& name) {
+  SetDlgItemTextA(dialog, IDC_PORT_SHOWN, name.c_str());
+  job.portName = name;
+  selectListed(dialog, name);
+}
 
 void initCommSetup(HWND dialog, const TransferJob& job) {
   SetDlgItemTextA(dialog, IDC_PORT_SHOWN, job.portName.c_str());
@@ -35,13 +68,20 @@ void initCommSetup(HWND dialog, const TransferJob& job) {
   SendDlgItemMessageA(dialog, IDC_RETRY_SLIDER, TBM_SETRANGE, TRUE, MAKELPARAM(kRetryLimitMin, kRetryLimitMax));
   SendDlgItemMessageA(dialog, IDC_RETRY_SLIDER, TBM_SETPOS, TRUE, job.crcRetryLimit);
   SetDlgItemInt(dialog, IDC_RETRY_VALUE, static_cast<UINT>(job.crcRetryLimit), TRUE);
+  listPorts(dialog, job.portName);
 }
 
-void commSetupCommand(HWND dialog, TransferJob& job, int id) {
+void commSetupCommand(HWND dialog, TransferJob& job, int id, int code) {
   for (const PortButton& port : kPortButtons) {
     if (port.id != id) continue;
-    SetDlgItemTextA(dialog, IDC_PORT_SHOWN, port.name);
-    job.portName = port.name;
+    setPort(dialog, job, port.name);
+    return;
+  }
+  if (id == IDC_PORT_LIST) {
+    if (code != LBN_SELCHANGE) return;
+    const HWND list = GetDlgItem(dialog, IDC_PORT_LIST);
+    const LRESULT item = SendMessageA(list, LB_GETCURSEL, 0, 0);
+    if (item >= 0) setPort(dialog, job, "COM" + std::to_string(SendMessageA(list, LB_GETITEMDATA, item, 0)));
     return;
   }
   for (const SpeedButton& speed : kSpeedButtons) {
@@ -71,7 +111,7 @@ INT_PTR CALLBACK CommSetupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPAR
       initCommSetup(dialog, *job);
       break;
     case WM_COMMAND:
-      commSetupCommand(dialog, *job, LOWORD(wParam));
+      commSetupCommand(dialog, *job, LOWORD(wParam), HIWORD(wParam));
       break;
     case WM_HSCROLL:
       retryMoved(dialog, *job);

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Makes the Wine prefix given as $1 once (under a lock, as tests run in parallel).
-# COM1..COM9 are pinned in the registry to links in $1/ports/comN: Wine would
+# COM1..COM9 and COM12 (a port past COM9, as USB adapters get, which opens only
+# through the device namespace) are pinned in the registry to links in
+# $1/ports/comN: Wine would
 # otherwise rewrite dosdevices/comN from the machine's /dev/ttyS* when its server
 # starts. A test points $1/ports/comN at a cable end (ln -sfn) and the Windows
 # program opens it as COMn. Wine's own fonts (fonts-wine) go into the prefix's
@@ -17,7 +19,7 @@ if [ ! -f "$prefix/.zarvek-ready" ]; then
   wineboot --init >/dev/null 2>&1 || true
   cp -n /usr/share/wine/fonts/*.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
   mkdir -p "$prefix/ports"
-  for n in 1 2 3 4 5 6 7 8 9; do
+  for n in 1 2 3 4 5 6 7 8 9 12; do
     wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$prefix/ports/com$n" /f >/dev/null 2>&1
   done
   wineserver -k || true

@@ -1,6 +1,6 @@
 #pragma once
 // The Windows build run under Wine, in the source tree's own prefix, whose
-// COM1..COM9 open the links <prefix>/ports/comN: a test or benchmark points one
+// COM1..COM9 and COM12 open the links <prefix>/ports/comN: a test or benchmark points one
 // at a cable end and the Windows program opens it as COMn. Linux.
 #include <string>
 #include <vector>

@@ -18,6 +18,7 @@
 #include "app/main_window.h"
 #include "app/resource.h"
 #include "app/transfer_thread.h"
+#include "serial/port_name.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
 
@@ -403,12 +404,36 @@ TEST(Dialogs, CommSetupShowsTheJobAndTakesEachChoiceAtOnce) {
 
   // Each press differs from the value before it; a button's text is its value.
   for (const int b : {IDC_PORT_COM1, IDC_PORT_COM2, IDC_PORT_COM4, IDC_PORT_COM3, IDC_SPEED_9600, IDC_SPEED_19200,
-                      IDC_SPEED_115200, IDC_SPEED_57600}) {
+                      IDC_SPEED_115200, IDC_SPEED_230400, IDC_SPEED_460800, IDC_SPEED_921600, IDC_SPEED_57600}) {
     d.press(b);
     const bool port = d.text(b).starts_with("COM");
     EXPECT_EQ(d.text(port ? IDC_PORT_SHOWN : IDC_SPEED_SHOWN), d.text(b));
     EXPECT_EQ(port ? job.portName : std::to_string(job.speed), d.text(b));
   }
+  // The ports present (the test prefix pins COM1..COM9 and COM12), in number order, the job's
+  // selected; a choice in the list sets the port as a button does, and a button selects its item.
+  const HWND list = GetDlgItem(d.d, IDC_PORT_LIST);
+  const auto item = [&](LRESULT i) {  // the port's name, before its friendly name if it has one
+    char text[256] = {};
+    SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+    return std::string(text).substr(0, std::string(text).find(' '));
+  };
+  LRESULT com12 = -1;
+  for (LRESULT i = 0; i < SendMessageA(list, LB_GETCOUNT, 0, 0); ++i) {
+    if (item(i) == "COM12") com12 = i;
+    if (i > 0) {
+      EXPECT_LT(comNumber(item(i - 1)), comNumber(item(i))) << item(i);
+    }
+  }
+  ASSERT_GT(com12, 0) << "COM12 is not listed";
+  EXPECT_EQ(item(0), "COM1");
+  EXPECT_EQ(item(SendMessageA(list, LB_GETCURSEL, 0, 0)), "COM3");
+  SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(com12), 0);
+  SendMessageA(d.d, WM_COMMAND, MAKEWPARAM(IDC_PORT_LIST, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+  EXPECT_EQ(job.portName, "COM12");
+  EXPECT_EQ(d.text(IDC_PORT_SHOWN), "COM12");
+  d.press(IDC_PORT_COM2);
+  EXPECT_EQ(item(SendMessageA(list, LB_GETCURSEL, 0, 0)), "COM2");
   // The slider's own keys: it runs from 1 to 20, and the box and the job follow.
   for (const auto& [key, at] : std::vector<std::pair<WPARAM, int>>{
            {VK_HOME, 1}, {VK_LEFT, 1}, {VK_RIGHT, 2}, {VK_END, 20}, {VK_RIGHT, 20}, {VK_LEFT, 19}}) {

@@ -186,7 +186,7 @@ TEST(ProgramWindows, TwoCopiesSendOverTheCableAndShowEachStep) {
   Desk desk;
   ASSERT_TRUE(desk.ok()) << "no Xvfb or no Wine prefix";
   Cable cable(CableConfig{115200, {}, {}, false});  // each mode lasts to be seen
-  cable.linkEnds(desk.port(1), desk.port(2));  // the receiver takes COM1, the sender its default COM2
+  cable.linkEnds(desk.port(12), desk.port(2));  // the receiver takes COM12, the sender its default COM2
 
   // The copies are told apart by their processes; the second, whose trace shows the help
   // request and the chime, is dragged below the first. The first runs as on Windows XP,
@@ -210,12 +210,20 @@ TEST(ProgramWindows, TwoCopiesSendOverTheCableAndShowEachStep) {
   EXPECT_TRUE(desk.shot("main-menu", desk.view(sender).left - 5, desk.view(sender).top - 5, 300, 170));
   desk.input(sender, {"key", "Escape", "Escape"});
 
-  // Communications Setup by clicks: COM1 for the receiver. The sender keeps COM2 and takes the
-  // most retries: on a loaded machine a packet is now and then refused, which is no fault.
+  // Communications Setup: COM12, past the four buttons, from the list of the ports present, for
+  // the receiver. The sender keeps COM2 and takes the most retries: on a loaded machine a
+  // packet is now and then refused, which is no fault.
   desk.input(receiver, {"key", "ctrl+c"});
   Window setup = desk.await(receiver, "Communications Setup");
+  const std::string items = setup.id(IDC_PORT_LIST).text;  // "COM1 | COM2 | ..."
+  const size_t at = items.find("COM12");
+  ASSERT_NE(at, std::string::npos) << items;
+  desk.click(setup.id(IDC_PORT_LIST));
+  Args down{"key", "Home"};
+  for (size_t i = items.find(" | "); i < at; i = items.find(" | ", i + 1)) down.push_back("Down");
+  desk.input(setup, down);
+  EXPECT_TRUE(eventually([&] { return desk.view(setup).id(IDC_PORT_SHOWN).text == "COM12"; }, 10s));
   EXPECT_TRUE(desk.shot(setup, "comm-setup"));
-  desk.click(setup.id(IDC_PORT_COM1));  // the clicks are taken in order
   desk.click(setup.id(IDC_COMM_OK));
   ASSERT_TRUE(desk.titled(setup, ""));
   desk.input(sender, {"key", "ctrl+c"});

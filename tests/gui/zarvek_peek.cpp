@@ -31,9 +31,22 @@ BOOL CALLBACK printChild(HWND c, LPARAM) {
   RECT r{};
   GetWindowRect(c, &r);
   DWORD_PTR position = 0;
+  std::string text = textOf(c);
+  // A list box has no text of its own: its items, one after another.
+  if (!lstrcmpiA(kind, "ListBox")) {
+    const LRESULT count = SendMessageA(c, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+      // Wide: between processes the text comes over as the list keeps it.
+      wchar_t item[256] = {};
+      if (SendMessageW(c, LB_GETTEXTLEN, i, 0) < 256) SendMessageW(c, LB_GETTEXT, i, LPARAM(item));
+      char narrow[512] = {};
+      WideCharToMultiByte(CP_ACP, 0, item, -1, narrow, sizeof narrow, nullptr, nullptr);
+      text += (i ? " | " : "") + std::string(narrow);
+    }
+  }
   if (!lstrcmpiA(kind, PROGRESS_CLASSA)) SendMessageTimeoutA(c, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &position);
   std::printf("child\t%d\t%s\t%ld\t%ld\t%ld\t%ld\t%lu\t%s\n", GetDlgCtrlID(c), kind, r.left, r.top, r.right, r.bottom,
-              static_cast<unsigned long>(position), textOf(c).c_str());
+              static_cast<unsigned long>(position), text.c_str());
   return TRUE;
 }
 
