@@ -5,6 +5,7 @@
 
 #include "app/dialogs.h"
 #include "app/resource.h"
+#include "app/settings.h"
 #include "app/transfer_thread.h"
 
 namespace zarvek {
@@ -52,6 +53,12 @@ void startWorker(Application& app, HWND window) {
 
 bool confirmExit(HWND window, const char* text, const char* caption) {
   return MessageBoxA(window, text, caption, MB_OKCANCEL | MB_ICONQUESTION) == IDOK;
+}
+
+// The window's place is kept at the end too: not every move ends a user's drag.
+void quit(HWND window) {
+  saveWindowPosition(window);
+  PostQuitMessage(0);
 }
 
 }  // namespace
@@ -124,14 +131,14 @@ void ExitCommand(Application& app, HWND window) {
       ReturnToIdle(app, window);
       // Time for the sender to see the flag and send its abort packet.
       Sleep(kExitSendingSleepMs);
-      PostQuitMessage(0);
+      quit(window);
       return;
     case AppState::Receiving:
       // The receiver is not told: it ends with the process, its file kept.
-      if (confirmExit(window, "Still In Receive Mode, Exit Zarvek?", "Receive Mode")) PostQuitMessage(0);
+      if (confirmExit(window, "Still In Receive Mode, Exit Zarvek?", "Receive Mode")) quit(window);
       return;
     case AppState::Idle:
-      PostQuitMessage(0);
+      quit(window);
       return;
   }
 }
@@ -156,12 +163,18 @@ void OnCommand(Application& app, HWND window, WORD command) {
       break;
     case ID_SETUP_COMMSETUP:
       if (idle) {
+        const KeptSettings before = keptSettings(app.transferJob);
         DialogBoxParamA(app.appInstance, MAKEINTRESOURCEA(IDD_COMMSETUP), window, CommSetupDlgProc,
                         reinterpret_cast<LPARAM>(&app.transferJob));
+        saveChangedSettings(before, app.transferJob);
       }
       break;
     case ID_SETUP_RECEIVEFOLDER:
-      if (idle) ChooseReceiveFolder(window, app.transferJob);
+      if (idle) {
+        const KeptSettings before = keptSettings(app.transferJob);
+        ChooseReceiveFolder(window, app.transferJob);
+        saveChangedSettings(before, app.transferJob);
+      }
       break;
     case ID_HELP_CONTENTS:
       ShowHelp(window, app.helpPath);

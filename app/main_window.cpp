@@ -5,6 +5,7 @@
 #include "app/commands.h"
 #include "app/dialogs.h"
 #include "app/resource.h"
+#include "app/settings.h"
 
 namespace zarvek {
 namespace {
@@ -17,6 +18,8 @@ void OnCreate(HWND window, const CREATESTRUCTA& create) {
   setInitialValues(app.transferJob);
   // Taken once, so it does not follow later changes of the current directory.
   std::snprintf(app.helpPath, sizeof app.helpPath, "%s\\zarvek.hlp", app.transferJob.receiveFolder.c_str());
+  // After the help path: a kept receive folder is no place to look for help.
+  loadSettings(app.transferJob, window);
 }
 
 void OnClose(HWND window) {
@@ -56,6 +59,9 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
   switch (message) {
     case WM_CLOSE:
       OnClose(window);
+      return 0;
+    case WM_EXITSIZEMOVE:  // the end of a move by the user, not each step of it
+      saveWindowPosition(window);
       return 0;
     case WM_HELP:
       ShowHelp(window, app->helpPath);

@@ -17,7 +17,8 @@ bool RegisterMainWindowClass(HINSTANCE instance, HBRUSH background);
 
 // The fixed-size window at (200, 200), 340 x 120, titled "Zarvek", in
 // app.appInstance. Its WM_CREATE keeps `app` for MainWndProc (so `app` must
-// outlive the window) and sets the job's initial values and the help path.
+// outlive the window), sets the job's initial values and the help path, then
+// takes the kept settings (loadSettings), which may move the window.
 HWND CreateMainWindow(Application& app);
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
