@@ -51,8 +51,8 @@ TOPICS = [
         ["The receiving end must be waiting before the sending end starts."],
         {"indent": INDENT, "spans": [
             "1. On the receiving computer choose Setup > Receive Folder (Ctrl+F) if "
-            "the files are to go elsewhere than the folder Zarvek was started in. "
-            "Then choose Action > Receive (Ctrl+R). The title becomes ",
+            "the files are to go elsewhere than the receive folder (see The "
+            "settings). Then choose Action > Receive (Ctrl+R). The title becomes ",
             ("b", "ZARVEK [RECEIVE MODE]"), " and Zarvek waits for files."]},
         {"indent": INDENT, "spans": [
             "2. Then, on the sending computer, choose Action > Send (Ctrl+S), pick "
@@ -75,8 +75,8 @@ TOPICS = [
     ("settings", "The settings", [
         ["Setup > Comm Setup (Ctrl+C) opens Communications Setup. Every choice "
          "takes effect at once; OK or Enter closes the dialog. There is no Cancel, "
-         "and Esc does not close it. Nothing is saved: each start begins with COM2, "
-         "115200 and 4."],
+         "and Esc does not close it. The choices are kept for the next start (see "
+         "below); without kept choices Zarvek starts with COM2, 115200 and 4."],
         {"indent": INDENT, "spans": [
             ("b", "Port Number"), ": COM1, COM2, COM3 or COM4, the port the cable is "
             "plugged into. PORT: shows the current choice. Default COM2."]},
@@ -89,9 +89,16 @@ TOPICS = [
             "sends a packet again that arrived damaged before it gives up the file, "
             "from 1 to 20. Only the sending end uses it. Default 4."]},
         ["Setup > Receive Folder (Ctrl+F) chooses the folder that holds received "
-         "files. At start it is the folder Zarvek was started in."],
+         "files. Until one is chosen it is the folder Zarvek was started in, or "
+         "your Documents folder when Zarvek may not write to that folder (for "
+         "example when it was started from Program Files)."],
         ["Both commands are available only while Zarvek is idle; during a transfer "
          "they are grayed, and so are their keys."],
+        ["Zarvek keeps these settings, and where its window stands, for each user "
+         "in the file %APPDATA%\\Zarvek\\zarvek.ini. A kept setting that no longer "
+         "fits (a port that is not there now, a folder that has been removed, a "
+         "window place on a monitor since unplugged) gives way to its start "
+         "value without a message. Delete the file to start afresh."],
     ]),
     ("verified", "Verified transfers", [
         ["When Zarvek runs at both ends, the two agree for each file to check it "
