@@ -71,6 +71,10 @@ class Desk {
     env_ = {"DISPLAY=:" + xvfb_.out().substr(0, xvfb_.out().find('\n')), "WINEPREFIX=" + prefix_,
             "WINEDLLOVERRIDES=mscoree,mshtml="};
     if (harness::run({ZARVEK_SOURCE_DIR "/cmake/wine-prefix.sh", prefix_}).code != 0) return;
+    // The program keeps its settings per user in the prefix: each run starts from the start values.
+    std::error_code ignored;
+    for (const auto& user : fs::directory_iterator(prefix_ + "/drive_c/users", ignored))
+      fs::remove_all(user.path() / "AppData/Roaming/Zarvek", ignored);
     const auto set = [&](const std::string& key, const std::string& name, const std::string& value) {
       return run({kWine, "reg", "add", "HKCU\\Software\\Wine\\Explorer" + key, "/v", name, "/d", value, "/f"}).code
              == 0;
