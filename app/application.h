@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "app/dpi.h"
 #include "app/selection.h"
 #include "app/window_ui.h"
 #include "base/unique_handle_win32.h"
@@ -38,6 +39,7 @@ struct Application {
   WindowUi windowUi;                    // the engines' view of this window
   char selection[kSelectionSize] = {};  // the file-open dialog's result for Send
   RunControls runControls;
+  int dpi = kBaseDpi;                   // the screen's the window is on: its sizes follow it
   UniqueHandle workerThread;            // the last started worker, until a wait for it
 };
 

@@ -29,14 +29,16 @@ void setMenuStates(HWND window, UINT abortState, UINT idleState) {
 // that has ended (the wait before each start sees to that), so it can go.
 HWND createStatusField(Application& app, HWND window) {
   if (app.runControls.statusField != nullptr) DestroyWindow(app.runControls.statusField);
-  return CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE | ES_READONLY | ES_LEFT, 17, 15, 300,
-                         20, window, nullptr, app.appInstance, nullptr);
+  const RECT at = StatusFieldRect(app.dpi);
+  return CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE | ES_READONLY | ES_LEFT, at.left, at.top,
+                         at.right - at.left, at.bottom - at.top, window, nullptr, app.appInstance, nullptr);
 }
 
 HWND createProgressBar(const Application& app, HWND window) {
-  return CreateWindowExA(0, PROGRESS_CLASSA, "Progress Bar",
-                         WS_CHILD | WS_VISIBLE | WS_BORDER | PBS_SMOOTH, 17, 50, 300, 15, window,
-                         nullptr, app.appInstance, nullptr);
+  const RECT at = ProgressBarRect(app.dpi);
+  return CreateWindowExA(0, PROGRESS_CLASSA, "Progress Bar", WS_CHILD | WS_VISIBLE | WS_BORDER | PBS_SMOOTH,
+                         at.left, at.top, at.right - at.left, at.bottom - at.top, window, nullptr,
+                         app.appInstance, nullptr);
 }
 
 // The worker's role is the window's mode as it starts; the job's copy is the

@@ -22,6 +22,19 @@ void OnCreate(HWND window, const CREATESTRUCTA& create) {
   loadSettings(app.transferJob, window);
 }
 
+// Moved to a screen of another DPI (Windows 8.1 on): the size Windows
+// suggests, and the run's controls laid out again for it.
+void OnDpiChanged(Application& app, HWND window, int dpi, const RECT& suggested) {
+  app.dpi = dpi;
+  SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  const auto place = [](HWND control, const RECT& r) {
+    if (control) MoveWindow(control, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
+  };
+  place(app.runControls.statusField, StatusFieldRect(dpi));
+  place(app.runControls.progressBar, ProgressBarRect(dpi));
+}
+
 void OnClose(HWND window) {
   // Exit decides; the default handling would destroy the window.
   SendMessageA(window, WM_COMMAND, ID_ACTION_EXIT, 0);
@@ -43,9 +56,10 @@ bool RegisterMainWindowClass(HINSTANCE instance, HBRUSH background) {
 
 HWND CreateMainWindow(Application& app) {
   // No WS_THICKFRAME or WS_MAXIMIZEBOX: the window can be neither resized nor maximised.
-  return CreateWindowExA(WS_EX_CLIENTEDGE, kWindowClassName, "Zarvek",
-                         WS_OVERLAPPED | WS_SYSMENU | WS_MINIMIZEBOX, 200, 200, 340, 120,
-                         nullptr, nullptr, app.appInstance, &app);
+  app.dpi = SystemDpi();
+  return CreateWindowExA(WS_EX_CLIENTEDGE, kWindowClassName, "Zarvek", WS_OVERLAPPED | WS_SYSMENU | WS_MINIMIZEBOX,
+                         ScaleForDpi(200, app.dpi), ScaleForDpi(200, app.dpi), ScaleForDpi(340, app.dpi),
+                         ScaleForDpi(120, app.dpi), nullptr, nullptr, app.appInstance, &app);
 }
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -59,6 +73,9 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
   switch (message) {
     case WM_CLOSE:
       OnClose(window);
+      return 0;
+    case WM_DPICHANGED:
+      OnDpiChanged(*app, window, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
       return 0;
     case WM_EXITSIZEMOVE:  // the end of a move by the user, not each step of it
       saveWindowPosition(window);
