@@ -71,22 +71,18 @@ struct Word {
   bool operator==(const Word&) const = default;
 };
 
+// The files (name, content) in a folder of their own; by default the table's.
 struct Batch {
   TempDir source;
   std::vector<std::string> names, contents, paths;
-  Batch() {
-    add("empty.bin", "");
-    add("one.bin", randomBytes(1000, 41));
-    add("three.bin", randomBytes(3000, 42));
-  }
-  Batch(std::vector<std::string> withNames, std::vector<std::string> withContents) {
-    for (size_t i = 0; i < withNames.size(); ++i) add(withNames[i], withContents[i]);
-  }
-  void add(const std::string& name, const std::string& content) {
-    names.push_back(name);
-    contents.push_back(content);
-    paths.push_back((source / name).string());
-    writeFile(source / name, content);
+  explicit Batch(const std::vector<std::pair<std::string, std::string>>& files = {
+                     {"empty.bin", ""}, {"one.bin", randomBytes(1000, 41)}, {"three.bin", randomBytes(3000, 42)}}) {
+    for (const auto& [name, content] : files) {
+      names.push_back(name);
+      contents.push_back(content);
+      paths.push_back((source / name).string());
+      writeFile(source / name, content);
+    }
   }
 };
 
@@ -444,6 +440,26 @@ TEST(SingleFaults, AForgedChunkOrEndIsCaughtByTheFilesCrc32) {
   }
 }
 
+// Faults that once broke verified transfers, on batches other than the table's: a
+// verified file, then an empty one whose "FN" reads "FO" (the receiver made no file
+// and answered its end with the previous file's verdict); the first file's "FN"
+// read as "FO" (its chunks were refused as classic ones, its "AF" waited for ever).
+TEST(SingleFaults, ANameKindLetterHitAfterAVerifiedFileOrOnTheFirstOne) {
+  const struct { std::vector<std::pair<std::string, std::string>> files; int64_t packet; } cases[] = {
+      {{{"first.bin", randomBytes(1000, 45)}, {"empty.bin", ""}}, 5},
+      {{{"first.bin", randomBytes(3000, 46)}, {"second.bin", randomBytes(1500, 47)}}, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("packet " + std::to_string(c.packet));
+    const Batch batch(c.files);
+    const Outcome r = runBatch(batch, Pairing::Verified, {{Fault::Flip, SimLine::A, c.packet * kPacketSize + 1, 1, ""}});
+    ASSERT_TRUE(r.finished);
+    for (size_t i = 0; i < batch.names.size(); ++i) {
+      EXPECT_TRUE(r.identical[i] && r.sender[i] == (Word{true, true}) && r.receiver[i] == (Word{true, true})) << batch.names[i];
+    }
+  }
+}
+
 // A classic sender's "FS" repeats the previous file's last chunk from its 5th
 // byte, its "FN" from the 5th byte past the name: a capture of a Zarvek session
 // can put a whole offer or request there, for the next file's size or not, at
@@ -483,7 +499,7 @@ TEST(SingleFaults, AClassicSendersStaleTailNeverHoldsItNorDamagesAFile) {
           ++cases;
           SCOPED_TRACE(name + ", next " + std::to_string(nextSize) + " bytes, offer " + std::to_string(offer) +
                        ", request " + std::to_string(request));
-          Batch batch({"capture.bin", name}, {capture, randomBytes(nextSize, 44)});
+          Batch batch({{"capture.bin", capture}, {name, randomBytes(nextSize, 44)}});
           const Outcome r = runBatch(batch, Pairing::ClassicToOurs, {});
           EXPECT_TRUE(r.finished) << "the classic sender was held: " << r.trace;
           for (size_t i = 0; i < 2; ++i) EXPECT_TRUE(r.identical[i] && r.receiver[i].delivered) << batch.names[i];
