@@ -11,7 +11,6 @@ void RecordingUi::note(std::string event) {
 }
 
 void RecordingUi::progress(uint64_t done, uint64_t total) {
-  ++delivered_;
   std::lock_guard lock(mutex_);
   progress_.emplace_back(done, total);
 }

@@ -40,7 +40,6 @@ class RecordingUi : public TransferUi {
   std::vector<std::string> events() const { return locked(events_); }
   std::vector<FileReport> reports() const { return locked(reports_); }
   std::vector<uint64_t> sizesBegun() const { return locked(sizes_); }
-  int delivered() const { return delivered_; }  // progress events
   // Every progress event's (done, total), in order.
   std::vector<std::pair<uint64_t, uint64_t>> progressed() const { return locked(progress_); }
   int refused() const { return refused_; }
@@ -70,7 +69,7 @@ class RecordingUi : public TransferUi {
   std::vector<unsigned long> codes_;
   std::function<void()> limitHook_;
   std::function<void(const FileReport&)> endHook_;
-  std::atomic<int> delivered_{0}, refused_{0}, sounds_{0};
+  std::atomic<int> refused_{0}, sounds_{0};
   std::atomic<bool> refuseNames_{false};
   std::atomic<std::chrono::milliseconds> delay_{std::chrono::milliseconds(0)};
 };
