@@ -83,9 +83,4 @@ class Line {
   std::atomic<bool> senderDone_{false};
 };
 
-class LineTest : public ::testing::Test, public Line {
- protected:
-  explicit LineTest(CableConfig config = CableConfig{0, {}, {}, true}) : Line(config) {}
-};
-
 }  // namespace zarvek::test

@@ -134,9 +134,9 @@ TEST(HostilePeer, ReceiverStaysInItsFolderAnswersByItsTableAndStillTakesAFile) {
   EXPECT_EQ(readFile(inbox / "honest.bin"), readFile(outbox / "honest.bin"));
 }
 
-class Faults : public LineTest {
+class Faults : public ::testing::Test, public Line {
  protected:
-  Faults() : LineTest(CableConfig{115200, {}, {}, true}) {}
+  Faults() : Line(CableConfig{115200, {}, {}, true}) {}
 
   // Starts sending a 60000-byte file; true once ten packets have crossed.
   bool sendingBigFile() {
