@@ -79,9 +79,10 @@ std::vector<Script> scripts() {
                {sizeFrame(3), nameFrame("before-et.bin"), dataFrame("abc"), bareFrame("ET"), sizeFrame(3),
                 nameFrame("after-et.bin"), dataFrame("xyz"), af},
                "AAAAAAA", {"over.bin", "before-et.bin"}});
-  s.push_back({"kinds that name nothing",
-               {bareFrame("XY"), bareFrame("FZ"), bareFrame("EX"), bareFrame("AZ"), bareFrame("fs"), af},
-               "AAAAA", {"over.bin", "before-et.bin"}});
+  s.push_back({"kinds that name nothing: exact upper-case letters only",
+               {bareFrame("XY"), bareFrame("FZ"), bareFrame("EX"), bareFrame("AZ"), bareFrame("fs"), bareFrame("Fd"),
+                bareFrame("eF"), bareFrame("SF"), af},
+               "AAAAAAAA", {"over.bin", "before-et.bin"}});
   // Bytes short of a packet are refused once the line is quiet, whatever their letters.
   s.push_back({"bytes short of a packet between packets",
                {sizeFrame(3000), "\x13\x99zq!", std::string("FD\x00\x10", 4), "FS", "\r\n", nameFrame("half.bin"),
