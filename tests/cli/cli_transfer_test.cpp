@@ -1,6 +1,7 @@
 // The command line driven as a user drives it, over a virtual cable: the
 // built `zarvek` in two processes, one receiving and one sending; and the
-// Windows console build under Wine at one end, the native build at the other.
+// Windows console build under Wine at one end, the native build or the classic
+// program at the other.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "cable/cable.h"
+#include "classic/classic_batch.h"
 #include "harness/process.h"
 #include "serial/serial_port.h"
 #include "support/temp_dir.h"
@@ -290,6 +292,42 @@ class CliWine : public CliLine {
 
 TEST_F(CliWine, WindowsSendsToLinux) { transfer(true); }
 TEST_F(CliWine, LinuxSendsToWindows) { transfer(false); }
+
+// The Windows build against the classic program (on end B, in this process), both
+// ways, with a far end's noise right after an end of file and between two files,
+// and, from the classic sender, before the first packet.
+class ClassicWine : public CliWine {};
+
+TEST_F(ClassicWine, WindowsSendsToClassic) {
+  const auto batch = writeClassicBatch(outbox.path());
+  cable_.setFaults(Direction::AtoB, noiseAfterEnds(kClassicSizes));
+  ClassicReceiver classic(cable_.endB(), inbox.path());  // the real 20 ms gap: noise must stand apart
+  std::vector<std::string> args = {"send", "--port", "COM1", "--speed", "115200"};
+  for (const auto& file : batch) args.push_back(harness::windowsPath(file.string()));
+  const harness::Outcome sender = harness::run(harness::wineCommand(exe_, args), {}, 240s);
+  EXPECT_EQ(sender.code, 0) << sender.out << sender.err;
+  EXPECT_TRUE(classicEnded(classic, batch.size()));
+  classic.stop();
+  expectBatchArrived(batch, inbox.path(), classic, cable_, Direction::BtoA);
+}
+
+TEST_F(ClassicWine, ClassicSendsToWindows) {
+  const auto batch = writeClassicBatch(outbox.path());
+  cable_.setFaults(Direction::BtoA, noiseAfterEnds(kClassicSizes));
+  Process receiver(harness::wineCommand(exe_, {"receive", "--port", "COM1", "--speed", "115200", "--dir",
+                                              harness::windowsPath(inbox.str()), "--files", std::to_string(batch.size())}));
+  ASSERT_TRUE(receiver.waitForOutput("receiving into", 180s)) << receiver.out() << receiver.err();
+  std::this_thread::sleep_for(500ms);
+  ClassicSender classic(cable_.endB());
+  cable_.injectNoise(Direction::BtoA, 0xF0);  // the sending end, as it opens its port
+  std::this_thread::sleep_for(100ms);
+  classic.start(batch);
+  const bool ended = classic.finish(180s);
+  EXPECT_TRUE(ended) << "the classic sender was still waiting" << classicEvidence(cable_, Direction::AtoB, classic);
+  EXPECT_EQ(receiver.wait(ended ? 60s : 1s), 0) << receiver.out() << receiver.err();
+  expectBatchArrived(batch, inbox.path(), classic, cable_, Direction::AtoB);
+  expectOneReplyPerAnsweredPacket(cable_, Direction::AtoB, classic);
+}
 
 }  // namespace
 }  // namespace zarvek::test
