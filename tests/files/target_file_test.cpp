@@ -52,13 +52,13 @@ struct ReceiveFolder {
   }
 };
 
-// FS, FN and the file made, as the receiver drives them.
-bool openNamed(TargetFile& t, const std::string& folder, const Frame& name, uint32_t size) {
+// FS, FN and the file made (staged under `tag`, if any), as the receiver drives them.
+bool openNamed(TargetFile& t, const std::string& folder, const Frame& name, uint32_t size, uint32_t tag = 0) {
   Frame sizePacket{};
   buildSize(sizePacket.data(), size);
   t.setFolder(folder.c_str());
   EXPECT_EQ(t.storeSize(sizePacket.data()), size);
-  return t.takeName(name.data()) && t.openForWrite();
+  return t.takeName(name.data()) && (tag ? t.openStaged(tag) : t.openForWrite());
 }
 
 TEST(TargetFile, ReceivedNames) {
@@ -178,11 +178,7 @@ TEST(TargetFile, StagedFileReplacesTheNamedOneOnlyWhenPublished) {
   test::writeFile(folder.in / "a.bin", "verified earlier");
   for (const bool publish : {false, true}) {
     TargetFile t;
-    Frame sizePacket{};
-    buildSize(sizePacket.data(), 5);
-    t.setFolder(folder.str().c_str());
-    t.storeSize(sizePacket.data());
-    ASSERT_TRUE(t.takeName(packet("a.bin").data()) && t.openStaged(0xAB12)) << problemText(t.refusal());
+    ASSERT_TRUE(openNamed(t, folder.str(), packet("a.bin"), 5, 0xAB12)) << problemText(t.refusal());
     ASSERT_TRUE(t.writeChunk(packet("fresh").data(), 5, 0));
     EXPECT_EQ(folder.listing(), (Names{"in", "in/a.bin", "in/.zarvek-0000ab12.part"}));
     EXPECT_EQ(test::readFile(folder.in / "a.bin"), "verified earlier") << "touched before it was published";
