@@ -67,40 +67,29 @@ std::string unhex(const std::string& text) {
   return bytes;
 }
 
-// Builds the vector's packet with the code, on a zeroed buffer, and checks
-// that the code reads back what it was built from.
+// Builds the vector's packet with the code, on a zeroed buffer. That the code
+// reads back what it built is every verified transfer's (tests/engines).
 std::vector<uint8_t> build(const Vector& v) {
   std::vector<uint8_t> frame(kPacketSize, 0);
   uint8_t* f = frame.data();
+  const auto field = [&](const char* name) { return hex32(v.fields.at(name)); };
   if (v.kind == "offer") {
-    const uint32_t size = hex32(v.fields.at("size"));
-    buildSize(f, size);
-    putOffer(f, size);
-    EXPECT_EQ(readOffer(f), Offer::Valid);
+    buildSize(f, field("size"));
+    putOffer(f, field("size"));
   } else if (v.kind == "request") {
     const std::string& name = v.fields.at("name");
     buildName(f, name.data(), static_cast<uint8_t>(name.size()));
-    putRequest(f, hex32(v.fields.at("size")), hex32(v.fields.at("tag")));
-    const auto request = readRequest(f);
-    EXPECT_TRUE(request && request->size == hex32(v.fields.at("size")) && request->tag == hex32(v.fields.at("tag")));
+    putRequest(f, field("size"), field("tag"));
   } else if (v.kind == "data") {
     const std::string chunk = unhex(v.fields.at("chunk"));
     const auto index = static_cast<uint32_t>(std::stoul(v.fields.at("index")));
     buildVerifiedData(f, reinterpret_cast<const uint8_t*>(chunk.data()), static_cast<int32_t>(chunk.size()), index);
-    EXPECT_EQ(verifiedSequence(f), index % 32);
-    EXPECT_EQ(verifiedLength(f), static_cast<int32_t>(chunk.size()));
   } else if (v.kind == "end") {
-    buildVerifiedEnd(f, hex32(v.fields.at("crc32")), hex32(v.fields.at("tag")));
-    EXPECT_EQ(verifiedFileCrc(f), hex32(v.fields.at("crc32")));
-    EXPECT_EQ(verifiedTag(f), hex32(v.fields.at("tag")));
+    buildVerifiedEnd(f, field("crc32"), field("tag"));
   } else if (v.kind == "abort") {
-    buildVerifiedAbort(f, hex32(v.fields.at("tag")));
-    EXPECT_EQ(verifiedTag(f), hex32(v.fields.at("tag")));
+    buildVerifiedAbort(f, field("tag"));
   } else {
     ADD_FAILURE() << "unknown vector " << v.kind;
-  }
-  if (v.kind != "offer" && v.kind != "request") {
-    EXPECT_TRUE(checkVerified(f)) << v.kind;
   }
   return frame;
 }
