@@ -5,16 +5,6 @@
 
 namespace zarvek::test {
 
-void RecordingUi::note(std::string event) {
-  std::lock_guard lock(mutex_);
-  events_.push_back(std::move(event));
-}
-
-void RecordingUi::progress(uint64_t done, uint64_t total) {
-  std::lock_guard lock(mutex_);
-  progress_.emplace_back(done, total);
-}
-
 bool RecordingUi::fileBegins(const std::string& name, uint64_t size) {
   note("begin " + name);
   std::lock_guard lock(mutex_);
@@ -36,11 +26,6 @@ void RecordingUi::fileEnded(const FileReport& report) {
   if (hook) hook(report);
 }
 
-void RecordingUi::onFileEnded(std::function<void(const FileReport&)> hook) {
-  std::lock_guard lock(mutex_);
-  endHook_ = std::move(hook);
-}
-
 void RecordingUi::retryLimitReached() {
   note("limit");
   std::function<void()> hook;
@@ -50,11 +35,6 @@ void RecordingUi::retryLimitReached() {
     hook = limitHook_;
   }
   if (hook) hook();
-}
-
-void RecordingUi::packetUnread(const Result& failure) {
-  note("unread");
-  systemCallFailed(failure);
 }
 
 void RecordingUi::systemCallFailed(const Result& failure) {
@@ -72,11 +52,6 @@ void RecordingUi::portNotOpened(const std::string& port, PortError, const Result
   note("port");
   std::lock_guard lock(mutex_);
   troubles_ += port + " not opened (error " + std::to_string(failure.code()) + ")\n";
-}
-
-void RecordingUi::onRetryLimit(std::function<void()> hook) {
-  std::lock_guard lock(mutex_);
-  limitHook_ = std::move(hook);
 }
 
 }  // namespace zarvek::test

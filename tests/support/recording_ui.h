@@ -16,25 +16,25 @@ namespace zarvek::test {
 class RecordingUi : public TransferUi {
  public:
   bool fileBegins(const std::string& name, uint64_t size) override;
-  void progress(uint64_t done, uint64_t total) override;
+  void progress(uint64_t done, uint64_t total) override { underLock([&] { progress_.emplace_back(done, total); }); }
   void chunkRefused() override { ++refused_; }
   void fileEnded(const FileReport& report) override;
   void betweenFiles() override { note("between"); }
   void retryLimitReached() override;
-  void packetUnread(const Result& failure) override;
+  void packetUnread(const Result& failure) override { note("unread"); systemCallFailed(failure); }
   void systemCallFailed(const Result& failure) override;
   void portNotOpened(const std::string& port, PortError, const Result&) override;
   void playCompletionSound() override { ++sounds_; }
 
   // Called inside retryLimitReached before it returns: a test's "user"
   // dismissing the window's box.
-  void onRetryLimit(std::function<void()> hook);
+  void onRetryLimit(std::function<void()> hook) { underLock([&] { limitHook_ = std::move(hook); }); }
   // fileBegins answers false, as a window that cannot show the name would.
   void refuseNames(bool refuse) { refuseNames_ = refuse; }
   // Each file's end takes this long to show, as on a window of a loaded machine.
   void slowDown(std::chrono::milliseconds delay) { delay_ = delay; }
   // Called inside fileEnded before it returns.
-  void onFileEnded(std::function<void(const FileReport&)> hook);
+  void onFileEnded(std::function<void(const FileReport&)> hook) { underLock([&] { endHook_ = std::move(hook); }); }
 
   // "begin NAME", "end NAME", "between", "limit", "unread", "port": the order of events.
   std::vector<std::string> events() const { return locked(events_); }
@@ -52,12 +52,18 @@ class RecordingUi : public TransferUi {
   int complaints() const;  // lines of troubles()
 
  private:
-  void note(std::string event);
-  // A copy taken under the lock: the engine's thread may be adding to it.
+  void note(std::string event) { underLock([&] { events_.push_back(std::move(event)); }); }
+  // A copy taken, or a change made, under the lock: the engine's thread may be
+  // adding to a list while the test reads it.
   template <class T>
   T locked(const T& list) const {
     std::lock_guard lock(mutex_);
     return list;
+  }
+  template <class Change>
+  void underLock(Change change) {
+    std::lock_guard lock(mutex_);
+    change();
   }
 
   mutable std::mutex mutex_;
