@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <optional>
 #include <random>
 #include <thread>
@@ -97,14 +96,6 @@ struct Outcome {
   std::string trace;                    // the classic peer's, if one took part
 };
 
-// The last report of each name, by base name.
-template <class Report, class Name>
-std::map<std::string, Report> lastByName(const std::vector<Report>& reports, Name name) {
-  std::map<std::string, Report> last;
-  for (const Report& r : reports) last[fs::path(name(r)).filename().string()] = r;
-  return last;
-}
-
 Outcome runBatch(const Batch& batch, Pairing pairing, const std::vector<Fault>& faults,
              const std::function<void(SimLine&)>& prepare = {}) {
   SimLine line;
@@ -161,14 +152,17 @@ Outcome runBatch(const Batch& batch, Pairing pairing, const std::vector<Fault>& 
   run.replies = line.writes(SimLine::B);
   run.bytes = line.arrivals(SimLine::A);
   run.answers = line.arrivals(SimLine::B);
-  const auto sent = lastByName(senderUi.reports(), [](const FileReport& r) { return r.name; });
-  const auto got = lastByName(receiverUi.reports(), [](const FileReport& r) { return r.name; });
-  std::map<std::string, ClassicFile> classic;
-  if (classicSender || classicReceiver) {
-    const ClassicEnd& peer = classicSender ? static_cast<const ClassicEnd&>(*classicSender) : *classicReceiver;
-    classic = lastByName(peer.files(), [](const ClassicFile& f) { return f.name; });
-    run.trace = peer.trace();
-  }
+  const ClassicEnd* peer = classicSender ? static_cast<const ClassicEnd*>(&*classicSender) : classicReceiver ? &*classicReceiver : nullptr;
+  const std::vector<ClassicFile> classic = peer ? peer->files() : std::vector<ClassicFile>{};
+  if (peer) run.trace = peer->trace();
+  // What an end last said of a file (by base name), from its reports or its records.
+  const auto last = [](const auto& records, const std::string& name, auto word) {
+    Word said;
+    for (const auto& r : records) said = fs::path(r.name).filename() == name ? word(r) : said;
+    return said;
+  };
+  const auto ours = [](const FileReport& r) { return Word{r.outcome == FileOutcome::Complete, r.verified}; };
+  const auto classics = [](const ClassicFile& f) { return Word{f.ending == ClassicEnding::EndOfFile, false}; };
   for (size_t i = 0; i < batch.names.size(); ++i) {
     const std::string& name = batch.names[i];
     run.present.push_back(fs::exists(target / name));
@@ -178,20 +172,10 @@ Outcome runBatch(const Batch& batch, Pairing pairing, const std::vector<Fault>& 
     bool ever = false;
     for (const auto& r : receiverUi.reports()) ever |= r.name == name && r.outcome == FileOutcome::Complete && r.verified;
     run.everVerified.push_back(ever);
-    const auto word = [](const auto& map, const std::string& key) {
-      const auto it = map.find(key);
-      return it == map.end() ? Word{} : Word{it->second.outcome == FileOutcome::Complete, it->second.verified};
-    };
-    const auto classicWord = [&](const std::string& key) {
-      const auto it = classic.find(key);
-      return Word{it != classic.end() && it->second.ending == ClassicEnding::EndOfFile, false};
-    };
-    run.sender.push_back(classicSender ? classicWord(name) : word(sent, name));
-    run.receiver.push_back(classicReceiver ? classicWord(name) : word(got, name));
+    run.sender.push_back(classicSender ? last(classic, name, classics) : last(senderUi.reports(), name, ours));
+    run.receiver.push_back(classicReceiver ? last(classic, name, classics) : last(receiverUi.reports(), name, ours));
   }
-  for (const RecordingUi* ui : {&senderUi, &receiverUi}) {
-    run.complaints += ui->complaints();
-  }
+  run.complaints = senderUi.complaints() + receiverUi.complaints();
   return run;
 }
 
@@ -203,11 +187,7 @@ std::vector<uint8_t> frameOf(const Outcome& clean, size_t k) {
   return frame;
 }
 
-std::string hexByte(uint8_t byte) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%02X", byte);
-  return text;
-}
+std::string hexByte(uint8_t byte) { return {"0123456789ABCDEF"[byte >> 4], "0123456789ABCDEF"[byte & 15]}; }
 
 // Whether the classic checks can see a damaged frame: as the classic receiver
 // checks it (a count past 1024 cut to 1024), or as ours checks a classic sender's
