@@ -154,24 +154,23 @@ TEST(Stop, TheSendersFileEndsWithAnAbortAndNothingFollows) {
 // stray byte waiting at the sender, and the next file's "FS" coming while the
 // receiver still shows the last one's end. The files arrive whole with no packet
 // sent twice.
-class RealLines : public ::testing::TestWithParam<bool> {};
-INSTANTIATE_TEST_SUITE_P(Modes, RealLines, ::testing::Values(false, true),
-                         [](const auto& mode) { return mode.param ? "Verified" : "Classic"; });
-
-TEST_P(RealLines, StrayByteAtTheSenderAndAWindowSlowToShowAFinishedFileCostNothing) {
-  Line line{CableConfig{115200, {}, {}, true}};
-  line.verify = GetParam();
-  writeFile(line.source / "first.bin", randomBytes(3000, 2));
-  writeFile(line.source / "second.bin", randomBytes(2000, 4));
-  harness::CableEnd(line.cable_.endB()).write("N");  // a late answer from an earlier conversation
-  std::this_thread::sleep_for(20ms);
-  line.receiverUi.slowDown(150ms);  // longer than the sender's pause after "EF"
-  line.startReceiver();
-  line.send({"first.bin", "second.bin"});
-  ASSERT_TRUE(line.received(2));
-  for (const char* name : {"first.bin", "second.bin"}) EXPECT_EQ(readFile(line.target / name), readFile(line.source / name));
-  for (const auto& r : line.receiverUi.reports()) EXPECT_EQ(r.outcome, FileOutcome::Complete) << r.name;
-  EXPECT_EQ(line.kinds(), "FS FN FD FD FD EF FS FN FD FD EF");
+TEST(RealLines, StrayByteAtTheSenderAndAWindowSlowToShowAFinishedFileCostNothing) {
+  for (const bool verify : {false, true}) {
+    SCOPED_TRACE(verify ? "verified" : "classic");
+    Line line{CableConfig{115200, {}, {}, true}};
+    line.verify = verify;
+    writeFile(line.source / "first.bin", randomBytes(3000, 2));
+    writeFile(line.source / "second.bin", randomBytes(2000, 4));
+    harness::CableEnd(line.cable_.endB()).write("N");  // a late answer from an earlier conversation
+    std::this_thread::sleep_for(20ms);
+    line.receiverUi.slowDown(150ms);  // longer than the sender's pause after "EF"
+    line.startReceiver();
+    line.send({"first.bin", "second.bin"});
+    ASSERT_TRUE(line.received(2));
+    for (const char* name : {"first.bin", "second.bin"}) EXPECT_EQ(readFile(line.target / name), readFile(line.source / name));
+    for (const auto& r : line.receiverUi.reports()) EXPECT_EQ(r.outcome, FileOutcome::Complete) << r.name;
+    EXPECT_EQ(line.kinds(), "FS FN FD FD FD EF FS FN FD FD EF");
+  }
 }
 
 // A port whose far side goes away mid-file: the sender's reply read fails.
