@@ -36,12 +36,11 @@ inline std::vector<std::filesystem::path> writeClassicBatch(const std::filesyste
 // "EF" gets no reply: waits (up to a guard) until the classic receiver has
 // handled the end of its `count`th file.
 inline bool classicEnded(const ClassicReceiver& classic, size_t count) {
-  for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-       std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+  const auto ended = [&] {
     const auto files = classic.files();
-    if (files.size() >= count && files[count - 1].ending != ClassicEnding::Open) return true;
-  }
-  return false;
+    return files.size() >= count && files[count - 1].ending != ClassicEnding::Open;
+  };
+  return eventually(ended, std::chrono::seconds(10));
 }
 
 // A far end's noise: a byte 1 ms after the first file's "EF" (its last byte) and

@@ -130,7 +130,7 @@ TEST(Stop, TheSendersFileEndsWithAnAbortAndNothingFollows) {
     if (c.receiver) line.startReceiver();
     line.startSend({"f1.bin", "f2.bin"});
     if (c.stopAt > 0) {
-      ASSERT_TRUE(line.eventually([&] { return line.packets().size() == c.stopAt; }));
+      ASSERT_TRUE(eventually([&] { return line.packets().size() == c.stopAt; }));
       std::this_thread::sleep_for(100ms);
       line.stopSend();
     }
@@ -203,8 +203,7 @@ TEST(SenderPort, ReplyThatCannotBeReadEndsTheFileUnsentAndTheBatch) {
   }
   EXPECT_EQ(got, 4 * kPacketSize);
   ::close(master);
-  for (const auto guard = Clock::now() + 10s; !done && Clock::now() < guard;) std::this_thread::sleep_for(10ms);
-  if (!done) job.running = 0;  // a sender waiting for ever is stopped, and fails below
+  if (!eventually([&] { return done.load(); }, 10s)) job.running = 0;  // a sender waiting for ever is stopped, and fails below
   sender.join();
   ASSERT_EQ(ui.reports().size(), 1u) << "the batch ends with the file whose reply could not be read";
   EXPECT_EQ(ui.reports()[0].outcome, FileOutcome::LineFailed);

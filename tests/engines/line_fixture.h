@@ -53,27 +53,14 @@ class Line {
   std::string kinds() const;  // "FS FN FD EF ..."
   std::string replies() const { return lineBytes(cable_, Direction::BtoA); }  // receiver to sender, "AAN..."
 
-  // Waits (up to a guard) until pred() holds.
-  template <class Pred>
-  bool eventually(Pred pred, std::chrono::milliseconds guard = std::chrono::seconds(20)) {
-    const auto until = std::chrono::steady_clock::now() + guard;
-    while (!pred()) {
-      if (std::chrono::steady_clock::now() > until) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-  }
-  bool received(size_t files) {
-    return eventually([&] { return receiverUi.reports().size() >= files; });
-  }
+  // Waits (up to a guard) until the receiver has reported this many files.
+  bool received(size_t files) { return eventually([&] { return receiverUi.reports().size() >= files; }); }
 
   // Both ends offer and take verified files; off, they speak the classic protocol.
   bool verify = false;
   Cable cable_;
-  TempDir source;
-  TempDir target;
-  RecordingUi senderUi;
-  RecordingUi receiverUi;
+  TempDir source, target;
+  RecordingUi senderUi, receiverUi;
 
  private:
   std::unique_ptr<harness::ReceiverThread> receiver_;
