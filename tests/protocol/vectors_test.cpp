@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <bit>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -12,6 +11,7 @@
 
 #include "protocol/packet.h"
 #include "protocol/verified.h"
+#include "support/temp_dir.h"
 
 namespace zarvek::test {
 namespace {
@@ -22,28 +22,19 @@ struct Vector {
   std::map<int, uint8_t> bytes;  // offset -> value, as listed
 };
 
-std::string protocolPage() {
-  std::ifstream in(ZARVEK_SOURCE_DIR "/docs/PROTOCOL.md");
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string protocolPage() { return readFile(ZARVEK_SOURCE_DIR "/docs/PROTOCOL.md"); }
 
 std::vector<Vector> readVectors(const std::string& page) {
   std::vector<Vector> vectors;
   std::istringstream lines(page);
   bool inside = false;
   for (std::string line; std::getline(lines, line);) {
-    if (line == "```vector") {
-      inside = true;
-      vectors.emplace_back();
+    if (line == "```vector" || line == "```") {
+      inside = line == "```vector";
+      if (inside) vectors.emplace_back();
       continue;
     }
     if (!inside) continue;
-    if (line == "```") {
-      inside = false;
-      continue;
-    }
     std::istringstream words(line);
     std::string word;
     words >> word;
