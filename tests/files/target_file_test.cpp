@@ -114,17 +114,6 @@ TEST(TargetFile, PathLengths) {
   EXPECT_EQ(folder.listing(), Names{"in"});
 }
 
-TEST(TargetFile, CreatedAtFullSizeZeroFilledReplacingAnOlderFile) {
-  ReceiveFolder folder;
-  test::writeFile(folder.in / "a.bin", "an older file, longer than the new one");
-  TargetFile t;
-  ASSERT_TRUE(openNamed(t, folder.str(), packet("a.bin"), 0x00010203)) << problemText(t.refusal());  // big-endian: 66051
-  EXPECT_EQ(fs::file_size(folder.in / "a.bin"), 0x00010203u) << "not at its full size before any chunk";
-  EXPECT_TRUE(t.writeChunk(packet("hello").data(), 5, 0x00010203 - 5));
-  t.close();
-  EXPECT_EQ(test::readFile(folder.in / "a.bin"), std::string(0x00010203 - 5, '\0') + "hello");
-}
-
 TEST(TargetFile, ChunksOnlyInsideTheMappedView) {
   ReceiveFolder folder;
   TargetFile t;
@@ -144,17 +133,22 @@ TEST(TargetFile, ChunksOnlyInsideTheMappedView) {
   EXPECT_EQ(test::readFile(folder.in / "a.bin"), std::string(2000, 'd'));
 }
 
-// Only a file this object created is deleted: not one another receiver holds or a link points at.
-TEST(TargetFile, DiscardDeletesOnlyItsOwnFile) {
+// A file is made at its full size, zero-filled, over an older one of its name;
+// only a file this object created is deleted: not one another receiver holds or
+// a link points at.
+TEST(TargetFile, MadeAtFullSizeOverAnOlderFileAndDeletedOnlyByItsMaker) {
   ReceiveFolder folder;
+  test::writeFile(folder.in / "a.bin", "an older file, longer than the new one");
   TargetFile first;
-  ASSERT_TRUE(openNamed(first, folder.str(), packet("a.bin"), 8)) << problemText(first.refusal());
-  ASSERT_TRUE(first.writeChunk(packet("12345678").data(), 8, 0));
+  ASSERT_TRUE(openNamed(first, folder.str(), packet("a.bin"), 0x00010203)) << problemText(first.refusal());  // 66051
+  EXPECT_EQ(fs::file_size(folder.in / "a.bin"), 0x00010203u) << "not at its full size before any chunk";
+  ASSERT_TRUE(first.writeChunk(packet("hello").data(), 5, 0x00010203 - 5));
   TargetFile second;
   EXPECT_FALSE(openNamed(second, folder.str(), packet("a.bin"), 4)) << "a file being received was opened again";
   EXPECT_FALSE(second.discard());
   first.close();
-  EXPECT_EQ(test::readFile(folder.in / "a.bin"), "12345678") << "the failed opener emptied it";
+  EXPECT_EQ(test::readFile(folder.in / "a.bin"), std::string(0x00010203 - 5, '\0') + "hello")
+      << "not zero-filled over the older file, or the failed opener emptied it";
   // A second name in one cycle: the first file stays, the second is the one deleted.
   ASSERT_TRUE(openNamed(second, folder.str(), packet("b.bin"), 3) && second.takeName(packet("c.bin").data()) &&
               second.openForWrite()) << problemText(second.refusal());
