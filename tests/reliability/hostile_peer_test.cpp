@@ -152,7 +152,6 @@ class Faults : public ::testing::Test, public Line {
     const uint64_t before = cable_.bytesIn(Direction::AtoB);
     std::this_thread::sleep_for(1s);
     EXPECT_EQ(cable_.bytesIn(Direction::AtoB), before) << "the sender went on without replies";
-    EXPECT_TRUE(senderUi.reports().empty());
     stopSend();
     finishSend();
     ASSERT_EQ(senderUi.reports().size(), 1u);
