@@ -20,7 +20,6 @@ void RecordingUi::fileEnded(const FileReport& report) {
     std::lock_guard lock(mutex_);
     reports_.push_back(report);
     if (const std::string message = sendFailureMessage(report); !message.empty()) troubles_ += message + "\n";
-    if (!report.failure && !report.failure.isRefusal()) codes_.push_back(report.failure.code());
     hook = endHook_;
   }
   if (hook) hook(report);
@@ -39,7 +38,6 @@ void RecordingUi::retryLimitReached() {
 
 void RecordingUi::systemCallFailed(const Result& failure) {
   std::lock_guard lock(mutex_);
-  codes_.push_back(failure.code());
   troubles_ += failure.step() + " (error " + std::to_string(failure.code()) + ")\n";
 }
 

@@ -44,7 +44,6 @@ class RecordingUi : public TransferUi {
   std::vector<std::pair<uint64_t, uint64_t>> progressed() const { return locked(progress_); }
   int refused() const { return refused_; }
   int sounds() const { return sounds_; }
-  std::vector<unsigned long> errorCodes() const { return locked(codes_); }
   // Every retry limit, unread packet, failed system call, port not opened and
   // sender's failure message, one per line: empty after a run in which nothing
   // went wrong.
@@ -72,7 +71,6 @@ class RecordingUi : public TransferUi {
   std::vector<uint64_t> sizes_;
   std::vector<std::pair<uint64_t, uint64_t>> progress_;
   std::string troubles_;
-  std::vector<unsigned long> codes_;
   std::function<void()> limitHook_;
   std::function<void(const FileReport&)> endHook_;
   std::atomic<int> refused_{0}, sounds_{0};
