@@ -152,7 +152,8 @@ Outcome runBatch(const Batch& batch, Pairing pairing, const std::vector<Fault>& 
   run.replies = line.writes(SimLine::B);
   run.bytes = line.arrivals(SimLine::A);
   run.answers = line.arrivals(SimLine::B);
-  const ClassicEnd* peer = classicSender ? static_cast<const ClassicEnd*>(&*classicSender) : classicReceiver ? &*classicReceiver : nullptr;
+  const ClassicEnd* peer = classicSender ? static_cast<const ClassicEnd*>(&*classicSender)
+                                         : classicReceiver ? &*classicReceiver : nullptr;
   const std::vector<ClassicFile> classic = peer ? peer->files() : std::vector<ClassicFile>{};
   if (peer) run.trace = peer->trace();
   // What an end last said of a file (by base name), from its reports or its records.
@@ -389,54 +390,50 @@ TEST(SingleFaults, VerifiedBetweenOurEnds) { runTable(Pairing::Verified); }
 TEST(SingleFaults, OurSenderToTheClassicReceiver) { runTable(Pairing::OursToClassic); }
 TEST(SingleFaults, TheClassicSenderToOurReceiver) { runTable(Pairing::ClassicToOurs); }
 
-// The last line of defence on its own: a chunk forged so that it passes its
-// CRC-16, and an end whose CRC-32 differs under a right CRC-16. Each file is
-// refused at its end and sent again, and arrives identical.
-TEST(SingleFaults, AForgedChunkOrEndIsCaughtByTheFilesCrc32) {
-  // Writes of the clean batch (first tag 0): three.bin is FS 7, FN 8, FD 9-11, EF 12.
+// What the table's bit flips on its batch do not reach. The last line of defence
+// on its own: a chunk forged so that it passes its CRC-16, and an end whose
+// CRC-32 differs under a right CRC-16, each refused at its end and sent again.
+// Faults that once broke verified transfers: a verified file, then an empty one
+// whose "FN" reads "FO" (the receiver made no file and answered its end with the
+// previous file's verdict); the first file's "FN" read as "FO" (its chunks were
+// refused as classic ones, its "AF" waited for ever). Every file arrives
+// identical and verified, and only a file the fault hit goes again.
+TEST(SingleFaults, ForgedChecksumsAndNameHitsOnOtherBatches) {
   const auto reseal = [](uint8_t* frame, int32_t payload) {
     const uint16_t crc = crc16Ccitt(frame, static_cast<size_t>(offset::payload + payload));
     frame[offset::crcHigh] = static_cast<uint8_t>(crc >> 8);
     frame[offset::crcLow] = static_cast<uint8_t>(crc);
   };
-  const std::pair<size_t, std::function<void(uint8_t*, int32_t)>> forgeries[] = {
-      {10, [&](uint8_t* f, int32_t) { f[offset::payload + 100] ^= 0x5A, reseal(f, verifiedLength(f)); }},
-      {12, [&](uint8_t* f, int32_t) { f[offset::payload] ^= 0x01, reseal(f, 8); }},
+  const auto forge = [](size_t write, std::function<void(uint8_t*, int32_t)> change) {
+    return [=](SimLine& line) { line.tamper(SimLine::A, write, change); };
   };
-  Batch batch;
-  for (const auto& [write, forge] : forgeries) {
-    SCOPED_TRACE("write " + std::to_string(write));
-    const Outcome r = runBatch(batch, Pairing::Verified, {}, [&](SimLine& line) { line.tamper(SimLine::A, write, forge); });
+  const auto nameHit = [](int64_t packet) {  // "FN" read as "FO"
+    return [=](SimLine& line) { line.flip(SimLine::A, packet * kPacketSize + 1, 1); };
+  };
+  const Batch table, emptyNext({{"first.bin", randomBytes(1000, 45)}, {"empty.bin", ""}}),
+      twoFiles({{"first.bin", randomBytes(3000, 46)}, {"second.bin", randomBytes(1500, 47)}});
+  // Writes of the table's batch (first tag 0): three.bin is FS 7, FN 8, FD 9-11, EF 12.
+  const struct { const char* what; const Batch& batch; std::function<void(SimLine&)> fault; int sizes; } cases[] = {
+      {"forged chunk", table,
+       forge(10, [&](uint8_t* f, int32_t) { f[offset::payload + 100] ^= 0x5A, reseal(f, verifiedLength(f)); }), 4},
+      {"forged end", table, forge(12, [&](uint8_t* f, int32_t) { f[offset::payload] ^= 0x01, reseal(f, 8); }), 4},
+      {"FO after a verified file", emptyNext, nameHit(5), 2},
+      {"FO on the first file", twoFiles, nameHit(1), 2},
+  };
+  const Word whole{true, true};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Outcome r = runBatch(c.batch, Pairing::Verified, {}, c.fault);
     ASSERT_TRUE(r.finished);
-    for (size_t i = 0; i < batch.names.size(); ++i) {
-      EXPECT_TRUE(r.identical[i] && r.sender[i].verified && r.receiver[i].verified) << batch.names[i];
+    for (size_t i = 0; i < c.batch.names.size(); ++i) {
+      EXPECT_TRUE(r.identical[i] && r.sender[i] == whole && r.receiver[i] == whole) << c.batch.names[i];
     }
     int sizes = 0;
     for (const auto& w : r.packets) {
       const auto at = static_cast<size_t>(w.index);
       sizes += r.bytes[at].value == 'F' && r.bytes[at + 1].value == 'S';
     }
-    EXPECT_EQ(sizes, 4) << "three.bin went once more, and only it";
-  }
-}
-
-// Faults that once broke verified transfers, on batches other than the table's: a
-// verified file, then an empty one whose "FN" reads "FO" (the receiver made no file
-// and answered its end with the previous file's verdict); the first file's "FN"
-// read as "FO" (its chunks were refused as classic ones, its "AF" waited for ever).
-TEST(SingleFaults, ANameKindLetterHitAfterAVerifiedFileOrOnTheFirstOne) {
-  const struct { std::vector<std::pair<std::string, std::string>> files; int64_t packet; } cases[] = {
-      {{{"first.bin", randomBytes(1000, 45)}, {"empty.bin", ""}}, 5},
-      {{{"first.bin", randomBytes(3000, 46)}, {"second.bin", randomBytes(1500, 47)}}, 1},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE("packet " + std::to_string(c.packet));
-    const Batch batch(c.files);
-    const Outcome r = runBatch(batch, Pairing::Verified, {{Fault::Flip, SimLine::A, c.packet * kPacketSize + 1, 1, ""}});
-    ASSERT_TRUE(r.finished);
-    for (size_t i = 0; i < batch.names.size(); ++i) {
-      EXPECT_TRUE(r.identical[i] && r.sender[i] == (Word{true, true}) && r.receiver[i] == (Word{true, true})) << batch.names[i];
-    }
+    EXPECT_EQ(sizes, c.sizes) << "a file went again that the fault did not hit";
   }
 }
 
