@@ -42,7 +42,10 @@ class Line {
   void startReceiver();
   void stopReceiver() { receiver_.reset(); }
   // Sends the files (names in `source`) as one send job; returns when it is over.
-  SendBatchResult send(const std::vector<std::string>& names, int32_t retryLimit = 4);
+  SendBatchResult send(const std::vector<std::string>& names, int32_t retryLimit = 4) {
+    startSend(names, retryLimit);
+    return finishSend();
+  }
   // The same on a thread of its own; stop it with stopSend(), join with finishSend().
   void startSend(const std::vector<std::string>& names, int32_t retryLimit = 4);
   void stopSend() { sendJob_.running = 0; }

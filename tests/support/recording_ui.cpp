@@ -1,6 +1,5 @@
 #include "support/recording_ui.h"
 
-#include <algorithm>
 #include <thread>
 
 namespace zarvek::test {
@@ -39,11 +38,6 @@ void RecordingUi::retryLimitReached() {
 void RecordingUi::systemCallFailed(const Result& failure) {
   std::lock_guard lock(mutex_);
   troubles_ += failure.step() + " (error " + std::to_string(failure.code()) + ")\n";
-}
-
-int RecordingUi::complaints() const {
-  const std::string all = troubles();
-  return static_cast<int>(std::count(all.begin(), all.end(), '\n'));
 }
 
 void RecordingUi::portNotOpened(const std::string& port, PortError, const Result& failure) {
