@@ -182,8 +182,7 @@ TEST(Cable, FaultsSetLaterNoiseInjectedAndPlugPulledWhileBytesFlow) {
   ASSERT_EQ(w.a.read(10), "0123456789");
   w.cable.setFaults(Direction::BtoA, {.drops = {12}, .replaces = {{21, 'N'}}});
   ASSERT_TRUE(w.b.write("abcdefghij"));
-  for (const auto until = Clock::now() + 5s; w.cable.bytesIn(Direction::BtoA) < 20 && Clock::now() < until;)
-    std::this_thread::sleep_for(1ms);
+  eventually([&] { return w.cable.bytesIn(Direction::BtoA) >= 20; }, 5s);
   w.cable.injectNoise(Direction::BtoA, '!');
   EXPECT_EQ(w.a.read(10), "abdefghij!");
   ASSERT_TRUE(w.b.write("xy"));

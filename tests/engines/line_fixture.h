@@ -42,7 +42,10 @@ class Line {
   void startReceiver();
   void stopReceiver() { receiver_.reset(); }
   // Sends the files (names in `source`) as one send job; returns when it is over.
-  SendBatchResult send(const std::vector<std::string>& names, int32_t retryLimit = 4);
+  SendBatchResult send(const std::vector<std::string>& names, int32_t retryLimit = 4) {
+    startSend(names, retryLimit);
+    return finishSend();
+  }
   // The same on a thread of its own; stop it with stopSend(), join with finishSend().
   void startSend(const std::vector<std::string>& names, int32_t retryLimit = 4);
   void stopSend() { sendJob_.running = 0; }
@@ -53,27 +56,14 @@ class Line {
   std::string kinds() const;  // "FS FN FD EF ..."
   std::string replies() const { return lineBytes(cable_, Direction::BtoA); }  // receiver to sender, "AAN..."
 
-  // Waits (up to a guard) until pred() holds.
-  template <class Pred>
-  bool eventually(Pred pred, std::chrono::milliseconds guard = std::chrono::seconds(20)) {
-    const auto until = std::chrono::steady_clock::now() + guard;
-    while (!pred()) {
-      if (std::chrono::steady_clock::now() > until) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-  }
-  bool received(size_t files) {
-    return eventually([&] { return receiverUi.reports().size() >= files; });
-  }
+  // Waits (up to a guard) until the receiver has reported this many files.
+  bool received(size_t files) { return eventually([&] { return receiverUi.reports().size() >= files; }); }
 
   // Both ends offer and take verified files; off, they speak the classic protocol.
   bool verify = false;
   Cable cable_;
-  TempDir source;
-  TempDir target;
-  RecordingUi senderUi;
-  RecordingUi receiverUi;
+  TempDir source, target;
+  RecordingUi senderUi, receiverUi;
 
  private:
   std::unique_ptr<harness::ReceiverThread> receiver_;
@@ -81,11 +71,6 @@ class Line {
   std::thread senderThread_;
   std::optional<SendBatchResult> sendResult_;
   std::atomic<bool> senderDone_{false};
-};
-
-class LineTest : public ::testing::Test, public Line {
- protected:
-  explicit LineTest(CableConfig config = CableConfig{0, {}, {}, true}) : Line(config) {}
 };
 
 }  // namespace zarvek::test

@@ -52,13 +52,13 @@ struct ReceiveFolder {
   }
 };
 
-// FS, FN and the file made, as the receiver drives them.
-bool openNamed(TargetFile& t, const std::string& folder, const Frame& name, uint32_t size) {
+// FS, FN and the file made (staged under `tag`, if any), as the receiver drives them.
+bool openNamed(TargetFile& t, const std::string& folder, const Frame& name, uint32_t size, uint32_t tag = 0) {
   Frame sizePacket{};
   buildSize(sizePacket.data(), size);
   t.setFolder(folder.c_str());
   EXPECT_EQ(t.storeSize(sizePacket.data()), size);
-  return t.takeName(name.data()) && t.openForWrite();
+  return t.takeName(name.data()) && (tag ? t.openStaged(tag) : t.openForWrite());
 }
 
 TEST(TargetFile, ReceivedNames) {
@@ -114,21 +114,6 @@ TEST(TargetFile, PathLengths) {
   EXPECT_EQ(folder.listing(), Names{"in"});
 }
 
-TEST(TargetFile, CreatedAtFullSizeZeroFilledReplacingAnOlderFileOrEmpty) {
-  ReceiveFolder folder;
-  test::writeFile(folder.in / "a.bin", "an older file, longer than the new one");
-  TargetFile t;
-  ASSERT_TRUE(openNamed(t, folder.str(), packet("a.bin"), 0x00010203)) << problemText(t.refusal());  // big-endian: 66051
-  EXPECT_EQ(fs::file_size(folder.in / "a.bin"), 0x00010203u) << "not at its full size before any chunk";
-  EXPECT_TRUE(t.writeChunk(packet("hello").data(), 5, 0x00010203 - 5));
-  t.close();
-  EXPECT_EQ(test::readFile(folder.in / "a.bin"), std::string(0x00010203 - 5, '\0') + "hello");
-  EXPECT_TRUE(openNamed(t, folder.str(), packet("empty.txt"), 0)) << "size 0: made, with nothing to map";
-  EXPECT_TRUE(t.hasFile() && !t.isMapped());
-  t.close();
-  EXPECT_TRUE(fs::exists(folder.in / "empty.txt") && fs::file_size(folder.in / "empty.txt") == 0) << "no empty file";
-}
-
 TEST(TargetFile, ChunksOnlyInsideTheMappedView) {
   ReceiveFolder folder;
   TargetFile t;
@@ -148,17 +133,22 @@ TEST(TargetFile, ChunksOnlyInsideTheMappedView) {
   EXPECT_EQ(test::readFile(folder.in / "a.bin"), std::string(2000, 'd'));
 }
 
-// Only a file this object created is deleted: not one another receiver holds or a link points at.
-TEST(TargetFile, DiscardDeletesOnlyItsOwnFile) {
+// A file is made at its full size, zero-filled, over an older one of its name;
+// only a file this object created is deleted: not one another receiver holds or
+// a link points at.
+TEST(TargetFile, MadeAtFullSizeOverAnOlderFileAndDeletedOnlyByItsMaker) {
   ReceiveFolder folder;
+  test::writeFile(folder.in / "a.bin", "an older file, longer than the new one");
   TargetFile first;
-  ASSERT_TRUE(openNamed(first, folder.str(), packet("a.bin"), 8)) << problemText(first.refusal());
-  ASSERT_TRUE(first.writeChunk(packet("12345678").data(), 8, 0));
+  ASSERT_TRUE(openNamed(first, folder.str(), packet("a.bin"), 0x00010203)) << problemText(first.refusal());  // 66051
+  EXPECT_EQ(fs::file_size(folder.in / "a.bin"), 0x00010203u) << "not at its full size before any chunk";
+  ASSERT_TRUE(first.writeChunk(packet("hello").data(), 5, 0x00010203 - 5));
   TargetFile second;
   EXPECT_FALSE(openNamed(second, folder.str(), packet("a.bin"), 4)) << "a file being received was opened again";
   EXPECT_FALSE(second.discard());
   first.close();
-  EXPECT_EQ(test::readFile(folder.in / "a.bin"), "12345678") << "the failed opener emptied it";
+  EXPECT_EQ(test::readFile(folder.in / "a.bin"), std::string(0x00010203 - 5, '\0') + "hello")
+      << "not zero-filled over the older file, or the failed opener emptied it";
   // A second name in one cycle: the first file stays, the second is the one deleted.
   ASSERT_TRUE(openNamed(second, folder.str(), packet("b.bin"), 3) && second.takeName(packet("c.bin").data()) &&
               second.openForWrite()) << problemText(second.refusal());
@@ -182,11 +172,7 @@ TEST(TargetFile, StagedFileReplacesTheNamedOneOnlyWhenPublished) {
   test::writeFile(folder.in / "a.bin", "verified earlier");
   for (const bool publish : {false, true}) {
     TargetFile t;
-    Frame sizePacket{};
-    buildSize(sizePacket.data(), 5);
-    t.setFolder(folder.str().c_str());
-    t.storeSize(sizePacket.data());
-    ASSERT_TRUE(t.takeName(packet("a.bin").data()) && t.openStaged(0xAB12)) << problemText(t.refusal());
+    ASSERT_TRUE(openNamed(t, folder.str(), packet("a.bin"), 5, 0xAB12)) << problemText(t.refusal());
     ASSERT_TRUE(t.writeChunk(packet("fresh").data(), 5, 0));
     EXPECT_EQ(folder.listing(), (Names{"in", "in/a.bin", "in/.zarvek-0000ab12.part"}));
     EXPECT_EQ(test::readFile(folder.in / "a.bin"), "verified earlier") << "touched before it was published";
@@ -232,10 +218,11 @@ class FullDisk : public ::testing::Test {
 TEST_F(FullDisk, NoRoomFailsTheNameStepAndSpaceIsReservedWhenTheFileIsCreated) {
   FileReceiver big(ui_), first(ui_), second(ui_);
   EXPECT_EQ(announce(big, "big.bin", 1024 * 1024), PacketResult::Failed);
-  EXPECT_EQ(ui_.errorCodes(), std::vector<unsigned long>{ENOSPC});
   ASSERT_EQ(ui_.reports().size(), 1u);
   EXPECT_EQ(ui_.reports()[0].outcome, FileOutcome::Refused);
   EXPECT_EQ(ui_.reports()[0].problem, FileProblem::NotCreated);
+  EXPECT_EQ(ui_.reports()[0].failure.code(), static_cast<unsigned long>(ENOSPC));
+  EXPECT_EQ(ui_.troubles(), "") << "told again besides the file's report";
   EXPECT_NE(ui_.reports()[0].failure.step().find("no room"), std::string::npos) << problemText(ui_.reports()[0]);
   const std::string chunk(kMaxChunk, 'x');
   buildData(big.packet(), reinterpret_cast<const uint8_t*>(chunk.data()), kMaxChunk);

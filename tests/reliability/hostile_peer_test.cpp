@@ -79,9 +79,10 @@ std::vector<Script> scripts() {
                {sizeFrame(3), nameFrame("before-et.bin"), dataFrame("abc"), bareFrame("ET"), sizeFrame(3),
                 nameFrame("after-et.bin"), dataFrame("xyz"), af},
                "AAAAAAA", {"over.bin", "before-et.bin"}});
-  s.push_back({"kinds that name nothing",
-               {bareFrame("XY"), bareFrame("FZ"), bareFrame("EX"), bareFrame("AZ"), bareFrame("fs"), af},
-               "AAAAA", {"over.bin", "before-et.bin"}});
+  s.push_back({"kinds that name nothing: exact upper-case letters only",
+               {bareFrame("XY"), bareFrame("FZ"), bareFrame("EX"), bareFrame("AZ"), bareFrame("fs"), bareFrame("Fd"),
+                bareFrame("eF"), bareFrame("SF"), af},
+               "AAAAAAAA", {"over.bin", "before-et.bin"}});
   // Bytes short of a packet are refused once the line is quiet, whatever their letters.
   s.push_back({"bytes short of a packet between packets",
                {sizeFrame(3000), "\x13\x99zq!", std::string("FD\x00\x10", 4), "FS", "\r\n", nameFrame("half.bin"),
@@ -134,9 +135,9 @@ TEST(HostilePeer, ReceiverStaysInItsFolderAnswersByItsTableAndStillTakesAFile) {
   EXPECT_EQ(readFile(inbox / "honest.bin"), readFile(outbox / "honest.bin"));
 }
 
-class Faults : public LineTest {
+class Faults : public ::testing::Test, public Line {
  protected:
-  Faults() : LineTest(CableConfig{115200, {}, {}, true}) {}
+  Faults() : Line(CableConfig{115200, {}, {}, true}) {}
 
   // Starts sending a 60000-byte file; true once ten packets have crossed.
   bool sendingBigFile() {
@@ -151,7 +152,6 @@ class Faults : public LineTest {
     const uint64_t before = cable_.bytesIn(Direction::AtoB);
     std::this_thread::sleep_for(1s);
     EXPECT_EQ(cable_.bytesIn(Direction::AtoB), before) << "the sender went on without replies";
-    EXPECT_TRUE(senderUi.reports().empty());
     stopSend();
     finishSend();
     ASSERT_EQ(senderUi.reports().size(), 1u);
@@ -176,17 +176,14 @@ TEST_F(Faults, ReceiverKilledMidFileThenRestarted) {
   harness::Process again(receive);
   ASSERT_TRUE(again.waitForOutput("receiving into", 30s)) << again.err();
   std::this_thread::sleep_for(200ms);
-  // A fresh batch of two files goes through whole. End A's queue is drained first: bytes
-  // of the broken conversation wait there (the cable keeps its ends open, a port opened
+  // A fresh batch goes through whole. End A's queue is drained first: bytes of the
+  // broken conversation wait there (the cable keeps its ends open, a port opened
   // afresh would not).
   harness::CableEnd(cable_.endA()).read(1 << 16, 300ms);
-  writeFile(source / "next-1.bin", randomBytes(3000, 1));
-  writeFile(source / "next-2.bin", randomBytes(1024, 2));
-  EXPECT_EQ(send({"next-1.bin", "next-2.bin"}).crcFailures, 0);
-  for (const char* name : {"next-1.bin", "next-2.bin"}) {
-    const auto whole = [&] { return fs::exists(target / name) && readFile(target / name) == readFile(source / name); };
-    EXPECT_TRUE(eventually(whole)) << name << " did not arrive whole";
-  }
+  writeFile(source / "next.bin", randomBytes(3000, 1));
+  EXPECT_EQ(send({"next.bin"}).crcFailures, 0);
+  const auto whole = [&] { return fs::exists(target / "next.bin") && readFile(target / "next.bin") == readFile(source / "next.bin"); };
+  EXPECT_TRUE(eventually(whole)) << "next.bin did not arrive whole";
   again.signal(SIGINT);
   EXPECT_EQ(again.wait(10s), 0) << again.out() << again.err();
 }

@@ -42,7 +42,7 @@ Counts soak(double bitErrorRate, bool verify) {
   }
   line.startReceiver();
   line.send(names, 20);  // the highest limit the program offers; fails the test, not hangs, if it stalls
-  line.eventually([&] { return line.receiverUi.reports().size() >= names.size(); }, std::chrono::seconds(3));
+  eventually([&] { return line.receiverUi.reports().size() >= names.size(); }, std::chrono::seconds(3));
   line.stopReceiver();
 
   // The receiver's last word on each name it took.

@@ -177,7 +177,7 @@ bool ClassicReceiver::takeNameAndCreate() {
   // The name step reads the length byte alone and copies the name as a C string.
   std::string name(reinterpret_cast<const char*>(packet_ + offset::payload), packet_[offset::lengthLow]);
   name = name.substr(0, name.find('\0'));
-  target_->record = static_cast<int>(record(ClassicFile{name, target_->size, 0, ClassicEnding::Open}));
+  target_->record = static_cast<int>(record(ClassicFile{name, ClassicEnding::Open}));
   // A second name in one cycle would join onto the first file's path, which fails.
   if (target_->fd >= 0) return false;
   // The classic program takes any name; this peer must never write outside its folder.
@@ -197,9 +197,7 @@ void ClassicReceiver::writeChunk(int32_t n) {
   if (!target_ || !target_->mapped) return;
   // Never outside the announced size, whatever the length field says.
   if (n <= 0 || n > kMaxChunk || writeCount_ < 0 || writeCount_ + n > target_->size) return;
-  if (pwrite(target_->fd, packet_ + offset::payload, static_cast<size_t>(n), writeCount_) != n) return;
-  std::lock_guard lock(mutex_);
-  if (target_->record >= 0) files_[static_cast<size_t>(target_->record)].bytes += static_cast<uint64_t>(n);
+  [[maybe_unused]] const ssize_t written = pwrite(target_->fd, packet_ + offset::payload, static_cast<size_t>(n), writeCount_);
 }
 
 void ClassicReceiver::endTarget(ClassicEnding ending) {
@@ -240,7 +238,7 @@ void ClassicSender::run(std::vector<std::pair<std::string, std::string>> sources
   for (size_t next = 0; running_ && !batchDone && next < sources.size(); ++next) {
     const auto& [name, content] = sources[next];
     const auto size = static_cast<uint32_t>(content.size());
-    const size_t file = record(ClassicFile{name, size, 0, ClassicEnding::Open});
+    const size_t file = record(ClassicFile{name, ClassicEnding::Open});
     // Size and name are sent again for as long as the answer is "N".
     Result reply;
     do {
@@ -267,8 +265,6 @@ void ClassicSender::run(std::vector<std::pair<std::string, std::string>> sources
         ++crcFailures;
       } else {  // a wait that ended without a reply counts as delivered too
         crcFailures = 0;
-        std::lock_guard lock(mutex_);
-        files_[file].bytes += static_cast<uint64_t>(n);
       }
     }
     // Tested even after "EF": a stop that came just after it still sends "AF".

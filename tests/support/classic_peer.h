@@ -36,8 +36,6 @@ inline std::ostream& operator<<(std::ostream& out, ClassicEnding ending) {
 // What either role recorded of one file.
 struct ClassicFile {
   std::string name;
-  uint64_t size = 0;   // receiver: announced by "FS"; sender: of the file sent
-  uint64_t bytes = 0;  // receiver: written into the file; sender: in data packets not answered "N"
   ClassicEnding ending = ClassicEnding::Open;
 };
 

@@ -80,7 +80,6 @@ int PeerPort::queued() {
 }
 
 void PeerPort::purgeInput() { tcflush(device_->fd, TCIFLUSH); }
-
 void PeerPort::abandonOutput() { tcflush(device_->fd, TCOFLUSH); }
 
 int PeerPort::read(uint8_t* data, int n, Clock::time_point* lastArrival) {
@@ -97,9 +96,7 @@ int PeerPort::write(const uint8_t* data, int n) {
 }
 
 void PeerPort::waitWritable(Clock::duration limit) { pollFor(device_->fd, POLLOUT, limit); }
-
 void PeerPort::sleepFor(Clock::duration duration) { std::this_thread::sleep_for(duration); }
-
 PeerPort::Clock::time_point PeerPort::now() { return Clock::now(); }
 
 }  // namespace zarvek::test

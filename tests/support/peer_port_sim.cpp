@@ -10,7 +10,6 @@ namespace zarvek::test {
 using sim::SimEnd;
 using sim::SimLine;
 
-
 struct PeerPort::Device {
   explicit Device(const std::string& name) : end(name) {}
   SimEnd end;
@@ -35,9 +34,7 @@ void PeerPort::waitForBytes(int want, Clock::duration gap, Clock::time_point sin
 }
 
 int PeerPort::queued() { return device_->end.queued(); }
-
 void PeerPort::purgeInput() { device_->end.discardInput(); }
-
 void PeerPort::abandonOutput() { device_->end.abandonOutput(); }
 
 int PeerPort::read(uint8_t* data, int n, Clock::time_point* lastArrival) {
@@ -53,9 +50,7 @@ int PeerPort::write(const uint8_t* data, int n) {
 }
 
 void PeerPort::waitWritable(Clock::duration) {}
-
 void PeerPort::sleepFor(Clock::duration duration) { device_->end.sleepFor(duration); }
-
 PeerPort::Clock::time_point PeerPort::now() { return Clock::time_point(device_->end.now()); }
 
 }  // namespace zarvek::test

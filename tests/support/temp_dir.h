@@ -1,8 +1,10 @@
 #pragma once
 // A fresh folder under the system's temporary folder, removed with everything
-// in it when the object goes.
+// in it when the object goes; files' bytes; waiting for a condition.
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 namespace zarvek::test {
 
@@ -25,5 +27,16 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes);
 std::string readFile(const std::filesystem::path& path);
 // n bytes from a fixed seed, so failures repeat.
 std::string randomBytes(size_t n, uint32_t seed);
+
+// Waits (up to a guard) until pred() holds.
+template <class Pred>
+bool eventually(Pred pred, std::chrono::milliseconds guard = std::chrono::seconds(20)) {
+  const auto until = std::chrono::steady_clock::now() + guard;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
 
 }  // namespace zarvek::test
