@@ -16,6 +16,7 @@
 #include "app/resource.h"
 #include "cable/cable.h"
 #include "harness/process.h"
+#include "support/clean_run.h"
 #include "support/temp_dir.h"
 #include "support/wine.h"
 
@@ -284,6 +285,10 @@ TEST(ProgramWindows, TwoCopiesSendOverTheCableAndShowEachStep) {
   }
   EXPECT_TRUE(eventually([&] { return senderProcess.err().find("complete.wav") != std::string::npos; }, 10s))
       << "no chime asked for";
+  // No bare error number from either window, and no box but the receiver's list at its end.
+  EXPECT_TRUE(saidNothingWrong(senderProcess.out()));
+  EXPECT_TRUE(saidNothingWrong(receiverProcess.out()));
+  for (const Window& w : desk.peek()) EXPECT_TRUE(w.title.starts_with("ZARVEK") || w.title == "Zarvek") << w.title;
   EXPECT_EQ(desk.view(receiver).title, kReceiveMode) << "the receiver waits for more";
 
   // Esc in the middle of a file: the sender's abort reaches the receiver, which
