@@ -42,8 +42,8 @@ TOPICS = [
         {"indent": INDENT, "spans": ["pin 2 (receive) to pin 3 (transmit),"]},
         {"indent": INDENT, "spans": ["pin 3 (transmit) to pin 2 (receive),"]},
         {"indent": INDENT, "spans": ["pin 5 (signal ground) to pin 5."]},
-        ["Zarvek uses only these three wires. Note which port (COM1 to COM4) the "
-         "cable is plugged into at each end, choose that port in Communications "
+        ["Zarvek uses only these three wires. Note which port (COM1, COM2, ... or, "
+         "for a USB serial adapter, often COM3 to COM20) the cable is plugged into at each end, choose that port in Communications "
          "Setup, and choose the same speed at both ends. Nothing checks that the "
          "speeds match: with different speeds the packets arrive garbled."],
     ]),
@@ -81,9 +81,18 @@ TOPICS = [
             ("b", "Port Number"), ": COM1, COM2, COM3 or COM4, the port the cable is "
             "plugged into. PORT: shows the current choice. Default COM2."]},
         {"indent": INDENT, "spans": [
+            ("b", "Ports Present"), ": every serial port this computer has now, "
+            "USB adapters included, each with the name its device goes by (as in "
+            "the Device Manager); the list is read afresh each time the dialog "
+            "opens. Choosing one sets the port as a button does."]},
+        {"indent": INDENT, "spans": [
             ("b", "Port Speed"), ": 9600, 19200, 57600 or 115200 bit/s, always with "
             "8 data bits, no parity and one stop bit. SPEED: shows the current "
             "choice. Both ends must use the same speed. Default 115200."]},
+        {"indent": INDENT, "spans": [
+            ("b", "Adapter Speeds"), ": 230400, 460800 or 921600 bit/s, which USB "
+            "serial adapters reach; a motherboard port stops at 115200. Both ends "
+            "must use the same speed."]},
         {"indent": INDENT, "spans": [
             ("b", "Sender's CRC Retry Value"), ": how many times in a row the sender "
             "sends a packet again that arrived damaged before it gives up the file, "
