@@ -317,11 +317,14 @@ TEST(ProgramWindows, TwoCopiesSendOverTheCableAndShowEachStep) {
     EXPECT_NE(listed.find(name), std::string::npos) << listed;
   }
   desk.input(list, {"key", "Return"});
+  ASSERT_TRUE(desk.titled(list, "")) << "the list stayed";
 
   desk.input(sender, {"key", "alt+h", "a"});
   const Window about = desk.await(sender, "About Zarvek");
   EXPECT_TRUE(desk.shot(about, "about"));
   desk.click(about.id(IDC_ABOUT_OK));
+  // Gone before the next click: a box still closing would take the receiver's F1.
+  ASSERT_TRUE(desk.titled(about, "")) << "the About box stayed";
 
   // F1 where the system has the WinHelp viewer asks it for zarvek.hlp of the start folder
   // (HELP_FORCEFILE, 9), as its trace writes it; where it has not, the browser gets the same

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <future>
 #include <sstream>
@@ -55,6 +56,12 @@ class SerialContract : public ::testing::Test {
   void SetUp() override {
     if (kWine && !test::requireOrSkipWine(kPeer)) GTEST_SKIP() << kPeer << " is not built";
     if (kWine) harness::pointComPort(1, cable.endA());
+  }
+  // A case stopped by a failed assertion still shows what the peer did.
+  void TearDown() override {
+    if (!peer.valid()) return;
+    const harness::Outcome outcome = peer.get();
+    if (HasFailure()) std::fprintf(stderr, "peer (exit %d):\n%s%s\n", outcome.code, outcome.out.c_str(), outcome.err.c_str());
   }
 
   void openFar(PortRole role) {
