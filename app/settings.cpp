@@ -1,6 +1,7 @@
 #include "app/settings.h"
 
 #include <shlobj.h>
+#include <string.h>
 
 #include <charconv>
 #include <optional>
@@ -80,6 +81,20 @@ bool folderWritable(const std::string& folder) {
   return static_cast<bool>(file);
 }
 
+// Whether `folder` is a Program Files folder or inside one. An elevated start
+// (or a system that lets everyone write there) could write to it, but files
+// received into the program's own folder are lost with an update or an
+// uninstall, and a user's own files belong with the user.
+bool inProgramFiles(const std::string& folder) {
+  for (const int csidl : {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86}) {
+    const std::string root = shellFolder(csidl);
+    if (root.empty() || folder.size() < root.size()) continue;
+    const char after = folder.size() == root.size() ? '\\' : folder[root.size()];
+    if (_strnicmp(folder.c_str(), root.c_str(), root.size()) == 0 && (after == '\\' || after == '/')) return true;
+  }
+  return false;
+}
+
 void loadReceiveFolder(TransferJob& job, const std::string& file) {
   const std::optional<std::string> kept = readValue(file, "ReceiveFolder");
   if (kept && receiveFolderFits(*kept) && folderWritable(*kept)) {
@@ -88,7 +103,7 @@ void loadReceiveFolder(TransferJob& job, const std::string& file) {
   }
   // Started from a folder the user may not write to (Program Files, a
   // read-only share): received files go where the user's own files are.
-  if (folderWritable(job.receiveFolder)) return;
+  if (!inProgramFiles(job.receiveFolder) && folderWritable(job.receiveFolder)) return;
   const std::string documents = shellFolder(CSIDL_PERSONAL);
   if (!documents.empty() && receiveFolderFits(documents)) job.receiveFolder = documents;
 }

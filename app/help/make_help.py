@@ -99,8 +99,8 @@ TOPICS = [
             "from 1 to 20. Only the sending end uses it. Default 4."]},
         ["Setup > Receive Folder (Ctrl+F) chooses the folder that holds received "
          "files. Until one is chosen it is the folder Zarvek was started in, or "
-         "your Documents folder when Zarvek may not write to that folder (for "
-         "example when it was started from Program Files)."],
+         "your Documents folder when that folder is under Program Files (as when "
+         "Zarvek is started from the Start menu) or Zarvek may not write to it."],
         ["Both commands are available only while Zarvek is idle; during a transfer "
          "they are grayed, and so are their keys."],
         ["Zarvek keeps these settings, and where its window stands, for each user "

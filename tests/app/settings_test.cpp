@@ -122,16 +122,27 @@ TEST(Settings, WhatTheUserChangesIsThereAtTheNextStart) {
   RemoveDirectoryA(chosen.c_str());
 }
 
-// A start folder nobody may write to (the system's /proc, through Wine's Z:): received files go to
-// Documents, and so they do when the kept folder has gone.
+// A start folder nobody may write to (the system's /proc, through Wine's Z:) or the program's
+// own under Program Files (which Wine lets anyone write, as an elevated start would): received
+// files go to Documents, and so they do when the kept folder has gone. A folder whose name only
+// begins like Program Files is the user's choice.
 TEST(Settings, AStartFolderThatCannotBeWrittenGivesWayToDocuments) {
   const std::filesystem::path before = std::filesystem::current_path();
-  std::filesystem::current_path("Z:\\proc");
-  for (const std::string ini : {"", "[Zarvek]\nReceiveFolder=C:\\gone\n"}) {
-    keep(ini);
-    EXPECT_EQ(Started().app.transferJob.receiveFolder, shellFolder(CSIDL_PERSONAL)) << ini;
+  const std::string programFiles = shellFolder(CSIDL_PROGRAM_FILES), installed = programFiles + "\\zarvek";
+  const std::string lookalike = programFiles + " Old";
+  for (const std::string& folder : {installed, lookalike}) CreateDirectoryA(folder.c_str(), nullptr);
+  for (const std::string start : {"Z:\\proc", installed.c_str(), programFiles.c_str()}) {
+    std::filesystem::current_path(start);
+    for (const std::string ini : {"", "[Zarvek]\nReceiveFolder=C:\\gone\n"}) {
+      keep(ini);
+      EXPECT_EQ(Started().app.transferJob.receiveFolder, shellFolder(CSIDL_PERSONAL)) << start << " " << ini;
+    }
   }
+  std::filesystem::current_path(lookalike);
+  keep("");
+  EXPECT_EQ(Started().app.transferJob.receiveFolder, lookalike);
   std::filesystem::current_path(before);
+  for (const std::string& folder : {installed, lookalike}) RemoveDirectoryA(folder.c_str());
 }
 
 }  // namespace
