@@ -221,6 +221,8 @@ TEST(ProgramWindows, TwoCopiesSendOverTheCableAndShowEachStep) {
   desk.input(receiver, {"key", "ctrl+c"});
   Window setup = desk.await(receiver, "Communications Setup");
   const std::string items = setup.id(IDC_PORT_LIST).text;  // "COM1 | COM2 | ..."
+  for (const char* adapter : {" | COM7  USB Serial Port (COM7) | ", " | COM12  USB Serial Device (COM12)"})
+    EXPECT_NE(items.find(adapter), std::string::npos) << "no " << adapter << " in " << items;
   const size_t at = items.find("COM12");
   ASSERT_NE(at, std::string::npos) << items;
   desk.click(setup.id(IDC_PORT_LIST));
@@ -243,15 +245,16 @@ TEST(ProgramWindows, TwoCopiesSendOverTheCableAndShowEachStep) {
   ASSERT_TRUE(desk.titled(receiver, kReceiveMode));
   // The file dialog opens in the folder last used in the prefix: the user types
   // the folder first (its keys are taken in order), then the names.
-  const auto send = [&](const std::string& names) {
-    desk.input(sender, {"key", "ctrl+s"});
-    const Window open = desk.await(sender, "File(s) To Send");
+  const auto sendFrom = [&](const Window& from, const std::string& names) {
+    desk.input(from, {"key", "ctrl+s"});
+    const Window open = desk.await(from, "File(s) To Send");
     desk.input(open, {"type", harness::windowsPath(outbox)});
     desk.input(open, {"key", "Return", "ctrl+a"});
     desk.input(open, {"type", names});
     desk.input(open, {"key", "Return"});
-    ASSERT_TRUE(desk.titled(sender, kSendMode)) << "no send of " << names;
+    ASSERT_TRUE(desk.titled(from, kSendMode)) << "no send of " << names;
   };
+  const auto send = [&](const std::string& names) { sendFrom(sender, names); };
   ASSERT_NO_FATAL_FAILURE(send("\"a.bin\" \"b.bin\" \"c.bin\""));
 
   // Both windows watched until the sender is done, each picture taken while its window shows a file.
@@ -325,6 +328,20 @@ TEST(ProgramWindows, TwoCopiesSendOverTheCableAndShowEachStep) {
   desk.click(about.id(IDC_ABOUT_OK));
   // Gone before the next click: a box still closing would take the receiver's F1.
   ASSERT_TRUE(desk.titled(about, "")) << "the About box stayed";
+
+  // The port chosen from the list, COM12, leads to the command line on Linux, as a USB
+  // adapter on one PC leads to a serial port on another.
+  const fs::path linuxInbox = dir / "linux";
+  fs::create_directories(linuxInbox);
+  cable.linkEnds(desk.port(12), dir / "linux-end");
+  Process linux({harness::zarvekPath(), "receive", "--port", (dir / "linux-end").string(), "--dir",
+                 linuxInbox.string(), "--files", "1"});
+  ASSERT_TRUE(linux.waitForOutput("receiving into", 30s)) << linux.out() << linux.err();
+  ASSERT_NO_FATAL_FAILURE(sendFrom(receiver, "\"c.bin\""));
+  EXPECT_EQ(linux.wait(60s), 0) << linux.out() << linux.err();
+  EXPECT_TRUE(desk.titled(receiver, kIdle));
+  EXPECT_EQ(readFile(linuxInbox / "c.bin"), readFile(outbox / "c.bin")) << "c.bin did not arrive identical over COM12";
+  EXPECT_TRUE(saidNothingWrong(linux.err()));
 
   // F1 where the system has the WinHelp viewer asks it for zarvek.hlp of the start folder
   // (HELP_FORCEFILE, 9), as its trace writes it; where it has not, the browser gets the same
