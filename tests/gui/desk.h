@@ -36,12 +36,16 @@ struct Control {
   std::string kind, text;
   int left, top, right, bottom;
   long position;  // a progress bar's
+  // What its frame, glyph or margins leave for its text, and the text's size in its own
+  // font; -1 where the control shows no text of its own.
+  int roomWidth = 0, roomHeight = 0, textWidth = -1, textHeight = -1;
 };
 struct Window {
   unsigned long long handle = 0;  // 0: gone
   unsigned long process = 0;
   std::string title;
   int left = 0, top = 0, right = 0, bottom = 0;
+  int dpi = 0;  // the one it is laid out for
   std::vector<Control> controls;
 
   // The first control that matches, or one that shows "<none>".
@@ -99,10 +103,11 @@ class Desk {
       std::istringstream in(line.substr(0, line.find('\r')));
       for (std::string field; std::getline(in, field, '\t');) f.push_back(field);
       const auto n = [&](size_t i) { return std::stoi(f[i]); };
-      if (f.size() == 8 && f[0] == "window")
-        windows.push_back({std::stoull(f[1]), std::stoul(f[2]), f[3], n(4), n(5), n(6), n(7), {}});
-      else if (f.size() >= 8 && f[0] == "child" && !windows.empty())
-        windows.back().controls.push_back({n(1), f[2], f.size() > 8 ? f[8] : "", n(3), n(4), n(5), n(6), n(7)});
+      if (f.size() == 9 && f[0] == "window")
+        windows.push_back({std::stoull(f[1]), std::stoul(f[2]), f[3], n(4), n(5), n(6), n(7), n(8), {}});
+      else if (f.size() >= 12 && f[0] == "child" && !windows.empty())
+        windows.back().controls.push_back({n(1), f[2], f.size() > 12 ? f[12] : "", n(3), n(4), n(5), n(6), n(7), n(8),
+                                           n(9), n(10), n(11)});
     }
     return windows;
   }
