@@ -63,7 +63,10 @@ struct Window {
 // Windows does. Everything started here ends with it.
 class Desk {
  public:
-  Desk() : xvfb_(Args{"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}) {
+  explicit Desk(const std::string& prefix = ZARVEK_BINARY_DIR "/tests/gui/wineprefix", int width = 1024,
+                int height = 768)
+      : prefix_(prefix), width_(width), height_(height),
+        xvfb_(Args{"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", size() + "x24", "-nolisten", "tcp"}) {
     if (!waitUntil([&] { return xvfb_.out().find('\n') != std::string::npos; }, 20s)) return;
     env_ = {"DISPLAY=:" + xvfb_.out().substr(0, xvfb_.out().find('\n')), "WINEPREFIX=" + prefix_,
             "WINEDLLOVERRIDES=mscoree,mshtml="};
@@ -76,17 +79,25 @@ class Desk {
       return run({kWine, "reg", "add", "HKCU\\Software\\Wine\\Explorer" + key, "/v", name, "/d", value, "/f"}).code
              == 0;
     };
-    ok_ = set("", "Desktop", "Default") && set("\\Desktops", "Default", "1024x768");
+    ok_ = set("", "Desktop", "Default") && set("\\Desktops", "Default", size());
     // The desktop is chosen when Wine's server starts, and setting it started one:
     // in a fresh prefix that one has no desktop, so the next start must be a new one.
     run({"/usr/bin/wineserver", "-k"});
     run({"/usr/bin/wineserver", "-w"});
   }
   ~Desk() {
-    if (ok_ && ::testing::Test::HasFailure()) shot("failure", 0, 0, 1024, 768);
+    if (ok_ && ::testing::Test::HasFailure()) shot("failure", 0, 0, width_, height_);
     run({"/usr/bin/wineserver", "-k"});
   }
   bool ok() const { return ok_; }
+  // Windows' DPI for the programs started from now on (the server keeps it while it runs).
+  bool setDpi(int dpi) {
+    const bool set = run({kWine, "reg", "add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+                          "/d", std::to_string(dpi), "/f"}).code == 0;
+    run({"/usr/bin/wineserver", "-k"});
+    run({"/usr/bin/wineserver", "-w"});
+    return set;
+  }
   std::string port(int n) const { return prefix_ + "/ports/com" + std::to_string(n); }
   harness::Outcome run(const Args& argv) { return harness::run(argv, with("WINEDEBUG=-all"), 60s); }
   // A Windows program started in `folder`; its standard error holds Wine's trace.
@@ -160,13 +171,15 @@ class Desk {
   }
 
  private:
+  std::string size() const { return std::to_string(width_) + "x" + std::to_string(height_); }
   Args with(const std::string& variable) const {
     Args env = env_;
     env.push_back(variable);
     return env;
   }
 
-  std::string prefix_ = ZARVEK_BINARY_DIR "/tests/gui/wineprefix";
+  std::string prefix_;
+  int width_, height_;
   Process xvfb_;
   Args env_;
   std::vector<std::unique_ptr<Process>> programs_;
