@@ -1,5 +1,6 @@
 // The file being received, as a hostile sender may drive it: nothing is ever
-// written outside the receive folder, the view or the announced size.
+// written outside the receive folder, the view or the announced size. Then the
+// receiver's dispatch packet by packet, where the loop tests cannot reach.
 #include "receive/target_file.h"
 
 #include <gtest/gtest.h>
@@ -59,6 +60,19 @@ bool openNamed(TargetFile& t, const std::string& folder, const Frame& name, uint
   t.setFolder(folder.c_str());
   EXPECT_EQ(t.storeSize(sizePacket.data()), size);
   return t.takeName(name.data()) && (tag ? t.openStaged(tag) : t.openForWrite());
+}
+
+// A new cycle, FS, then FN, as the receiver's loop gets them; the name step's result.
+PacketResult announce(FileReceiver& receiver, const std::string& folder, const std::string& name, uint32_t size) {
+  receiver.beginFile(folder.c_str());
+  buildSize(receiver.packet(), size);
+  EXPECT_EQ(receiver.dispatch().result, PacketResult::Accepted);
+  buildName(receiver.packet(), name.data(), static_cast<uint8_t>(name.size()));
+  return receiver.dispatch().result;
+}
+PacketResult data(FileReceiver& receiver, const std::string& bytes) {
+  buildData(receiver.packet(), reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int32_t>(bytes.size()));
+  return receiver.dispatch().result;
 }
 
 TEST(TargetFile, ReceivedNames) {
@@ -187,6 +201,30 @@ TEST(TargetFile, StagedFileReplacesTheNamedOneOnlyWhenPublished) {
   }
 }
 
+// A name the window cannot show is refused, no file made. After a failed read the loop begins
+// a new cycle: the old file is kept, the count starts at zero for the next.
+TEST(Dispatch, RefusedNameAndANewCycleAfterAFailedRead) {
+  ReceiveFolder folder;
+  test::RecordingUi ui;
+  FileReceiver receiver{ui};
+  ui.refuseNames(true);
+  EXPECT_EQ(announce(receiver, folder.str(), "k.txt", 3), PacketResult::Failed);
+  EXPECT_EQ(ui.reports().at(0).outcome, FileOutcome::Refused);
+  ui.refuseNames(false);
+  ASSERT_EQ(announce(receiver, folder.str(), "i.bin", 2048), PacketResult::Accepted);
+  data(receiver, std::string(1024, 'i'));
+  receiver.beginFile(folder.str().c_str());  // what the loop does after "Invalid Packet"
+  EXPECT_EQ(ui.reports().back().outcome, FileOutcome::Kept);
+  EXPECT_EQ(receiver.writeCount(), 0);
+  announce(receiver, folder.str(), "j.bin", 3);
+  data(receiver, "jjj");
+  buildEndOfFile(receiver.packet());
+  receiver.dispatch();
+  EXPECT_EQ(folder.listing(), (Names{"in", "in/i.bin", "in/j.bin"}));
+  EXPECT_EQ(test::readFile(folder.in / "j.bin"), "jjj");
+  EXPECT_EQ(test::readFile(folder.in / "i.bin"), std::string(1024, 'i') + std::string(1024, '\0'));
+}
+
 #ifndef _WIN32
 // A receive folder on a file system too small for the announced size (Linux, as root). Without
 // a reservation the file would be created sparse, and the first chunk copied into an unbacked
@@ -199,15 +237,6 @@ class FullDisk : public ::testing::Test {
   }
   void TearDown() override { if (mounted_) umount2(dir_.str().c_str(), MNT_DETACH); }
 
-  // FS, then FN, as the receiver gets them; the name step's result.
-  PacketResult announce(FileReceiver& receiver, const char* name, uint32_t size) {
-    receiver.beginFile(dir_.str().c_str());
-    buildSize(receiver.packet(), size);
-    EXPECT_EQ(receiver.dispatch().result, PacketResult::Accepted);
-    buildName(receiver.packet(), name, static_cast<uint8_t>(std::strlen(name)));
-    return receiver.dispatch().result;
-  }
-
   test::TempDir dir_;
   test::RecordingUi ui_;
   bool mounted_ = false;
@@ -217,7 +246,7 @@ class FullDisk : public ::testing::Test {
 // blocks at once, so that a second one finds no room before a chunk is written.
 TEST_F(FullDisk, NoRoomFailsTheNameStepAndSpaceIsReservedWhenTheFileIsCreated) {
   FileReceiver big(ui_), first(ui_), second(ui_);
-  EXPECT_EQ(announce(big, "big.bin", 1024 * 1024), PacketResult::Failed);
+  EXPECT_EQ(announce(big, dir_.str(), "big.bin", 1024 * 1024), PacketResult::Failed);
   ASSERT_EQ(ui_.reports().size(), 1u);
   EXPECT_EQ(ui_.reports()[0].outcome, FileOutcome::Refused);
   EXPECT_EQ(ui_.reports()[0].problem, FileProblem::NotCreated);
@@ -225,14 +254,12 @@ TEST_F(FullDisk, NoRoomFailsTheNameStepAndSpaceIsReservedWhenTheFileIsCreated) {
   EXPECT_EQ(ui_.troubles(), "") << "told again besides the file's report";
   EXPECT_NE(ui_.reports()[0].failure.step().find("no room"), std::string::npos) << problemText(ui_.reports()[0]);
   const std::string chunk(kMaxChunk, 'x');
-  buildData(big.packet(), reinterpret_cast<const uint8_t*>(chunk.data()), kMaxChunk);
-  EXPECT_EQ(big.dispatch().result, PacketResult::Failed) << "a chunk went into a file with no room";
+  EXPECT_EQ(data(big, chunk), PacketResult::Failed) << "a chunk went into a file with no room";
   EXPECT_EQ(fs::file_size(dir_ / "big.bin"), 0u) << "the failed reservation was not given back";
 
-  ASSERT_EQ(announce(first, "first.bin", 200 * 1024), PacketResult::Accepted);
-  EXPECT_EQ(announce(second, "second.bin", 100 * 1024), PacketResult::Failed);
-  buildData(first.packet(), reinterpret_cast<const uint8_t*>(chunk.data()), kMaxChunk);
-  for (int i = 0; i < 200; ++i) ASSERT_EQ(first.dispatch().result, PacketResult::Accepted) << "chunk " << i;
+  ASSERT_EQ(announce(first, dir_.str(), "first.bin", 200 * 1024), PacketResult::Accepted);
+  EXPECT_EQ(announce(second, dir_.str(), "second.bin", 100 * 1024), PacketResult::Failed);
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(data(first, chunk), PacketResult::Accepted) << "chunk " << i;
   EXPECT_EQ(test::readFile(dir_ / "first.bin"), std::string(200 * 1024, 'x'));
 }
 #endif
