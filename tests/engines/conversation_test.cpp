@@ -12,7 +12,6 @@
 #include "line_fixture.h"
 #include "protocol/packet.h"
 #include "send/send_job.h"
-#include "harness/cable_end.h"
 
 namespace zarvek::test {
 namespace {
@@ -147,29 +146,6 @@ TEST(Stop, TheSendersFileEndsWithAnAbortAndNothingFollows) {
     EXPECT_EQ(line.receiverUi.reports()[0].outcome, aborted ? FileOutcome::AbortedDeleted : FileOutcome::Complete);
     EXPECT_EQ(fs::exists(line.target / "f1.bin"), !aborted);
     EXPECT_FALSE(fs::exists(line.target / "f2.bin"));
-  }
-}
-
-// What real lines and machines do that a clean cable does not, in both modes: a
-// stray byte waiting at the sender, and the next file's "FS" coming while the
-// receiver still shows the last one's end. The files arrive whole with no packet
-// sent twice.
-TEST(RealLines, StrayByteAtTheSenderAndAWindowSlowToShowAFinishedFileCostNothing) {
-  for (const bool verify : {false, true}) {
-    SCOPED_TRACE(verify ? "verified" : "classic");
-    Line line{CableConfig{115200, {}, {}, true}};
-    line.verify = verify;
-    writeFile(line.source / "first.bin", randomBytes(3000, 2));
-    writeFile(line.source / "second.bin", randomBytes(2000, 4));
-    harness::CableEnd(line.cable_.endB()).write("N");  // a late answer from an earlier conversation
-    std::this_thread::sleep_for(20ms);
-    line.receiverUi.slowDown(150ms);  // longer than the sender's pause after "EF"
-    line.startReceiver();
-    line.send({"first.bin", "second.bin"});
-    ASSERT_TRUE(line.received(2));
-    for (const char* name : {"first.bin", "second.bin"}) EXPECT_EQ(readFile(line.target / name), readFile(line.source / name));
-    for (const auto& r : line.receiverUi.reports()) EXPECT_EQ(r.outcome, FileOutcome::Complete) << r.name;
-    EXPECT_EQ(line.kinds(), "FS FN FD FD FD EF FS FN FD FD EF");
   }
 }
 
