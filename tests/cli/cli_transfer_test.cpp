@@ -65,39 +65,34 @@ class CliLine : public ::testing::Test {
   TempDir outbox, inbox;
 };
 
-// An empty file and a small one, each way of counting them: both ends exit 0,
-// say nothing on standard error, and the files arrive identical.
-TEST_F(CliLine, ACleanRunOfAnEmptyAndASmallFileSaysNothingWrong) {
-  const std::string empty = makeFile("empty.dat", 0, 1), small = makeFile("small.dat", 700, 2);
-  auto receiver = startReceiver({"--files", "2"});
-  auto sender = startSender({empty, small});
-  EXPECT_EQ(sender->wait(kGuard), 0) << sender->err();
-  EXPECT_EQ(receiver->wait(kGuard), 0) << receiver->err();
-  EXPECT_TRUE(saidNothingWrong(sender->err()));
-  EXPECT_TRUE(saidNothingWrong(receiver->err()));
-  for (const auto& [path, name] : {std::pair{empty, "empty.dat"}, std::pair{small, "small.dat"}}) {
-    ASSERT_TRUE(fs::exists(inbox / name)) << name;
-    EXPECT_TRUE(readFile(inbox / name) == readFile(path)) << name;
-    EXPECT_NE(receiver->out().find(std::string(name) + "  "), std::string::npos) << receiver->out();
-  }
-}
-
-// On a terminal the receiving end's live line counts the file up as it comes.
-TEST_F(CliLine, TheReceiversLiveLineRisesDuringTheFile) {
-  const std::string file = makeFile("thirty.dat", 30000, 3);  // about 3 s on the line
+// An empty, a small and a larger file to a receiver on a terminal (script(1) gives it a
+// pseudo-terminal and copies what it shows; its standard error goes to a file): both ends
+// exit 0 and say nothing on standard error, the files arrive identical, each named with
+// its size, and the receiver's live line counts the larger one up as it comes.
+TEST_F(CliLine, ACleanRunSaysNothingWrongAndTheLiveLineRises) {
+  const std::vector<std::pair<std::string, size_t>> files = {{"empty.dat", 0}, {"small.dat", 700}, {"thirty.dat", 30000}};
+  std::vector<std::string> sent;
+  for (const auto& [name, size] : files) sent.push_back(makeFile(name, size, static_cast<uint32_t>(size + 1)));
   std::string command;
-  for (const auto& arg : zarvek({"receive", "--port", cable_.endB(), "--dir", inbox.str(), "--files", "1"})) {
+  for (const auto& arg : zarvek({"receive", "--port", cable_.endB(), "--dir", inbox.str(), "--files", "3"})) {
     command += "'" + arg + "' ";
   }
-  // script(1) gives the receiver a pseudo-terminal and copies what it shows.
-  Process receiver({"/usr/bin/script", "-qefc", command, "/dev/null"});
+  Process receiver({"/usr/bin/script", "-qefc", command + "2>'" + (outbox / "err").string() + "'", "/dev/null"});
   ASSERT_TRUE(receiver.waitForOutput("receiving into", 30s)) << receiver.out();
   std::this_thread::sleep_for(300ms);
-  auto sender = startSender({file});
+  auto sender = startSender(sent);
   EXPECT_EQ(sender->wait(kGuard), 0) << sender->err();
   EXPECT_EQ(receiver.wait(kGuard), 0) << receiver.out();
-  std::vector<int> shown;
+  EXPECT_TRUE(saidNothingWrong(sender->err()));
+  EXPECT_TRUE(saidNothingWrong(readFile(outbox / "err")));
   const std::string out = receiver.out();
+  for (size_t i = 0; i < files.size(); ++i) {
+    const auto& [name, size] = files[i];
+    ASSERT_TRUE(fs::exists(inbox / name)) << name;
+    EXPECT_TRUE(readFile(inbox / name) == readFile(sent[i])) << name;
+    EXPECT_NE(out.find(name + "  " + std::to_string(size) + " bytes  complete"), std::string::npos) << out;
+  }
+  std::vector<int> shown;
   for (size_t at = out.find("receiving thirty.dat  "); at != std::string::npos; at = out.find("receiving thirty.dat  ", at + 1)) {
     shown.push_back(std::atoi(out.c_str() + at + 22));
   }
