@@ -26,6 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using Frame = std::array<uint8_t, kPacketSize>;
 using Names = std::set<std::string>;
+using test::ReceiveFolder;
 
 bool onWindows() { return isPathSeparator('\\'); }
 
@@ -37,21 +38,6 @@ Frame packet(const std::string& payload, int length = -1, uint8_t byte2 = 0) {
   std::memcpy(f.data() + offset::payload, payload.data(), std::min<size_t>(payload.size(), kMaxChunk));
   return f;
 }
-
-// A receive folder "in" inside a temporary root: a name escaping it shows in the root's listing.
-struct ReceiveFolder {
-  test::TempDir root;
-  fs::path in = root / "in";
-  ReceiveFolder() { fs::create_directory(in); }
-  std::string str() const { return in.string(); }
-  Names listing() const {
-    Names names;
-    for (const auto& e : fs::recursive_directory_iterator(root.path())) {
-      names.insert(e.path().lexically_relative(root.path()).generic_string());
-    }
-    return names;
-  }
-};
 
 // FS, FN and the file made (staged under `tag`, if any), as the receiver drives them.
 bool openNamed(TargetFile& t, const std::string& folder, const Frame& name, uint32_t size, uint32_t tag = 0) {

@@ -26,6 +26,13 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
+std::set<std::string> ReceiveFolder::listing() const {
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root.path()))
+    names.insert(e.path().lexically_relative(root.path()).generic_string());
+  return names;
+}
+
 void writeFile(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
