@@ -12,6 +12,7 @@
 
 #include "harness/process.h"
 #include "harness/wine.h"
+#include "support/temp_dir.h"
 
 namespace zarvek::test {
 
@@ -22,14 +23,6 @@ using Args = std::vector<std::string>;
 
 const std::string kWine = fs::exists("/usr/lib/wine/wine64") ? "/usr/lib/wine/wine64" : "/usr/bin/wine";
 const std::string kIdle = "ZARVEK [IDLE]", kSendMode = "ZARVEK [SEND MODE]", kReceiveMode = "ZARVEK [RECEIVE MODE]";
-
-// Polls until done() holds. The guard is wide: Wine's first start in a prefix
-// is slow, and the machine may be loaded.
-inline bool waitUntil(const std::function<bool()>& done, std::chrono::seconds guard = 30s) {
-  for (const auto until = std::chrono::steady_clock::now() + guard; !done(); std::this_thread::sleep_for(100ms))
-    if (std::chrono::steady_clock::now() > until) return false;
-  return true;
-}
 
 struct Control {
   int id;
@@ -67,7 +60,7 @@ class Desk {
                 int height = 768)
       : prefix_(prefix), width_(width), height_(height),
         xvfb_(Args{"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", size() + "x24", "-nolisten", "tcp"}) {
-    if (!waitUntil([&] { return xvfb_.out().find('\n') != std::string::npos; }, 20s)) return;
+    if (!eventually([&] { return xvfb_.out().find('\n') != std::string::npos; }, 20s)) return;
     env_ = {"DISPLAY=:" + xvfb_.out().substr(0, xvfb_.out().find('\n')), "WINEPREFIX=" + prefix_,
             "WINEDLLOVERRIDES=mscoree,mshtml="};
     if (harness::run({ZARVEK_SOURCE_DIR "/cmake/wine-prefix.sh", prefix_}).code != 0) return;
@@ -126,7 +119,7 @@ class Desk {
   Window view(const Window& w) { return await([&](const Window& now) { return now.handle == w.handle; }, 0s); }
   Window await(const std::function<bool(const Window&)>& match, std::chrono::seconds guard = 30s) {
     Window found;
-    waitUntil([&] {
+    eventually([&] {
       for (const Window& w : peek())
         if (match(w)) return found = w, true;
       return false;
@@ -137,7 +130,7 @@ class Desk {
     return await([&](const Window& w) { return w.process == owner.process && w.title == title; });
   }
   // Waits for the title; "" once the window is gone.
-  bool titled(const Window& w, const std::string& t) { return waitUntil([&] { return view(w).title == t; }, 10s); }
+  bool titled(const Window& w, const std::string& t) { return eventually([&] { return view(w).title == t; }, 10s); }
   void xdotool(Args args) {
     args.insert(args.begin(), "/usr/bin/xdotool");
     run(args);

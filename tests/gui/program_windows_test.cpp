@@ -69,7 +69,7 @@ TEST(ProgramWindows, TwoCopiesSendOverTheCableAndShowEachStep) {
   Args down{"key", "Home"};
   for (size_t i = items.find(" | "); i < at; i = items.find(" | ", i + 1)) down.push_back("Down");
   desk.input(setup, down);
-  EXPECT_TRUE(waitUntil([&] { return desk.view(setup).id(IDC_PORT_SHOWN).text == "COM12"; }, 10s));
+  EXPECT_TRUE(eventually([&] { return desk.view(setup).id(IDC_PORT_SHOWN).text == "COM12"; }, 10s));
   EXPECT_TRUE(desk.shot(setup, "comm-setup"));
   desk.click(setup.id(IDC_COMM_OK));
   ASSERT_TRUE(desk.titled(setup, ""));
@@ -77,7 +77,7 @@ TEST(ProgramWindows, TwoCopiesSendOverTheCableAndShowEachStep) {
   setup = desk.await(sender, "Communications Setup");
   desk.click(setup.id(IDC_RETRY_VALUE));
   desk.input(setup, {"key", "shift+Tab", "End"});  // from the read-only box back to the slider
-  EXPECT_TRUE(waitUntil([&] { return desk.view(setup).id(IDC_RETRY_VALUE).text == "20"; }, 10s));
+  EXPECT_TRUE(eventually([&] { return desk.view(setup).id(IDC_RETRY_VALUE).text == "20"; }, 10s));
   desk.input(setup, {"key", "Return"});
   ASSERT_TRUE(desk.titled(setup, ""));
 
@@ -100,7 +100,7 @@ TEST(ProgramWindows, TwoCopiesSendOverTheCableAndShowEachStep) {
   // Both windows watched until the sender is done, each picture taken while its window shows a file.
   std::set<std::string> sent, received, paths, names;
   bool shotSending = false, shotReceiving = false;
-  ASSERT_TRUE(waitUntil([&] {
+  ASSERT_TRUE(eventually([&] {
     const Window s = desk.view(sender), r = desk.view(receiver);
     const std::string sText = s.kind("Edit").text, rText = r.kind("Edit").text;
     if (!sText.empty()) sent.insert(sText);
@@ -124,9 +124,9 @@ TEST(ProgramWindows, TwoCopiesSendOverTheCableAndShowEachStep) {
   EXPECT_EQ(desk.view(receiver).kind("Edit").text.rfind("Verified: c.bin (", 0), 0u) << "the last file, verified";
   for (const auto& [name, size] : files) {
     const auto whole = [&] { return fs::exists(inbox / name) && readFile(inbox / name) == readFile(outbox / name); };
-    EXPECT_TRUE(waitUntil(whole, 10s)) << name << " did not arrive whole";
+    EXPECT_TRUE(eventually(whole, 10s)) << name << " did not arrive whole";
   }
-  EXPECT_TRUE(waitUntil([&] { return senderProcess.err().find("complete.wav") != std::string::npos; }, 10s))
+  EXPECT_TRUE(eventually([&] { return senderProcess.err().find("complete.wav") != std::string::npos; }, 10s))
       << "no chime asked for";
   // No bare error number from either window, and no box but the receiver's list at its end.
   EXPECT_TRUE(saidNothingWrong(senderProcess.out()));
@@ -144,12 +144,12 @@ TEST(ProgramWindows, TwoCopiesSendOverTheCableAndShowEachStep) {
     return false;
   };
   ASSERT_NO_FATAL_FAILURE(send("big.bin"));
-  ASSERT_TRUE(waitUntil([&] {
+  ASSERT_TRUE(eventually([&] {
     return desk.view(sender).kind("msctls_progress32").position >= 3 && staged() && !fs::exists(inbox / "big.bin");
   })) << "the send did not get going";
   desk.input(sender, {"key", "Escape"});
   EXPECT_TRUE(desk.titled(sender, kIdle));
-  EXPECT_TRUE(waitUntil([&] { return !staged() && !fs::exists(inbox / "big.bin"); }))
+  EXPECT_TRUE(eventually([&] { return !staged() && !fs::exists(inbox / "big.bin"); }))
       << "the receiver kept the abandoned file";
   desk.input(receiver, {"key", "Escape"});
   EXPECT_TRUE(desk.titled(receiver, kIdle));
@@ -193,11 +193,11 @@ TEST(ProgramWindows, TwoCopiesSendOverTheCableAndShowEachStep) {
     return text;
   };
   desk.input(receiver, {"key", "F1"});
-  EXPECT_TRUE(waitUntil([&] {
+  EXPECT_TRUE(eventually([&] {
     return receiverProcess.err().find("cmd=9 data=00000000 fn=\"" + escaped(inbox / "zarvek.hlp")) != std::string::npos;
   })) << "no WinHelp request where the viewer is part of the system";
   desk.input(sender, {"key", "F1"});
-  EXPECT_TRUE(waitUntil([&] {
+  EXPECT_TRUE(eventually([&] {
     return senderProcess.err().find("\"open\",\"" + escaped(outbox / "zarvek.html")) != std::string::npos;
   })) << "the help page was not opened where the system has no viewer";
   desk.start(outbox, {"winhlp32", harness::windowsPath(outbox / "zarvek.hlp")});

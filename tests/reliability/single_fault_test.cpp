@@ -90,7 +90,7 @@ struct Outcome {
   Time took{};
   std::vector<bool> identical, present, everVerified;
   std::vector<Word> sender, receiver;
-  int complaints = 0;  // errors and messages at our ends
+  std::string troubles;  // errors and messages at our ends
   std::vector<SimLine::Write> packets, replies;
   std::vector<SimLine::Arrival> bytes, answers;  // what arrived from each end
   std::string trace;                    // the classic peer's, if one took part
@@ -176,7 +176,7 @@ Outcome runBatch(const Batch& batch, Pairing pairing, const std::vector<Fault>& 
     run.sender.push_back(classicSender ? last(classic, name, classics) : last(senderUi.reports(), name, ours));
     run.receiver.push_back(classicReceiver ? last(classic, name, classics) : last(receiverUi.reports(), name, ours));
   }
-  run.complaints = senderUi.complaints() + receiverUi.complaints();
+  run.troubles = senderUi.troubles() + receiverUi.troubles();
   return run;
 }
 
@@ -337,7 +337,7 @@ void runTable(Pairing pairing) {
     EXPECT_TRUE(clean.identical[i] && clean.sender[i].delivered && clean.receiver[i].delivered) << batch.names[i];
     EXPECT_EQ(clean.sender[i].verified, pairing == Pairing::Verified) << batch.names[i];
   }
-  EXPECT_EQ(clean.complaints, 0) << "a clean run reported something wrong";
+  EXPECT_EQ(clean.troubles, "") << "a clean run reported something wrong";
   // Packet and answer take turns, so a clean batch lasts its bytes' line time
   // at 115200 and the protocol's pauses (50 ms after each file not verified,
   // and once more at the end): the simulated line keeps the protocol's time.

@@ -1,7 +1,6 @@
 #pragma once
 // A TransferUi that records every event, for tests. Thread-safe: engines call
 // it from their worker thread while the test reads it.
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -49,10 +48,6 @@ class RecordingUi : public TransferUi {
   // sender's failure message, one per line: empty after a run in which nothing
   // went wrong.
   std::string troubles() const { return locked(troubles_); }
-  int complaints() const {  // lines of troubles()
-    const std::string all = troubles();
-    return static_cast<int>(std::count(all.begin(), all.end(), '\n'));
-  }
 
  private:
   void note(std::string event) { underLock([&] { events_.push_back(std::move(event)); }); }
