@@ -1,5 +1,6 @@
 // Figures for the virtual cable's relay: how late each byte reaches the far
-// end against its due time on a busy line, and the per-packet overhead of a
+// end against its due time on a busy line, the relay's own CPU meanwhile, and
+// the per-packet overhead of a
 // packet-and-reply exchange (what caps a transfer's line efficiency), with the
 // far ends receiving byte by byte or in UART batches.
 #include <sys/resource.h>
@@ -26,9 +27,13 @@ void lateness(int baud, bool uart) {
   Cable cable(config);
   harness::CableEnd a(cable.endA()), b(cable.endB());
   const size_t count = static_cast<size_t>(baud) / 5;  // 2 s of line
+  const auto cpuStart = cable.relayCpuTime();
+  const auto start = Clock::now();
   std::thread reader([&] { b.read(count, std::chrono::seconds(30)); });
   a.write(std::string(count, '\x55'), std::chrono::seconds(30));
   reader.join();
+  const double cpu = std::chrono::duration<double>(cable.relayCpuTime() - cpuStart) /
+                     std::chrono::duration<double>(Clock::now() - start);
   const auto log = cable.log(Direction::AtoB);
   // Against when the far end should have each byte: as it is off the line, or
   // in UART mode once its batch is (14 bytes, or the time-out after a shorter one).
@@ -46,9 +51,9 @@ void lateness(int baud, bool uart) {
   const double span = std::chrono::duration<double>(log.back().at - log.front().at).count();
   const double rate = static_cast<double>(log.size() - 1) * 10 / span;
   std::printf("%7d bit/s  %s  %7zu bytes in %6zu writes  lateness median %6.1f us  p99 %7.1f us  max %8.1f us  "
-              "rate %+.3f %%\n",
+              "rate %+.3f %%  relay cpu %5.1f %% of a core\n",
               baud, uart ? "UART" : "byte", late.size(), writes, late[late.size() / 2], late[late.size() * 99 / 100],
-              late.back(), (rate / baud - 1) * 100);
+              late.back(), (rate / baud - 1) * 100, cpu * 100);
 }
 
 // CPU time of the whole process, the relay threads included.
@@ -85,7 +90,7 @@ void turnaround(int baud, int packets, bool uart) {
 }  // namespace
 
 int main() {
-  std::printf("Delivery lateness against due time, line kept busy for 2 s:\n");
+  std::printf("Delivery lateness against due time, and the relay threads' CPU, line kept busy for 2 s:\n");
   for (const bool uart : {false, true})
     for (int baud : {115200, 921600}) lateness(baud, uart);
   std::printf("Packet (1030 bytes) and one-byte reply, one at a time; the far ends take each byte as it is off\n"
