@@ -28,17 +28,21 @@ constexpr size_t kMaxInFlight = 64 * 1024;
 
 Relay::Relay(int from, int to, const CableConfig& config, const FaultPlan& plan, const std::atomic<bool>& unplugged)
     : from_(from), to_(to), unplugged_(unplugged), keepLog_(config.keepLog), uartBothWays_(config.uart),
+      usbBothWays_(config.usbLatencyMs),
       byteTime_(config.baud > 0 ? std::chrono::nanoseconds(10'000'000'000LL / config.baud) : 0ns),
-      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      fifo_(byteTime_) {
+      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   if (wake_.get() < 0) fail("eventfd");
   setFaults(plan);
+  fifo_ = receiver_;
 }
 
 void Relay::setFaults(const FaultPlan& plan) {
   std::lock_guard lock(planMutex_);
   plan_ = plan;
-  uart_ = uartBothWays_ || plan.uart;
+  const int usbMs = plan.usbLatencyMs > 0 ? plan.usbLatencyMs : usbBothWays_;
+  receiver_ = usbMs > 0                      ? ReceiveFifo::usb(std::chrono::milliseconds(usbMs))
+              : uartBothWays_ || plan.uart ? ReceiveFifo::uart(byteTime_)
+                                           : ReceiveFifo();
   random_.seed(plan.seed);
   // A stream of its own, so turning latency on changes no bit error.
   latencyRandom_.seed(~plan.seed);
@@ -164,11 +168,14 @@ void Relay::putOnLine(uint8_t value, Clock::time_point from, bool lost) {
 }
 
 // A byte came off the line at `due`: it goes to the far end now, or waits in
-// the UART's FIFO for its batch.
+// the UART's FIFO or the USB adapter for its batch.
 void Relay::receive(uint8_t value, Clock::time_point due) {
-  // Bytes still waiting from before go first; in UART mode only once timed out.
-  if (const auto batch = fifo_.timedOut(uart_ ? due : Clock::time_point::max())) handOver(*batch);
-  if (!uart_) {
+  // Bytes still waiting from before go first: once timed out, or all of them
+  // when new faults changed how the far end receives.
+  const bool changed = !fifo_.sameKind(receiver_);
+  if (const auto batch = fifo_.timedOut(changed ? Clock::time_point::max() : due)) handOver(*batch);
+  if (changed) fifo_ = receiver_;
+  if (!fifo_.holdsBytes()) {
     inFlight_.push_back({value, false, burstLatency_, due, handOverTime(due, burstLatency_)});
     return;
   }
@@ -176,7 +183,7 @@ void Relay::receive(uint8_t value, Clock::time_point due) {
   if (const auto batch = fifo_.add(due)) handOver(*batch);
 }
 
-void Relay::handOver(const UartFifo::Batch& batch) {
+void Relay::handOver(const ReceiveFifo::Batch& batch) {
   const auto first = inFlight_.end() - static_cast<ptrdiff_t>(batch.size);
   first->startsBatch = true;
   for (auto byte = first; byte != inFlight_.end(); ++byte) byte->handedOver = handOverTime(batch.at, byte->latency);
@@ -198,7 +205,7 @@ void Relay::deliverDue(Clock::time_point now) {
   }
   uint8_t out[4096];
   while (!inFlight_.empty() && inFlight_.front().handedOver <= now) {
-    // A UART batch is one write, so the far end (and the log) sees it whole.
+    // A batch is one write, so the far end (and the log) sees it whole.
     size_t n = 0;
     for (; n < inFlight_.size() && n < sizeof out && inFlight_[n].handedOver <= now && !(n > 0 && inFlight_[n].startsBatch);
          ++n)
