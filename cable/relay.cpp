@@ -20,6 +20,11 @@ using namespace std::chrono_literals;
 // How long a far end may keep its input queue full before bytes are lost.
 constexpr auto kOverrunWait = 50ms;
 constexpr auto kRetryInterval = 1ms;
+// A byte within a burst may wait this long for the ones after it, so that the
+// relay wakes about once a millisecond, not for every byte; the last byte of a
+// burst or a batch, which a reader waiting for a packet or a reply sees, is
+// handed over on time.
+constexpr auto kGather = 1ms;
 // Beyond this many bytes in flight the relay stops reading, so a writer far
 // ahead of a slow line blocks as it would on a real port's output queue.
 constexpr size_t kMaxInFlight = 64 * 1024;
@@ -86,7 +91,7 @@ void Relay::run(int stop) {
     // A full far end is retried each millisecond, not polled for room: a pty
     // may report room that a write then cannot use, and this thread must not spin.
     if (blocked) deadline = std::min(deadline, Clock::now() + kRetryInterval);
-    else if (!inFlight_.empty()) deadline = std::min(deadline, inFlight_.front().handedOver);
+    else deadline = std::min(deadline, nextHandOver());
     timespec timeout{};
     timespec* wait = nullptr;  // nothing to do at any time: sleep until input or stop
     if (deadline != Clock::time_point::max()) {
@@ -193,6 +198,24 @@ void Relay::handOver(const ReceiveFifo::Batch& batch) {
 Clock::time_point Relay::handOverTime(Clock::time_point ready, Clock::duration latency) {
   lastHandedOver_ = std::max(ready + latency, lastHandedOver_);
   return lastHandedOver_;
+}
+
+// When bytes must next be handed over: when a burst or batch ends, or when the
+// first byte waiting has waited kGather, whichever comes first. Bytes handed
+// over together all came off the line before, so none is early.
+Clock::time_point Relay::nextHandOver() const {
+  if (inFlight_.empty() || inFlight_.front().handedOver == Clock::time_point::max()) return Clock::time_point::max();
+  const auto latest = inFlight_.front().handedOver + kGather;
+  // Bounded: bytes due within kGather of the first, or handed over together.
+  const size_t scan = std::min<size_t>(inFlight_.size(), 4096);
+  for (size_t i = 0; i < scan; ++i) {
+    const InFlight& byte = inFlight_[i];
+    if (byte.handedOver >= latest) return latest;
+    const bool endsRun = i + 1 == inFlight_.size() || inFlight_[i + 1].startsBatch ||
+                         inFlight_[i + 1].handedOver > byte.handedOver + byteTime_;
+    if (endsRun) return byte.handedOver;
+  }
+  return inFlight_[scan - 1].handedOver;
 }
 
 // Writes every byte whose time has come. When the far end's queue is full it

@@ -48,6 +48,7 @@ class Relay {
   void receive(uint8_t value, Clock::time_point due);
   void handOver(const ReceiveFifo::Batch& batch);
   Clock::time_point handOverTime(Clock::time_point ready, Clock::duration latency);
+  Clock::time_point nextHandOver() const;
   void deliverDue(Clock::time_point now);
   size_t record(size_t n, Clock::time_point at);
   void unrecord(size_t logged, size_t unwritten);
