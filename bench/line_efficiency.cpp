@@ -3,7 +3,10 @@
 // allows. The receiver is the native engine in-process on end B; the sender is
 // the native engine in-process on end A, or (--wine EXE) the Windows command
 // line under Wine on COM7, linked to end A. With --uart both far ends get their
-// bytes in 16550 FIFO batches, as a real UART hands them over.
+// bytes in 16550 FIFO batches, as a real UART hands them over; with --usb they
+// get them through USB serial adapters, 62 bytes at a time or fewer when the
+// adapter's latency timer runs out, which a stop-and-wait transfer pays on
+// every packet and reply.
 //
 // A file's time runs from the first byte of its "FS" entering the cable to the
 // receiver taking its "EF". Runs whose line time alone exceeds --budget seconds
@@ -19,6 +22,7 @@
 #include <optional>
 
 #include "bench/support.h"
+#include "cable/cable_command.h"
 #include "harness/line_ends.h"
 #include "harness/process.h"
 #include "harness/wine.h"
@@ -40,6 +44,7 @@ struct Options {
   int smallFiles = 5;   // files in the batch that measures per-file overhead
   std::string wineExe;  // empty: native sender
   bool uart = false;
+  std::vector<std::string> usb;  // [DIR:]MS, as zarvek-cable takes it
   bool classic = false;  // both ends classic: the cost of verified transfers, by comparison
   std::string markdown, data;
 };
@@ -113,6 +118,7 @@ Batch sendOverCable(const Options& options, int baud, const Files& files, double
   CableConfig config;
   config.baud = baud;
   config.uart = options.uart;
+  for (const auto& text : options.usb) applyUsbOption(text, config);
   Cable cable(config);
   TimingUi receivedUi;
   harness::ReceiverThread receiver(cable.endB(), baud, files.to, receivedUi, !options.classic);
@@ -200,18 +206,29 @@ int main(int argc, char** argv) try {
   app.add_option("--small-files", options.smallFiles, "Files in the small-file batch")->check(CLI::Range(2, 1000));
   app.add_option("--wine", options.wineExe, "The Windows zarvek.exe to send with, under Wine");
   app.add_flag("--uart", options.uart, "The far ends get bytes in 16550 FIFO batches, both directions");
+  app.add_option("--usb", options.usb,
+                 "USB adapters with this latency timer (1-16 ms) at both far ends, or DIR:MS at one "
+                 "(a2b: the receiver's, b2a: the sender's)")
+      ->type_name("[DIR:]MS");
   app.add_flag("--classic", options.classic, "Classic transfers at both ends (by default two Zarvek ends verify)");
   app.add_option("--markdown", options.markdown, "Write the tables here");
   app.add_option("--data", options.data, "Write one line per run here, for the plot");
   CLI11_PARSE(app, argc, argv);
+  CableConfig checked;  // a bad --usb text stops the run before it starts
+  for (const auto& text : options.usb) applyUsbOption(text, checked);
 
+  std::string usb;
+  for (const auto& text : options.usb) usb += (usb.empty() ? "" : " ") + text;
   const std::string build = std::string(options.wineExe.empty() ? "Linux" : "Windows (Wine)") +
-                            (options.uart ? ", UART cable" : "") + (options.classic ? ", classic" : "");
+                            (options.uart ? ", UART cable" : "") + (usb.empty() ? "" : ", USB " + usb + " ms") +
+                            (options.classic ? ", classic" : "");
   std::optional<WineSession> wine;
   if (!options.wineExe.empty()) wine.emplace(options.wineExe);
-  std::printf("Line efficiency, %s sender, native receiver, paced virtual cable%s, %s transfers\n",
+  std::printf("Line efficiency, %s sender, native receiver, paced virtual cable%s%s, %s transfers\n",
               options.wineExe.empty() ? "Linux" : "Windows (Wine)",
-              options.uart ? " handing bytes over as a UART does" : "", options.classic ? "classic" : "verified");
+              options.uart ? " handing bytes over as a UART does" : "",
+              usb.empty() ? "" : (" through USB adapters (--usb " + usb + ")").c_str(),
+              options.classic ? "classic" : "verified");
   std::printf("%8s %8s %10s %10s %9s %9s  %s\n", "bit/s", "file", "time s", "line s", "eff %", "ceil %", "");
 
   std::vector<Row> rows;

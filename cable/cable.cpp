@@ -1,9 +1,11 @@
 #include "cable/cable.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <pty.h>
 #include <sys/eventfd.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -98,5 +100,18 @@ void Cable::injectNoise(Direction direction, uint8_t value) { impl_->relay(direc
 std::vector<LoggedByte> Cable::log(Direction direction) const { return impl_->relay(direction).log(); }
 
 uint64_t Cable::bytesIn(Direction direction) const { return impl_->relay(direction).bytesIn(); }
+
+std::chrono::nanoseconds Cable::relayCpuTime() const {
+  std::chrono::nanoseconds total{0};
+  for (auto* thread : {&impl_->threadAToB, &impl_->threadBToA}) {
+    clockid_t clock;
+    timespec used{};
+    if (::pthread_getcpuclockid(thread->native_handle(), &clock) != 0 ||
+        ::clock_gettime(clock, &used) != 0)
+      continue;
+    total += std::chrono::seconds(used.tv_sec) + std::chrono::nanoseconds(used.tv_nsec);
+  }
+  return total;
+}
 
 }  // namespace zarvek

@@ -35,9 +35,10 @@ struct FaultPlan {
   double bitErrorRate = 0.0;    // each bit flipped with this probability
   uint64_t seed = 1;            // for bitErrorRate and the latency
 
-  // A USB serial adapter at the far end hands what it received to the host
-  // late: each burst (bytes back to back on the line) by a delay drawn from
-  // [latencyMinMs, latencyMaxMs]. A later burst never overtakes an earlier one.
+  // The far end's host hands what it received to the program late (a USB
+  // stack, a busy scheduler): each burst (bytes back to back on the line) by a
+  // delay drawn from [latencyMinMs, latencyMaxMs], after any UART or USB
+  // batching below. A later burst never overtakes an earlier one.
   int latencyMinMs = 0;
   int latencyMaxMs = 0;
 
@@ -46,6 +47,13 @@ struct FaultPlan {
   // 4 character times (40 bits) after the last came with fewer waiting.
   // Without it each byte is handed over as it comes off the line.
   bool uart = false;
+
+  // The far end receives through a USB serial adapter, whose latency timer
+  // runs this many milliseconds (1-16 on common adapters): bytes that are off
+  // the line are gathered for a USB packet (62 bytes of data) and handed over
+  // together once 62 wait, or when the timer, started by the first byte held,
+  // runs out. 0: no adapter. Takes the place of uart; latency adds to it.
+  int usbLatencyMs = 0;
 };
 
 struct CableConfig {
@@ -54,6 +62,7 @@ struct CableConfig {
   FaultPlan bToA;
   bool keepLog = false;  // record every byte that arrived, with its time
   bool uart = false;     // FaultPlan::uart for both directions
+  int usbLatencyMs = 0;  // FaultPlan::usbLatencyMs for both directions, unless a plan sets its own
 };
 
 struct LoggedByte {
@@ -95,6 +104,8 @@ class Cable {
   std::vector<LoggedByte> log(Direction direction) const;
   // Bytes the sending end wrote in that direction so far.
   uint64_t bytesIn(Direction direction) const;
+  // CPU time both relay threads have used so far, for the benchmarks.
+  std::chrono::nanoseconds relayCpuTime() const;
 
  private:
   struct Impl;

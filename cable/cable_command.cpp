@@ -69,7 +69,7 @@ const FaultKind kFaultKinds[] = {
        p.noises.push_back({number(f[1], kMaxIndex), int(number(f[2], 3'600'000)), uint8_t(number(f[3], 255))});
      }},
     {"--latency", &CableCommandOptions::latencies, "DIR:MIN:MAX",
-     "a USB adapter hands each burst over MIN to MAX milliseconds late, from --seed", 3,
+     "each burst reaches the program MIN to MAX milliseconds late (a host's USB stack), from --seed", 3,
      [](FaultPlan& p, const Fields& f) {
        p.latencyMinMs = int(number(f[1], 60'000));
        p.latencyMaxMs = int(number(f[2], 60'000));
@@ -95,6 +95,12 @@ void applyFault(const FaultKind& kind, const std::string& text, CableConfig& con
   }
 }
 
+int usbLatencyTimer(const std::string& text) {
+  const int ms = static_cast<int>(number(text, 16));
+  if (ms == 0) throw std::invalid_argument("an adapter's latency timer runs 1 to 16 ms");
+  return ms;
+}
+
 // Removes a link made at start if it still points at our end, so no stale
 // link later leads to someone else's pseudo-terminal.
 void removeLink(const std::string& link, const std::string& end) {
@@ -104,15 +110,47 @@ void removeLink(const std::string& link, const std::string& end) {
 
 }  // namespace
 
+void applyUsbOption(const std::string& text, CableConfig& config) {
+  const size_t colon = text.find(':');
+  try {
+    if (colon == std::string::npos) {
+      config.usbLatencyMs = usbLatencyTimer(text);
+      return;
+    }
+    const std::string direction = text.substr(0, colon);
+    if (direction != "a2b" && direction != "b2a") throw std::invalid_argument("direction must be a2b or b2a");
+    (direction == "a2b" ? config.aToB : config.bToA).usbLatencyMs = usbLatencyTimer(text.substr(colon + 1));
+  } catch (const std::invalid_argument& e) {
+    throw std::invalid_argument("--usb " + text + ": " + e.what());
+  }
+}
+
 void addCableOptions(CLI::App& app, CableCommandOptions& o) {
   app.footer(
       "DIR is a2b (bytes written on end A, read on end B) or b2a. Byte N (and AFTER)\n"
       "counts from 0 over the bytes written in that direction since the cable started;\n"
       "noise bytes take no number. Fault options repeat. Example:\n"
-      "--baud 115200 --flip a2b:2000:3 --replace b2a:1:0x4e --noise b2a:1:25:0xff --uart");
+      "--baud 115200 --flip a2b:2000:3 --replace b2a:1:0x4e --noise b2a:1:25:0xff --uart\n"
+      "--baud 921600 --usb 16 (a USB adapter at each end) or --usb b2a:2 (at end A only)");
   app.add_option("--baud", o.baud, "pace both directions at this rate (10 bits a byte); 0 = unpaced")
       ->check(CLI::Range(0, 100'000'000));
   app.add_flag("--uart", o.uart, "both ends receive as a 16550 UART does: in batches of 14, or fewer after 4 quiet byte times");
+  app.add_option("--usb", o.usbs,
+                 "the far end receives through a USB serial adapter whose latency timer runs MS (1-16) ms: "
+                 "62 bytes at a time, fewer once the timer, started by the first byte held, runs out; "
+                 "both directions, or DIR only; in place of --uart")
+      ->type_name("[DIR:]MS")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            CableConfig scratch;
+            try {
+              applyUsbOption(text, scratch);
+            } catch (const std::invalid_argument& e) {
+              return std::string(e.what());
+            }
+            return std::string();
+          },
+          ""));
   auto* linkA = app.add_option("--link-a", o.linkA, "make this symlink point at end A");
   auto* linkB = app.add_option("--link-b", o.linkB, "make this symlink point at end B");
   linkA->needs(linkB);
@@ -141,6 +179,7 @@ CableConfig cableConfigFrom(const CableCommandOptions& o) {
   config.uart = o.uart;
   for (const auto& kind : kFaultKinds)
     for (const auto& text : o.*kind.texts) applyFault(kind, text, config);
+  for (const auto& text : o.usbs) applyUsbOption(text, config);
   config.aToB.seed = o.seed;
   config.bToA.seed = o.seed + 1;
   return config;

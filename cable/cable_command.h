@@ -25,11 +25,16 @@ struct CableCommandOptions {
   std::vector<std::string> bers;       // DIR:RATE
   std::vector<std::string> noises;     // DIR:AFTER:MS:VALUE
   std::vector<std::string> latencies;  // DIR:MIN:MAX
+  std::vector<std::string> usbs;       // MS or DIR:MS
   bool uart = false;
   uint64_t seed = 1;
 };
 
 void addCableOptions(CLI::App& app, CableCommandOptions& o);
+
+// Applies one --usb text: "MS" for both directions or "DIR:MS" for one; throws
+// std::invalid_argument naming what is wrong. The benchmarks take it too.
+void applyUsbOption(const std::string& text, CableConfig& config);
 
 // The cable the options describe; throws std::invalid_argument naming a bad fault text.
 CableConfig cableConfigFrom(const CableCommandOptions& o);

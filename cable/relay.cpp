@@ -20,6 +20,11 @@ using namespace std::chrono_literals;
 // How long a far end may keep its input queue full before bytes are lost.
 constexpr auto kOverrunWait = 50ms;
 constexpr auto kRetryInterval = 1ms;
+// A byte within a burst may wait this long for the ones after it, so that the
+// relay wakes about once a millisecond, not for every byte; the last byte of a
+// burst or a batch, which a reader waiting for a packet or a reply sees, is
+// handed over on time.
+constexpr auto kGather = 1ms;
 // Beyond this many bytes in flight the relay stops reading, so a writer far
 // ahead of a slow line blocks as it would on a real port's output queue.
 constexpr size_t kMaxInFlight = 64 * 1024;
@@ -28,17 +33,21 @@ constexpr size_t kMaxInFlight = 64 * 1024;
 
 Relay::Relay(int from, int to, const CableConfig& config, const FaultPlan& plan, const std::atomic<bool>& unplugged)
     : from_(from), to_(to), unplugged_(unplugged), keepLog_(config.keepLog), uartBothWays_(config.uart),
+      usbBothWays_(config.usbLatencyMs),
       byteTime_(config.baud > 0 ? std::chrono::nanoseconds(10'000'000'000LL / config.baud) : 0ns),
-      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      fifo_(byteTime_) {
+      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   if (wake_.get() < 0) fail("eventfd");
   setFaults(plan);
+  fifo_ = receiver_;
 }
 
 void Relay::setFaults(const FaultPlan& plan) {
   std::lock_guard lock(planMutex_);
   plan_ = plan;
-  uart_ = uartBothWays_ || plan.uart;
+  const int usbMs = plan.usbLatencyMs > 0 ? plan.usbLatencyMs : usbBothWays_;
+  receiver_ = usbMs > 0                      ? ReceiveFifo::usb(std::chrono::milliseconds(usbMs))
+              : uartBothWays_ || plan.uart ? ReceiveFifo::uart(byteTime_)
+                                           : ReceiveFifo();
   random_.seed(plan.seed);
   // A stream of its own, so turning latency on changes no bit error.
   latencyRandom_.seed(~plan.seed);
@@ -82,7 +91,7 @@ void Relay::run(int stop) {
     // A full far end is retried each millisecond, not polled for room: a pty
     // may report room that a write then cannot use, and this thread must not spin.
     if (blocked) deadline = std::min(deadline, Clock::now() + kRetryInterval);
-    else if (!inFlight_.empty()) deadline = std::min(deadline, inFlight_.front().handedOver);
+    else deadline = std::min(deadline, nextHandOver());
     timespec timeout{};
     timespec* wait = nullptr;  // nothing to do at any time: sleep until input or stop
     if (deadline != Clock::time_point::max()) {
@@ -164,11 +173,14 @@ void Relay::putOnLine(uint8_t value, Clock::time_point from, bool lost) {
 }
 
 // A byte came off the line at `due`: it goes to the far end now, or waits in
-// the UART's FIFO for its batch.
+// the UART's FIFO or the USB adapter for its batch.
 void Relay::receive(uint8_t value, Clock::time_point due) {
-  // Bytes still waiting from before go first; in UART mode only once timed out.
-  if (const auto batch = fifo_.timedOut(uart_ ? due : Clock::time_point::max())) handOver(*batch);
-  if (!uart_) {
+  // Bytes still waiting from before go first: once timed out, or all of them
+  // when new faults changed how the far end receives.
+  const bool changed = !fifo_.sameKind(receiver_);
+  if (const auto batch = fifo_.timedOut(changed ? Clock::time_point::max() : due)) handOver(*batch);
+  if (changed) fifo_ = receiver_;
+  if (!fifo_.holdsBytes()) {
     inFlight_.push_back({value, false, burstLatency_, due, handOverTime(due, burstLatency_)});
     return;
   }
@@ -176,7 +188,7 @@ void Relay::receive(uint8_t value, Clock::time_point due) {
   if (const auto batch = fifo_.add(due)) handOver(*batch);
 }
 
-void Relay::handOver(const UartFifo::Batch& batch) {
+void Relay::handOver(const ReceiveFifo::Batch& batch) {
   const auto first = inFlight_.end() - static_cast<ptrdiff_t>(batch.size);
   first->startsBatch = true;
   for (auto byte = first; byte != inFlight_.end(); ++byte) byte->handedOver = handOverTime(batch.at, byte->latency);
@@ -186,6 +198,24 @@ void Relay::handOver(const UartFifo::Batch& batch) {
 Clock::time_point Relay::handOverTime(Clock::time_point ready, Clock::duration latency) {
   lastHandedOver_ = std::max(ready + latency, lastHandedOver_);
   return lastHandedOver_;
+}
+
+// When bytes must next be handed over: when a burst or batch ends, or when the
+// first byte waiting has waited kGather, whichever comes first. Bytes handed
+// over together all came off the line before, so none is early.
+Clock::time_point Relay::nextHandOver() const {
+  if (inFlight_.empty() || inFlight_.front().handedOver == Clock::time_point::max()) return Clock::time_point::max();
+  const auto latest = inFlight_.front().handedOver + kGather;
+  // Bounded: bytes due within kGather of the first, or handed over together.
+  const size_t scan = std::min<size_t>(inFlight_.size(), 4096);
+  for (size_t i = 0; i < scan; ++i) {
+    const InFlight& byte = inFlight_[i];
+    if (byte.handedOver >= latest) return latest;
+    const bool endsRun = i + 1 == inFlight_.size() || inFlight_[i + 1].startsBatch ||
+                         inFlight_[i + 1].handedOver > byte.handedOver + byteTime_;
+    if (endsRun) return byte.handedOver;
+  }
+  return inFlight_[scan - 1].handedOver;
 }
 
 // Writes every byte whose time has come. When the far end's queue is full it
@@ -198,7 +228,7 @@ void Relay::deliverDue(Clock::time_point now) {
   }
   uint8_t out[4096];
   while (!inFlight_.empty() && inFlight_.front().handedOver <= now) {
-    // A UART batch is one write, so the far end (and the log) sees it whole.
+    // A batch is one write, so the far end (and the log) sees it whole.
     size_t n = 0;
     for (; n < inFlight_.size() && n < sizeof out && inFlight_[n].handedOver <= now && !(n > 0 && inFlight_[n].startsBatch);
          ++n)

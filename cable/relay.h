@@ -1,7 +1,7 @@
 #pragma once
 // One direction of the cable: takes what one end wrote, applies the faults,
 // paces the line and hands each byte to the other end when the receiving side
-// would: as it comes off the line, or in UART batches.
+// would: as it comes off the line, in UART batches or in USB packets.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -13,7 +13,7 @@
 
 #include "cable/cable.h"
 #include "cable/fd.h"
-#include "cable/uart_fifo.h"
+#include "cable/receive_fifo.h"
 
 namespace zarvek::cable_internals {
 
@@ -46,8 +46,9 @@ class Relay {
   Clock::time_point lineUpNoise(Clock::time_point now);
   void putOnLine(uint8_t value, Clock::time_point from, bool lost);
   void receive(uint8_t value, Clock::time_point due);
-  void handOver(const UartFifo::Batch& batch);
+  void handOver(const ReceiveFifo::Batch& batch);
   Clock::time_point handOverTime(Clock::time_point ready, Clock::duration latency);
+  Clock::time_point nextHandOver() const;
   void deliverDue(Clock::time_point now);
   size_t record(size_t n, Clock::time_point at);
   void unrecord(size_t logged, size_t unwritten);
@@ -56,11 +57,12 @@ class Relay {
   const std::atomic<bool>& unplugged_;
   const bool keepLog_;
   const bool uartBothWays_;
+  const int usbBothWays_;
   const Clock::duration byteTime_;
 
   std::mutex planMutex_;  // plan_ and the state below, against setFaults and injectNoise
   FaultPlan plan_;
-  bool uart_ = false;
+  ReceiveFifo receiver_;  // how the far end receives, as the plan says: empty, a pattern for fifo_
   std::mt19937_64 random_;
   uint64_t bitsSeen_ = 0;
   uint64_t nextErrorBit_ = 0;
@@ -72,7 +74,7 @@ class Relay {
   std::atomic<uint64_t> bytesIn_{0};
   Clock::time_point lineFree_{};
   std::deque<InFlight> inFlight_;  // in order of hand-over
-  UartFifo fifo_;                  // its waiting bytes are the last in inFlight_
+  ReceiveFifo fifo_;               // its waiting bytes are the last in inFlight_
   Clock::time_point lastHandedOver_{};
   Clock::time_point blockedSince_{};  // epoch: not blocked
 

@@ -36,7 +36,7 @@ _zarvek() {
       COMPREPLY=($(compgen -f -- "$cur"))
       return ;;
     -n | --files | -r | --retry-limit | --baud | --flip | --drop | --pause | --replace | \
-      --ber | --noise | --latency | --seed)
+      --ber | --noise | --latency | --usb | --seed)
       return ;;
   esac
 

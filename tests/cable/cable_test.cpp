@@ -25,14 +25,18 @@ struct Wired {
 };
 
 // Every value both ways, and the rate seen from outside: first to last delivery
-// over a line kept busy. Load can only make the last byte late; 2 % of 1.5 s is 30 ms.
+// over a line kept busy. Load can only make the last byte late; 2 % of 1.5 s is
+// 30 ms, of which USB adapters at both ends take up to 16.
 TEST(Cable, CarriesEveryValueBothWaysAtItsBaudRate) {
   std::string values;
   for (int v = 0; v < 256; ++v) values += static_cast<char>(v);
-  for (int baud : {0, 9600, 115200}) {
-    SCOPED_TRACE("baud " + std::to_string(baud));
+  for (CableConfig config : {CableConfig{0}, CableConfig{9600}, CableConfig{115200},
+                             CableConfig{.baud = 115200, .usbLatencyMs = 16}}) {
+    config.keepLog = true;
+    const int baud = config.baud;
+    SCOPED_TRACE("baud " + std::to_string(baud) + (config.usbLatencyMs ? ", USB" : ""));
     const std::string sent = values + randomBytes(static_cast<size_t>(baud) * 3 / 20, 11);  // 1.5 s of line
-    Wired w({baud, {}, {}, true});
+    Wired w(config);
     ASSERT_TRUE(w.a.write(sent));
     ASSERT_TRUE(w.b.write(values));
     EXPECT_EQ(w.b.read(sent.size()), sent);
@@ -99,13 +103,21 @@ TEST(Cable, PausesAndPlannedNoiseComeWhenAsked) {
   }
 }
 
-TEST(Cable, UartHandsOverInBatches) {
+// A UART hands over 14 bytes at a time, fewer 4 byte times after the last came;
+// a USB adapter 62, fewer when its latency timer, started by the first, runs out.
+// A 40 ms timer makes a full packet that waited for it stand out from load; at
+// 9600 bit/s a 4 ms timer runs out before 62 bytes come.
+TEST(Cable, UartAndUsbAdapterHandOverInBatches) {
   struct Case { CableConfig config; std::vector<size_t> writes; std::vector<size_t> batches; };
   const Case cases[] = {{{115200, {}, {}, true, true}, {40}, {14, 14, 12}},  // both ways
                         {{115200, {.uart = true}, {}, true}, {5, 3}, {5, 3}},
-                        {{921600, {.uart = true}, {}, true}, {100}, {14, 14, 14, 14, 14, 14, 14, 2}}};
+                        {{921600, {.uart = true}, {}, true}, {100}, {14, 14, 14, 14, 14, 14, 14, 2}},
+                        {{115200, {.usbLatencyMs = 40}, {}, true}, {200}, {62, 62, 62, 14}},
+                        {{.baud = 9600, .keepLog = true, .usbLatencyMs = 4}, {30}, {4, 4, 4, 4, 4, 4, 4, 2}}};
   for (const auto& c : cases) {
-    SCOPED_TRACE("baud " + std::to_string(c.config.baud) + ", writes of " + ::testing::PrintToString(c.writes));
+    const int usbMs = std::max(c.config.usbLatencyMs, c.config.aToB.usbLatencyMs);
+    SCOPED_TRACE("baud " + std::to_string(c.config.baud) + (usbMs ? ", USB" : ", UART") + ", writes of " +
+                 ::testing::PrintToString(c.writes));
     Wired w(c.config);
     for (const size_t size : c.writes) {
       const std::string sent = randomBytes(size, 31);
@@ -117,15 +129,18 @@ TEST(Cable, UartHandsOverInBatches) {
       if (batches.empty() || batches.back().back().at != byte.at) batches.emplace_back();
       batches.back().push_back(byte);
     }
-    // A full batch goes as its 14th byte is off the line, the rest after the time-out.
-    const auto timeout = std::chrono::nanoseconds(40'000'000'000LL / c.config.baud);
+    // A full batch goes as its last byte is off the line, a short one once the timer ran out.
+    const size_t full = usbMs ? 62 : 14;
+    const auto timeout = usbMs ? std::chrono::nanoseconds(std::chrono::milliseconds(usbMs))
+                               : std::chrono::nanoseconds(40'000'000'000LL / c.config.baud);
     std::vector<size_t> sizes;
     for (const auto& batch : batches) {
       sizes.push_back(batch.size());
       for (const auto& byte : batch) EXPECT_GE(byte.at, byte.due) << "handed over before its line time";
-      const auto waited = batch.back().at - batch.back().due;
-      EXPECT_GE(waited, batch.size() < 14 ? timeout : 0ns);
-      EXPECT_LT(waited, timeout + 15ms);
+      const auto timerStart = usbMs ? batch.front().due : batch.back().due;
+      const auto waited = batch.back().at - (batch.size() < full ? timerStart + timeout : batch.back().due);
+      EXPECT_GE(waited, 0ns) << "a batch of " << batch.size();
+      EXPECT_LT(waited, 15ms) << "a batch of " << batch.size();
     }
     EXPECT_EQ(sizes, c.batches);
   }
@@ -239,23 +254,25 @@ std::string text(const FaultPlan& p) {
   for (const auto& r : p.replaces) s << "replace " << r.byteIndex << ':' << int(r.value) << ' ';
   for (const auto& n : p.noises) s << "noise " << n.afterByte << ':' << n.delayMs << ':' << int(n.value) << ' ';
   s << "ber " << p.bitErrorRate << " seed " << p.seed << " latency " << p.latencyMinMs << '-' << p.latencyMaxMs;
-  return s.str() + (p.uart ? " uart" : "");
+  return s.str() + (p.uart ? " uart" : "") + (p.usbLatencyMs ? " usb " + std::to_string(p.usbLatencyMs) : "");
 }
 
 TEST(CableCommand, FaultOptionsBuildThePlansOrAreRejected) {
   const CableConfig c = parse(
       "--baud 115200 --flip a2b:2000:3 --flip b2a:0:7 --drop b2a:12 --pause a2b:5:250 "
       "--replace b2a:1:0x4e --replace a2b:2:65 --ber b2a:1e-5 --seed 9 --noise a2b:99:25:0xff --noise a2b:7:1:0 "
-      "--latency b2a:2:16 --uart");
+      "--latency b2a:2:16 --uart --usb a2b:1 --usb 16");
   EXPECT_EQ(c.baud, 115200);
   EXPECT_TRUE(c.uart);
-  EXPECT_EQ(text(c.aToB), "flip 2000:3 pause 5:250 replace 2:65 noise 99:25:255 noise 7:1:0 ber 0 seed 9 latency 0-0");
+  EXPECT_EQ(c.usbLatencyMs, 16);
+  EXPECT_EQ(text(c.aToB),
+            "flip 2000:3 pause 5:250 replace 2:65 noise 99:25:255 noise 7:1:0 ber 0 seed 9 latency 0-0 usb 1");
   EXPECT_EQ(text(c.bToA), "flip 0:7 drop 12 replace 1:78 ber 1e-05 seed 10 latency 2-16");
   for (const char* line : {"--flip a2b:3", "--flip a2b:3:8", "--flip x2y:3:1", "--drop a2b:-1", "--drop a2b:",
                            "--drop a2b:3:4", "--pause b2a:3:ms", "--replace a2b:1:256", "--replace a2b:1:0xg",
                            "--ber a2b:2", "--ber a2b:abc", "--link-a /tmp/x", "--baud -5", "--noise a2b:1:2",
                            "--noise a2b:1:2:256", "--noise b2a:x:2:0", "--latency a2b:5:2", "--latency a2b:1",
-                           "--latency a2b:1:x"}) {
+                           "--latency a2b:1:x", "--usb 0", "--usb 17", "--usb x2y:3", "--usb a2b:", "--usb a2b:3:1"}) {
     SCOPED_TRACE(line);
     EXPECT_THROW(parse(line), CLI::Error);
   }
