@@ -209,13 +209,12 @@ int main(int argc, char** argv) try {
   app.add_option("--usb", options.usb,
                  "USB adapters with this latency timer (1-16 ms) at both far ends, or DIR:MS at one "
                  "(a2b: the receiver's, b2a: the sender's)")
-      ->type_name("[DIR:]MS");
+      ->type_name("[DIR:]MS")
+      ->check(CLI::Validator([](std::string& text) { return usbOptionProblem(text); }, ""));
   app.add_flag("--classic", options.classic, "Classic transfers at both ends (by default two Zarvek ends verify)");
   app.add_option("--markdown", options.markdown, "Write the tables here");
   app.add_option("--data", options.data, "Write one line per run here, for the plot");
   CLI11_PARSE(app, argc, argv);
-  CableConfig checked;  // a bad --usb text stops the run before it starts
-  for (const auto& text : options.usb) applyUsbOption(text, checked);
 
   std::string usb;
   for (const auto& text : options.usb) usb += (usb.empty() ? "" : " ") + text;

@@ -125,6 +125,16 @@ void applyUsbOption(const std::string& text, CableConfig& config) {
   }
 }
 
+std::string usbOptionProblem(const std::string& text) {
+  CableConfig scratch;
+  try {
+    applyUsbOption(text, scratch);
+  } catch (const std::invalid_argument& e) {
+    return e.what();
+  }
+  return "";
+}
+
 void addCableOptions(CLI::App& app, CableCommandOptions& o) {
   app.footer(
       "DIR is a2b (bytes written on end A, read on end B) or b2a. Byte N (and AFTER)\n"
@@ -140,17 +150,7 @@ void addCableOptions(CLI::App& app, CableCommandOptions& o) {
                  "62 bytes at a time, fewer once the timer, started by the first byte held, runs out; "
                  "both directions, or DIR only; in place of --uart")
       ->type_name("[DIR:]MS")
-      ->check(CLI::Validator(
-          [](std::string& text) {
-            CableConfig scratch;
-            try {
-              applyUsbOption(text, scratch);
-            } catch (const std::invalid_argument& e) {
-              return std::string(e.what());
-            }
-            return std::string();
-          },
-          ""));
+      ->check(CLI::Validator([](std::string& text) { return usbOptionProblem(text); }, ""));
   auto* linkA = app.add_option("--link-a", o.linkA, "make this symlink point at end A");
   auto* linkB = app.add_option("--link-b", o.linkB, "make this symlink point at end B");
   linkA->needs(linkB);

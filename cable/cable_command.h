@@ -35,6 +35,8 @@ void addCableOptions(CLI::App& app, CableCommandOptions& o);
 // Applies one --usb text: "MS" for both directions or "DIR:MS" for one; throws
 // std::invalid_argument naming what is wrong. The benchmarks take it too.
 void applyUsbOption(const std::string& text, CableConfig& config);
+// What is wrong with a --usb text, or "" when it is good: for the option's check.
+std::string usbOptionProblem(const std::string& text);
 
 // The cable the options describe; throws std::invalid_argument naming a bad fault text.
 CableConfig cableConfigFrom(const CableCommandOptions& o);

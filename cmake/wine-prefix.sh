@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Makes the Wine prefix given as $1 once (under a lock, as tests run in parallel).
 # COM1..COM9 and COM12 (a port past COM9, as USB adapters get, which opens only
-# through the device namespace; it and COM7 carry device names) are pinned in the registry to links in
-# $1/ports/comN: Wine would
-# otherwise rewrite dosdevices/comN from the machine's /dev/ttyS* when its server
-# starts. A test points $1/ports/comN at a cable end (ln -sfn) and the Windows
-# program opens it as COMn. Wine's own fonts (fonts-wine) go into the prefix's
-# Fonts folder: this Wine does not find them where Debian installs them, and
-# without Marlett the title bars' buttons show the letters "0 1 r".
+# through the device namespace; it and COM7 carry device names) are pinned in
+# the registry to links in $1/ports/comN: Wine would otherwise rewrite
+# dosdevices/comN from the machine's /dev/ttyS* when its server starts. A test
+# points $1/ports/comN at a cable end (ln -sfn) and the Windows program opens it
+# as COMn. Wine's own fonts (fonts-wine) go into the prefix's Fonts folder: this
+# Wine does not find them where Debian installs them, and without Marlett the
+# title bars' buttons show the letters "0 1 r".
 set -euo pipefail
 prefix=$1
 [ -f "$prefix/.zarvek-ready" ] && exit 0

@@ -94,8 +94,7 @@ TEST(ProgramWindows, TwoCopiesSendOverTheCableAndShowEachStep) {
     desk.input(open, {"key", "Return"});
     ASSERT_TRUE(desk.titled(from, kSendMode)) << "no send of " << names;
   };
-  const auto send = [&](const std::string& names) { sendFrom(sender, names); };
-  ASSERT_NO_FATAL_FAILURE(send("\"a.bin\" \"b.bin\" \"c.bin\""));
+  ASSERT_NO_FATAL_FAILURE(sendFrom(sender, "\"a.bin\" \"b.bin\" \"c.bin\""));
 
   // Both windows watched until the sender is done, each picture taken while its window shows a file.
   std::set<std::string> sent, received, paths, names;
@@ -143,7 +142,7 @@ TEST(ProgramWindows, TwoCopiesSendOverTheCableAndShowEachStep) {
     }
     return false;
   };
-  ASSERT_NO_FATAL_FAILURE(send("big.bin"));
+  ASSERT_NO_FATAL_FAILURE(sendFrom(sender, "big.bin"));
   ASSERT_TRUE(eventually([&] {
     return desk.view(sender).kind("msctls_progress32").position >= 3 && staged() && !fs::exists(inbox / "big.bin");
   })) << "the send did not get going";

@@ -61,7 +61,8 @@ class SerialContract : public ::testing::Test {
   void TearDown() override {
     if (!peer.valid()) return;
     const harness::Outcome outcome = peer.get();
-    if (HasFailure()) std::fprintf(stderr, "peer (exit %d):\n%s%s\n", outcome.code, outcome.out.c_str(), outcome.err.c_str());
+    if (HasFailure())
+      std::fprintf(stderr, "peer (exit %d):\n%s%s\n", outcome.code, outcome.out.c_str(), outcome.err.c_str());
   }
 
   void openFar(PortRole role) {
