@@ -41,6 +41,9 @@ int main(int argc, char** argv) {
   app.add_flag("--classic", classic,
                "Classic transfers only: neither offer nor take the verified mode that two Zarvek ends "
                "otherwise agree on for each file");
+  bool noStream = false;
+  app.add_flag("--no-stream", noStream,
+               "Verified files wait for each packet's answer instead of streaming: slower, for diagnosis");
 
   std::string port = kDefaultPort;
   int speed = kDefaultSpeed;
@@ -66,6 +69,7 @@ int main(int argc, char** argv) {
       receive.port = port;
       receive.speed = speed;
       receive.verify = !classic;
+      receive.stream = !noStream;
       receive.banner = !quiet;
       return runReceive(receive, terminal, interrupts);
     };
@@ -86,6 +90,7 @@ int main(int argc, char** argv) {
       send.port = port;
       send.speed = speed;
       send.verify = !classic;
+      send.stream = !noStream;
       return runSend(send, terminal, interrupts);
     };
   });

@@ -52,6 +52,7 @@ int runReceive(const ReceiveOptions& options, Terminal& terminal, InterruptGuard
   job->portName = options.port;
   job->speed = options.speed;
   job->verify = options.verify;
+  job->stream = options.stream;
   job->mode = AppState::Receiving;
   job->running = 1;
   if (options.stopper) options.stopper->attach(&job->running);

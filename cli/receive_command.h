@@ -28,6 +28,7 @@ struct ReceiveOptions {
   std::string port;
   int32_t speed = 0;
   bool verify = true;  // take a Zarvek sender's offer of verified files
+  bool stream = true;  // and its ask to stream them
   std::string folder;  // empty: the current folder
   int files = 0;       // 0: until interrupted
   bool banner = true;  // say where and how it waits, once the port is open

@@ -42,6 +42,7 @@ int runSend(const SendOptions& options, Terminal& terminal, InterruptGuard& inte
   job->speed = options.speed;
   job->crcRetryLimit = options.retryLimit;
   job->verify = options.verify;
+  job->stream = options.stream;
   job->mode = AppState::Sending;
   job->running = 1;
   interrupts.watch(job->running);

@@ -16,6 +16,7 @@ struct SendOptions {
   int32_t speed = 0;
   int32_t retryLimit = 0;
   bool verify = true;  // offer each file verified (a classic receiver declines)
+  bool stream = true;  // and ask to stream it (a receiver may decline)
   std::vector<std::string> files;
   std::string linePrefix;  // "sender: " in the demo
 };

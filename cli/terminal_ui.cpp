@@ -121,7 +121,8 @@ std::string TerminalUi::resultLine(Role role, const FileReport& r, int retryLimi
   const std::string sized = r.name + "  " + std::to_string(r.size) + " bytes  ";
   switch (r.outcome) {
     case FileOutcome::Complete:
-      return sized + (role == Role::Send ? "sent" : "complete") + (r.verified ? ", verified" : "");
+      return sized + (role == Role::Send ? "sent" : "complete") + (r.verified ? ", verified" : "") +
+             (r.streamed ? ", streamed" : "");
     case FileOutcome::Incomplete:
       return sized + "incomplete: " + std::to_string(r.written) + " bytes arrived";
     case FileOutcome::AbortedDeleted:

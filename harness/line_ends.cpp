@@ -12,9 +12,10 @@
 namespace zarvek::harness {
 
 ReceiverThread::ReceiverThread(const std::string& port, int32_t speed, const std::string& folder, TransferUi& ui,
-                               bool verify) {
+                               bool verify, bool stream) {
   job_.portName = port;
   job_.verify = verify;
+  job_.stream = stream;
   job_.speed = speed;
   job_.receiveFolder = folder;  // one too long is refused by the receiver, as any
   job_.running = 1;
@@ -45,9 +46,10 @@ double ReceiverThread::cpuSeconds() const {
 }
 
 std::optional<SendBatchResult> sendFiles(const std::string& port, int32_t speed, const std::vector<std::string>& paths,
-                                         TransferUi& ui, int32_t retryLimit, bool verify) {
+                                         TransferUi& ui, int32_t retryLimit, bool verify, bool stream) {
   TransferJob job;
   job.verify = verify;
+  job.stream = stream;
   job.portName = port;
   job.speed = speed;
   job.crcRetryLimit = retryLimit;

@@ -20,7 +20,7 @@ class ReceiverThread {
   // Opens `port` and receives into `folder` on a new thread, reporting to `ui`
   // (which must outlive it); throws std::runtime_error if the port fails.
   ReceiverThread(const std::string& port, int32_t speed, const std::string& folder, TransferUi& ui,
-                 bool verify = true);
+                 bool verify = true, bool stream = true);
   ~ReceiverThread();  // stop()
   ReceiverThread(const ReceiverThread&) = delete;
   ReceiverThread& operator=(const ReceiverThread&) = delete;
@@ -39,6 +39,7 @@ class ReceiverThread {
 // Sends the files over `port` as the send job of a program does (the sound
 // included); nothing when the port cannot be opened.
 std::optional<SendBatchResult> sendFiles(const std::string& port, int32_t speed, const std::vector<std::string>& paths,
-                                         TransferUi& ui, int32_t retryLimit = kDefaultRetryLimit, bool verify = true);
+                                         TransferUi& ui, int32_t retryLimit = kDefaultRetryLimit, bool verify = true,
+                                         bool stream = true);
 
 }  // namespace zarvek::harness

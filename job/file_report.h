@@ -65,6 +65,7 @@ struct FileReport {
   Result failure;
   int32_t attempts = 0;
   bool verified = false;  // Complete, and checked over all its bytes at both ends
+  bool streamed = false;  // verified, its data sent without waiting packet by packet
 };
 
 // "it is 4 GiB or larger, ...", "name contains a drive colon", ...

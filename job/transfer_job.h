@@ -40,6 +40,9 @@ struct TransferJob {
   // Offer (sending) and take (receiving) verified transfers when the other end
   // is Zarvek too; with any other peer every file stays classic.
   bool verify = true;
+  // Stream verified files (ask, sending; take, receiving) when the other end
+  // takes it; without, every verified file waits for each packet's answer.
+  bool stream = true;
   // One byte, cleared by the front end, read by the worker at every poll;
   // nothing else changes while a worker runs, so no ordering beyond the flag
   // is needed.

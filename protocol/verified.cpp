@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "protocol/big_endian.h"
 #include "protocol/packet.h"
 
 namespace zarvek {
@@ -41,17 +42,6 @@ constexpr std::array<uint16_t, 256> makeCrc16Table() {
   return table;
 }
 constexpr auto kCrc16Table = makeCrc16Table();
-
-void put32(uint8_t* at, uint32_t v) {
-  at[0] = static_cast<uint8_t>(v >> 24);
-  at[1] = static_cast<uint8_t>(v >> 16);
-  at[2] = static_cast<uint8_t>(v >> 8);
-  at[3] = static_cast<uint8_t>(v);
-}
-
-uint32_t get32(const uint8_t* at) {
-  return uint32_t{at[0]} << 24 | uint32_t{at[1]} << 16 | uint32_t{at[2]} << 8 | at[3];
-}
 
 // One copy: magic, version, `fields`, then CRC-32 over all of them and over
 // `also` (bytes of the frame the copy vouches for: an "FN"'s name).

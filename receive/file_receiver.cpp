@@ -4,8 +4,8 @@
 
 namespace zarvek {
 
-FileReceiver::FileReceiver(TransferUi& ui, bool acceptOffers)
-    : ui_(ui), acceptOffers_(acceptOffers), packet_(new uint8_t[kPacketSize]()) {}
+FileReceiver::FileReceiver(TransferUi& ui, bool acceptOffers, bool acceptStreams)
+    : ui_(ui), acceptOffers_(acceptOffers), acceptStreams_(acceptStreams), packet_(new uint8_t[kPacketSize]()) {}
 
 FileReceiver::~FileReceiver() { settleOpenFile(); }
 
@@ -36,8 +36,10 @@ void FileReceiver::beginFile(const char* folder) {
   target_ = std::make_unique<TargetFile>();
   target_->setFolder(folder_.c_str());
   writeCount_ = 0;
-  offerTaken_ = sizeTaken_ = verified_ = broken_ = classicData_ = false;
+  offerTaken_ = sizeTaken_ = verified_ = broken_ = classicData_ = streamTaken_ = streamed_ = false;
   refusals_ = 0;
+  resendAsked_ = 0;
+  scanner_ = PacketScanner();
   tag_ = nextIndex_ = fileCrc_ = 0;
   pendingEnd_ = PacketKind::Unknown;
 }
@@ -56,6 +58,7 @@ void FileReceiver::settleOpenFile() {
 }
 
 bool FileReceiver::handleNextPacket() {
+  if (verified_ && streamed_) return handleStreamedPacket();
   if (!port_.waitForData(*running_)) return false;
   if (const Result read = readPacket(); !read) return unread(read);
   // "EF" and "AF" are known by their letters alone, even when cut short.
@@ -90,7 +93,98 @@ bool FileReceiver::actOnPacket() {
   // The reply follows the packet's whole effect: for a name, the file is
   // already created and mapped when it goes out.
   if (handled.reply != 0) sendReply(handled.reply);
+  if (frame_) sendFrame(frame_->kind, frame_->index, frame_->tag, handled.result == PacketResult::FileEnded);
+  frame_.reset();
   return handled.result != PacketResult::FileEnded;
+}
+
+bool FileReceiver::handleStreamedPacket() {
+  // Packets come back to back: nothing is discarded, and each is found in the
+  // bytes by its checks, so a lost or an added byte costs only the packet it hit.
+  for (;;) {
+    if (scanner_.next(packet_.get(), [this](const uint8_t* f) { return wholeInStream(f); })) break;
+    switch (port_.waitForMore(*running_, kStreamGap)) {
+      case SerialPort::More::Stopped:
+        return false;
+      case SerialPort::More::Quiet:
+        // A piece that waits in vain for its rest: a packet cut short.
+        if (scanner_.buffered() > 0) {
+          scanner_.dropAll();
+          askResend();
+        }
+        continue;
+      case SerialPort::More::Data:
+        break;
+    }
+    uint8_t bytes[4096];
+    if (const Result taken = port_.takeInput(bytes); !taken) return unread(taken);
+    scanner_.add(bytes, port_.lastReadCount());
+  }
+  const PacketKind kind = kindOf(packet_.get());
+  if (kind == PacketKind::FileSize || kind == PacketKind::FileName) {
+    // The sender starts over and waits for the answer: what else came is stale.
+    scanner_.dropAll();
+    return actOnPacket();
+  }
+  const Handled handled = takeStreamed(kind);
+  if (frame_) sendFrame(frame_->kind, frame_->index, frame_->tag, handled.result == PacketResult::FileEnded);
+  frame_.reset();
+  return handled.result != PacketResult::FileEnded;
+}
+
+bool FileReceiver::wholeInStream(const uint8_t* f) const {
+  switch (kindOf(f)) {
+    case PacketKind::FileSize: return checkCrc(f, 4);
+    case PacketKind::FileName: return checkCrc(f, payloadLength(f));
+    case PacketKind::FileData: return checkStreamed(f, tag_, nearestIndex(verifiedSequence(f), nextIndex_));
+    default: return checkStreamed(f, tag_, kStreamEndIndex);
+  }
+}
+
+FileReceiver::Handled FileReceiver::takeStreamed(PacketKind kind) {
+  const uint8_t* p = packet_.get();
+  streamed_ = true;
+  if (kind == PacketKind::EndOfFile) {
+    const uint32_t chunks = nextIndex_, tag = tag_;
+    const Handled handled = endVerifiedFile();
+    frame_ = OwedFrame{answeredMatch_ ? StreamFrameKind::Matches : StreamFrameKind::Differs, chunks, tag};
+    return {handled.result, 0};
+  }
+  if (kind == PacketKind::AbortFile) return abortVerifiedFile();
+  const uint32_t index = nearestIndex(verifiedSequence(p), nextIndex_);
+  if (index > nextIndex_) {  // one before it went missing
+    askResend();
+    return {PacketResult::Accepted, 0};
+  }
+  if (index == nextIndex_) {
+    const int32_t n = verifiedLength(p);
+    if (target_->writeChunk(p, n, writeCount_)) {
+      fileCrc_ = crc32(p + offset::payload, static_cast<size_t>(n), fileCrc_);
+      wrote(n);
+    } else {
+      broken_ = true;  // past the announced size
+    }
+    ++nextIndex_;
+  }
+  // Sent again (an acknowledgement was lost, or the sender went back): the
+  // acknowledgement tells it how far this end is.
+  frame_ = OwedFrame{StreamFrameKind::Ack, nextIndex_, tag_};
+  return {PacketResult::Accepted, 0};
+}
+
+void FileReceiver::askResend() {
+  if (!streamed_ || resendAsked_ == nextIndex_ + 1) return;
+  resendAsked_ = nextIndex_ + 1;
+  sendFrame(StreamFrameKind::Resend, nextIndex_, tag_, false);
+}
+
+void FileReceiver::sendFrame(StreamFrameKind kind, uint32_t index, uint32_t tag, bool answersEnd) {
+  uint8_t bytes[kStreamFrameSize];
+  buildStreamFrame(bytes, {kind, index, kind == StreamFrameKind::Ack ? kStreamCredit : uint8_t{0}}, tag);
+  // A verdict ends the file: whatever came after its end is stale, as a
+  // reply's discard has it. An acknowledgement discards nothing.
+  if (answersEnd) port_.discardInput();
+  if (const Result sent = port_.write(bytes); !sent) ui_.systemCallFailed(sent);
 }
 
 FileReceiver::ShortRead FileReceiver::settleShortRead() {
@@ -153,7 +247,8 @@ FileReceiver::Handled FileReceiver::dispatch() {
   // A verified end when no verified file is open: sent again after its answer
   // was lost, or for a file this end never had.
   if (acceptOffers_ && (kind == PacketKind::EndOfFile || kind == PacketKind::AbortFile) && !(target_ && target_->hasFile()) &&
-      verifiedLength(p) == (kind == PacketKind::EndOfFile ? 8 : 4) && checkVerified(p)) {
+      verifiedLength(p) == (kind == PacketKind::EndOfFile ? 8 : 4) &&
+      (checkVerified(p) || checkStreamed(p, verifiedTag(p), kStreamEndIndex))) {
     return answerLateEnd(kind);
   }
   switch (kind) {
@@ -253,8 +348,9 @@ FileReceiver::Handled FileReceiver::takeVerifiedName(uint32_t size, uint32_t tag
   if (!openNamedFile(true)) return {PacketResult::Failed, encodeAnswer(Answer::Differs, tag)};
   verified_ = true;
   nextIndex_ = fileCrc_ = 0;
-  broken_ = classicData_ = false;
-  return {PacketResult::Accepted, kReplyVerify};
+  broken_ = classicData_ = streamed_ = false;
+  streamTaken_ = acceptStreams_ && readStreamAsk(packet_.get(), tag);
+  return {PacketResult::Accepted, streamTaken_ ? kReplyStream : kReplyVerify};
 }
 
 FileReceiver::Handled FileReceiver::takeClassicChunk() {
@@ -281,7 +377,12 @@ FileReceiver::Handled FileReceiver::answerLateEnd(PacketKind kind) {
   // An abort of a file already ended: nothing to do, and a copy verified stays.
   if (kind == PacketKind::AbortFile) return {PacketResult::Accepted, 0};
   const uint32_t tag = verifiedTag(packet_.get());
-  if (answered_ && tag == answeredTag_) return {PacketResult::Accepted, answer_};
+  const bool kept = answered_ && tag == answeredTag_;
+  if (!checkVerified(packet_.get())) {  // a streamed end: answered in a frame
+    frame_ = OwedFrame{kept && answeredMatch_ ? StreamFrameKind::Matches : StreamFrameKind::Differs, 0, tag};
+    return {PacketResult::Accepted, 0};
+  }
+  if (kept) return {PacketResult::Accepted, answer_};
   // An end for a file this end does not have (its name never came): it cannot match.
   return {PacketResult::Accepted, encodeAnswer(Answer::Differs, tag)};
 }
@@ -295,10 +396,14 @@ FileReceiver::Handled FileReceiver::dispatchVerified(PacketKind kind) {
     // whose request is damaged where the classic checksum cannot see: again.
     if (kind == PacketKind::FileName) {
       const std::optional<Request> request = readRequest(p);
-      if (request && request->tag == tag_) return {PacketResult::Accepted, kReplyVerify};
+      if (request && request->tag == tag_) return {PacketResult::Accepted, streamTaken_ ? kReplyStream : kReplyVerify};
       if (!request && mayRefuseForZarvek()) return {PacketResult::CrcFailed, kReplyRefuse};
     }
     return startOver();
+  }
+  if (streamTaken_ && wholeInStream(p)) {
+    // The first streamed packet: the rest are found by the scanner.
+    return takeStreamed(kind);
   }
   if (checkVerified(p)) {
     switch (kind) {
@@ -381,6 +486,7 @@ FileReceiver::Handled FileReceiver::endVerifiedFile() {
   // Kept for the same end sent again: the answer belongs to this tag only.
   answered_ = true;
   answeredTag_ = tag;
+  answeredMatch_ = matches;
   answer_ = encodeAnswer(matches ? Answer::Matches : Answer::Differs, tag);
   return {PacketResult::FileEnded, answer_};
 }
@@ -435,6 +541,7 @@ void FileReceiver::reportEnd(FileOutcome outcome, bool verified) {
   FileReport report;
   report.outcome = outcome;
   report.verified = verified;
+  report.streamed = verified && streamed_;
   report.name = target_->name();
   report.path = target_->path();
   report.size = target_->size();

@@ -10,11 +10,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/result.h"
 #include "job/transfer_ui.h"
 #include "protocol/packet.h"
+#include "protocol/streamed.h"
 #include "receive/target_file.h"
 #include "serial/serial_port.h"
 
@@ -32,11 +34,18 @@ inline constexpr std::chrono::milliseconds kNoiseWindow{1000};
 // offer gets this many, and then the classic answer.
 inline constexpr int32_t kZarvekRefusals = 2;
 
+// A streamed file: how long a piece of a packet may wait for its rest before
+// it is taken for a packet cut by a lost byte, and sent for again.
+inline constexpr std::chrono::milliseconds kStreamGap{200};
+// How many packets past the last acknowledged the receiver lets the sender
+// have on the line: what its port's input queue holds while it writes a chunk.
+inline constexpr uint8_t kStreamCredit = 16;
+
 class FileReceiver {
  public:
   // `acceptOffers`: take a Zarvek sender's offer of a verified file; without
-  // it every file stays classic.
-  explicit FileReceiver(TransferUi& ui, bool acceptOffers = true);
+  // it every file stays classic. `acceptStreams`: take its ask to stream one.
+  explicit FileReceiver(TransferUi& ui, bool acceptOffers = true, bool acceptStreams = true);
   ~FileReceiver();  // closes the current file (a classic one kept on disk) and the port
   FileReceiver(const FileReceiver&) = delete;
   FileReceiver& operator=(const FileReceiver&) = delete;
@@ -71,6 +80,12 @@ class FileReceiver {
   // cycle has ended (end of file, a stop, a failed read).
   bool handleNextPacket();
   bool actOnPacket();
+  // A streamed file's packets, found in the bytes as they come.
+  bool handleStreamedPacket();
+  bool wholeInStream(const uint8_t* frame) const;
+  Handled takeStreamed(PacketKind kind);
+  void askResend();  // once for each chunk found missing
+  void sendFrame(StreamFrameKind kind, uint32_t index, uint32_t tag, bool answersEnd);
   ShortRead settleShortRead();
   Result readPacket();
   bool unread(const Result& failure);  // reported; false: the cycle ends
@@ -99,6 +114,7 @@ class FileReceiver {
   TransferUi& ui_;
   const std::atomic<uint8_t>* running_ = nullptr;  // the loop's stop flag, from runReceiveLoop on
   const bool acceptOffers_;
+  const bool acceptStreams_;
   SerialPort port_;
   std::unique_ptr<uint8_t[]> packet_;
   std::unique_ptr<TargetFile> target_;
@@ -116,11 +132,23 @@ class FileReceiver {
   bool broken_ = false;      // a chunk went missing: the file cannot match
   bool classicData_ = false;  // a classic "FD" came: the sender did not hear the answer
   PacketKind pendingEnd_ = PacketKind::Unknown;  // an end no check vouches for, held
+  bool streamTaken_ = false;  // its "FN" was answered kReplyStream
+  bool streamed_ = false;     // a streamed packet came: the rest is found by PacketScanner
+  uint32_t resendAsked_ = 0;  // the chunk a resend frame was last sent for, plus one (0: none)
+  PacketScanner scanner_;
+  // A frame owed as the answer to the packet just handled, and its attempt's tag.
+  struct OwedFrame {
+    StreamFrameKind kind;
+    uint32_t index;
+    uint32_t tag;
+  };
+  std::optional<OwedFrame> frame_;
 
   // The answer to the last verified file's end, for that end sent again.
   bool answered_ = false;
   uint32_t answeredTag_ = 0;
   uint8_t answer_ = 0;
+  bool answeredMatch_ = false;
 };
 
 }  // namespace zarvek

@@ -15,7 +15,13 @@ constexpr int32_t kIgnoredBytes = 16;
 
 }  // namespace
 
-FileSender::FileSender(TransferUi& ui, bool verify) : ui_(ui), verify_(verify) {
+uint32_t streamWindow(int32_t speed) {
+  const int64_t packetUs = speed > 0 ? int64_t{kPacketSize} * 10 * 1'000'000 / speed : 1;
+  const int64_t packets = (150'000 + packetUs - 1) / packetUs + 2;
+  return static_cast<uint32_t>(std::clamp<int64_t>(packets, 2, 16));
+}
+
+FileSender::FileSender(TransferUi& ui, bool verify, bool stream) : ui_(ui), verify_(verify), stream_(stream) {
   // Tags of a new job must not repeat the last job's, whose answers a receiver
   // still holds.
   nextTag_ = std::random_device{}();
@@ -25,7 +31,10 @@ FileSender::~FileSender() = default;
 
 Result FileSender::openPort(const char* portName) { return port_.open(portName, PortRole::Sender); }
 
-Result FileSender::configurePort(int32_t speed) { return port_.configure(speed, PortRole::Sender); }
+Result FileSender::configurePort(int32_t speed) {
+  speed_ = speed;
+  return port_.configure(speed, PortRole::Sender);
+}
 
 SendBatchResult FileSender::runSendBatch(const std::vector<std::string>& paths, const std::atomic<uint8_t>& running,
                                          int32_t crcRetryLimit) {
@@ -77,6 +86,7 @@ void FileSender::reportEnding(Ending ending, int32_t attempts, uint64_t delivere
     case Ending::Verified: {
       FileReport r = report(FileOutcome::Complete, source_->size());
       r.verified = ending == Ending::Verified;
+      r.streamed = r.verified && fileStreamed_;
       ui_.fileEnded(r);
       return;
     }
@@ -112,7 +122,7 @@ void FileSender::reportEnding(Ending ending, int32_t attempts, uint64_t delivere
 
 FileSender::Ending FileSender::sendOnce(uint64_t& delivered) {
   readPos_ = 0;
-  fileVerified_ = false;
+  fileVerified_ = fileStreamed_ = false;
   fileCrc_ = 0;
   crcUpTo_ = 0;
   delivered = 0;
@@ -139,9 +149,12 @@ FileSender::Ending FileSender::sendOnce(uint64_t& delivered) {
     if (coded && coded->answer == Answer::Differs && coded->id == (tag_ & 3)) return Ending::Refused;
   }
   fileVerified_ = verify_ && heard;
+  fileStreamed_ = fileVerified_ && stream_ && answer == kReplyStream;
 
-  Ending ending = fileVerified_ ? sendVerifiedData(delivered) : sendClassicData(delivered);
-  if (ending == Ending::Sent && fileVerified_) ending = awaitVerdict();
+  Ending ending = fileStreamed_ ? sendStreamedData(delivered)
+                  : fileVerified_ ? sendVerifiedData(delivered)
+                                  : sendClassicData(delivered);
+  if (ending == Ending::Sent && fileVerified_) ending = fileStreamed_ ? awaitStreamVerdict() : awaitVerdict();
   if (ending == Ending::Sent || ending == Ending::Verified || ending == Ending::Mismatch) return ending;
   return giveUp(ending);
 }
@@ -163,7 +176,7 @@ FileSender::Stage FileSender::askUntilTaken(void (FileSender::*send)(), std::chr
         break;
     }
     if (reply.byte == kReplyRefuse) continue;  // sent again for as long as it is refused
-    if (reply.byte == kReplyVerify) heard = true;
+    if (reply.byte == kReplyVerify || reply.byte == kReplyStream) heard = true;
     answer = reply.byte;
     return Stage::Taken;
   }
@@ -217,6 +230,124 @@ FileSender::Ending FileSender::sendVerifiedData(uint64_t& delivered) {
     ui_.chunkRefused();
   }
   return crcFailures >= crcRetryLimit_ ? Ending::Abandoned : Ending::Stopped;
+}
+
+FileSender::Ending FileSender::sendStreamedData(uint64_t& delivered) {
+  // Go-back-N: the receiver writes chunks in order only, and acknowledges
+  // every chunk before the index it names. A chunk lost or damaged is asked
+  // for again (a resend frame) or, when that is lost too, found missing by
+  // silence: the sender goes back to the first chunk not acknowledged.
+  int32_t& crcFailures = batch_.crcFailures;
+  const uint64_t size = source_->size();
+  const auto chunks = static_cast<uint32_t>((size + kMaxChunk - 1) / kMaxChunk);
+  const uint32_t window = streamWindow(speed_);
+  // base: the first chunk not acknowledged; next: the next to send; sent:
+  // one past the furthest sent, which acknowledgements may still reach after
+  // the sender has gone back.
+  uint32_t base = 0, next = 0, sent = 0, credit = kFirstWindow;
+  FrameScanner frames(tag_);
+  int64_t noiseFrom = 0;  // frames.dropped() when the window last moved
+  const auto goBack = [&] {
+    next = base;
+    ++crcFailures;
+    ui_.chunkRefused();
+    noiseFrom = frames.dropped();
+  };
+  SerialPort::Reply reply{Heard::Byte, 0, {}};
+  while (base < chunks) {
+    if (!running()) return Ending::Stopped;
+    if (crcFailures >= crcRetryLimit_) return Ending::Abandoned;
+    const bool mayWrite = next < chunks && next < base + std::min(window, credit);
+    if (mayWrite) {
+      sendStreamedChunk(next++);
+      sent = std::max(sent, next);
+      reply = {Heard::Quiet, 0, {}};  // nothing waited for: take only what is queued
+    } else {
+      reply = waitAnswer(streamLimit());
+      if (reply.heard == Heard::Stopped) return Ending::Stopped;
+      if (reply.heard == Heard::Failed) return Ending::ReplyUnread;
+      if (reply.heard == Heard::Quiet) {
+        goBack();
+        continue;
+      }
+    }
+    if (!collect(frames, reply)) return Ending::ReplyUnread;
+    while (const std::optional<StreamFrame> frame = frames.next()) {
+      const bool moves = frame->index > base && frame->index <= sent;
+      if (frame->kind == StreamFrameKind::Ack && frame->index >= base && frame->index <= sent) {
+        credit = std::max<uint32_t>(frame->credit, 1);
+        if (!moves) continue;
+        base = frame->index;
+        next = std::max(next, base);
+        crcFailures = 0;
+        noiseFrom = frames.dropped();
+        delivered = std::min<uint64_t>(uint64_t{base} * kMaxChunk, size);
+        source_->releaseBefore(uint64_t{base} * kMaxChunk);
+        ui_.progress(delivered, size);
+      } else if (frame->kind == StreamFrameKind::Resend && frame->index >= base && frame->index < sent) {
+        if (moves) crcFailures = 0;
+        base = frame->index;
+        goBack();
+      }
+    }
+    // Bytes that never make a frame, without end, are silence in disguise.
+    if (frames.dropped() - noiseFrom > kStreamNoise) goBack();
+  }
+  return Ending::Sent;
+}
+
+void FileSender::sendStreamedChunk(uint32_t index) {
+  const int64_t at = int64_t{index} * kMaxChunk;
+  const auto n = static_cast<int32_t>(std::min<int64_t>(kMaxChunk, static_cast<int64_t>(source_->size()) - at));
+  const uint8_t* chunk = source_->view() + at;
+  if (at == crcUpTo_) {  // a chunk sent again is in the CRC already
+    fileCrc_ = crc32(chunk, static_cast<size_t>(n), fileCrc_);
+    crcUpTo_ += n;
+  }
+  buildStreamedData(packet_, chunk, n, index, tag_);
+  // Nothing is discarded: what has come are answers still to be read.
+  if (const Result written = port_.write(packet_); !written) ui_.systemCallFailed(written);
+}
+
+std::chrono::milliseconds FileSender::streamLimit() const {
+  const int64_t packetMs = speed_ > 0 ? int64_t{kPacketSize} * 10 * 1000 / speed_ : 0;
+  return kStreamQuiet + std::chrono::milliseconds(2 * packetMs);
+}
+
+bool FileSender::collect(FrameScanner& frames, const SerialPort::Reply& first) {
+  if (first.heard == Heard::Byte) frames.add(&first.byte, 1);
+  uint8_t bytes[256];
+  for (;;) {
+    const Result taken = port_.takeInput(bytes);
+    if (!taken) {
+      replyFailure_ = taken;
+      return false;
+    }
+    if (port_.lastReadCount() == 0) return true;
+    frames.add(bytes, port_.lastReadCount());
+  }
+}
+
+FileSender::Ending FileSender::awaitStreamVerdict() {
+  // As awaitVerdict, in frames: the end is sent once every chunk is
+  // acknowledged, so all that comes now answers the end.
+  FrameScanner frames(tag_);
+  for (int32_t asks = 0; asks < kAsksForAnswer; ++asks) {
+    sendEndOfFile();
+    const auto until = frames.dropped() + kStreamNoise;
+    for (int32_t others = 0; others < kStreamNoise / kStreamFrameSize;) {
+      const SerialPort::Reply reply = waitAnswer(kReplyLimit);
+      if (reply.heard == Heard::Stopped) return Ending::Stopped;
+      if (reply.heard == Heard::Failed) return Ending::ReplyUnread;
+      if (reply.heard == Heard::Quiet || !collect(frames, reply)) break;
+      std::optional<StreamFrame> frame;
+      while ((frame = frames.next()) && frame->kind == StreamFrameKind::Ack) ++others;
+      if (frame && frame->kind == StreamFrameKind::Matches) return Ending::Verified;
+      if (frame && frame->kind == StreamFrameKind::Differs) return Ending::Mismatch;
+      if (frame || frames.dropped() > until) break;  // the end arrived damaged: sent again
+    }
+  }
+  return Ending::NoAnswer;
 }
 
 FileSender::Ending FileSender::awaitVerdict() {
@@ -273,6 +404,7 @@ void FileSender::sendName() {
   const std::string name = source_->name();
   buildName(packet_, name.data(), static_cast<uint8_t>(name.size()));
   if (verify_) putRequest(packet_, source_->size(), tag_);
+  if (verify_ && stream_) putStreamAsk(packet_, tag_);
   writePacket();
 }
 
@@ -309,7 +441,9 @@ PacketResult FileSender::sendNextChunk() {
 void FileSender::rewindChunk() { readPos_ -= lastChunk_; }
 
 void FileSender::sendEndOfFile() {
-  if (fileVerified_) {
+  if (fileStreamed_) {
+    buildStreamedEnd(packet_, fileCrc_, tag_);
+  } else if (fileVerified_) {
     buildVerifiedEnd(packet_, fileCrc_, tag_);
   } else {
     buildEndOfFile(packet_);
@@ -318,7 +452,9 @@ void FileSender::sendEndOfFile() {
 }
 
 void FileSender::sendAbort() {
-  if (fileVerified_) {
+  if (fileStreamed_) {
+    buildStreamedAbort(packet_, tag_);
+  } else if (fileVerified_) {
     buildVerifiedAbort(packet_, tag_);
   } else {
     buildAbort(packet_);

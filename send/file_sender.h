@@ -15,6 +15,7 @@
 #include "base/result.h"
 #include "job/transfer_ui.h"
 #include "protocol/packet.h"
+#include "protocol/streamed.h"
 #include "protocol/verified.h"
 #include "send/source_file.h"
 #include "serial/serial_port.h"
@@ -31,6 +32,19 @@ inline constexpr uint32_t kNameBytesPerMs = 32 * 1024;
 // How many times the sender asks for one answer in a verified file (the end's
 // verdict, a name already answered "V") before it takes the far end for gone.
 inline constexpr int32_t kAsksForAnswer = 4;
+// A streamed file: how long the sender waits for an acknowledgement that moves
+// its window on before it sends again from the first chunk not acknowledged,
+// beyond the line time of two packets (one on its way, one being answered).
+inline constexpr std::chrono::milliseconds kStreamQuiet{1000};
+// Bytes that are no frame it passes over in a row before it takes them for silence.
+inline constexpr int64_t kStreamNoise = 64;
+// How many packets a streamed file keeps on the line before the first
+// acknowledgement says how many the receiver takes.
+inline constexpr uint32_t kFirstWindow = 4;
+// The window the sender wants at `speed`: enough packets to cover 150 ms (two
+// USB adapters' latency and a loaded receiver), 2 to 16. Wider would only make
+// each repair longer on a slow line.
+uint32_t streamWindow(int32_t speed);
 
 struct SendBatchResult {
   int32_t crcFailures = 0;   // consecutive "N" replies at the end of the batch
@@ -45,7 +59,8 @@ class FileSender {
  public:
   // `verify`: offer each file verified; a Zarvek receiver takes it, any other
   // answers as the classic receiver does and the file stays classic.
-  explicit FileSender(TransferUi& ui, bool verify = true);
+  // `stream`: ask for each verified file to be streamed (protocol/streamed.h).
+  explicit FileSender(TransferUi& ui, bool verify = true, bool stream = true);
   ~FileSender();  // closes the port and any file left
   FileSender(const FileSender&) = delete;
   FileSender& operator=(const FileSender&) = delete;
@@ -84,7 +99,14 @@ class FileSender {
   Stage askUntilTaken(void (FileSender::*send)(), std::chrono::milliseconds limit, int32_t asks, bool& heard, uint8_t& answer);
   Ending sendClassicData(uint64_t& delivered);
   Ending sendVerifiedData(uint64_t& delivered);
+  Ending sendStreamedData(uint64_t& delivered);
+  void sendStreamedChunk(uint32_t index);
+  // A streamed file's wait: kStreamQuiet past two packets' line time.
+  std::chrono::milliseconds streamLimit() const;
+  // Reads what has come into `frames`; false when the read failed.
+  bool collect(FrameScanner& frames, const SerialPort::Reply& first);
   Ending awaitVerdict();
+  Ending awaitStreamVerdict();
   // The limit's message, then "AF" after the pauses.
   Ending giveUp(Ending ending);
   // The answer to the packet with `id`: a chunk's (taken or refused) or, with
@@ -107,6 +129,8 @@ class FileSender {
 
   TransferUi& ui_;
   const bool verify_;
+  const bool stream_;
+  int32_t speed_ = 0;
   // The batch's stop flag and retry limit, held from runSendBatch on.
   const std::atomic<uint8_t>* running_ = nullptr;
   int32_t crcRetryLimit_ = 0;
@@ -121,6 +145,7 @@ class FileSender {
   uint32_t nextTag_ = 0;       // names each attempt at a file, for its answers
   uint32_t tag_ = 0;           // this attempt's
   bool fileVerified_ = false;  // the receiver took this attempt verified
+  bool fileStreamed_ = false;  // and streamed
   uint32_t fileCrc_ = 0;       // CRC-32 of the chunks sent so far in this attempt
   int64_t crcUpTo_ = 0;        // how far fileCrc_ reaches
 };

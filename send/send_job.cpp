@@ -5,7 +5,7 @@ namespace zarvek {
 std::optional<SendBatchResult> runSendJob(TransferJob& job, TransferUi& ui) {
   SendBatchResult result;
   {
-    FileSender sender(ui, job.verify);
+    FileSender sender(ui, job.verify, job.stream);
     if (const Result opened = sender.openPort(job.portName.c_str()); !opened) {
       ui.portNotOpened(job.portName, sender.openError(), opened);
       return std::nullopt;

@@ -81,6 +81,13 @@ class SerialPort {
   // Sender. The whole packet in one write.
   Result writePacket(std::span<const uint8_t> packet);
 
+  // Both roles, in a streamed file: bytes written behind what is on the line,
+  // and whatever input is queued taken without waiting (lastReadCount() says
+  // how much), neither discarding anything: input may hold the next packets or
+  // answers still to be read.
+  Result write(std::span<const uint8_t> bytes);
+  Result takeInput(std::span<uint8_t> into);
+
   // Sender. Waits for one reply byte and returns it (Heard::Byte), whatever
   // its value: what a byte means is the protocol's business. Quiet when none
   // has come `limit` after the last packet written has left the line; Stopped

@@ -291,14 +291,30 @@ Result SerialPort::sendReply(uint8_t byte) {
   return {};
 }
 
-Result SerialPort::writePacket(std::span<const uint8_t> packet) {
+Result SerialPort::writePacket(std::span<const uint8_t> packet) { return write(packet); }
+
+Result SerialPort::write(std::span<const uint8_t> bytes) {
   const auto started = Clock::now();
-  const int32_t size = static_cast<int32_t>(packet.size());
-  if (const int code = writeAll(device_->fd.get(), packet.data(), size, line_.speed()); code != 0) {
+  const int32_t size = static_cast<int32_t>(bytes.size());
+  if (const int code = writeAll(device_->fd.get(), bytes.data(), size, line_.speed()); code != 0) {
     return failure("cannot write a packet", code);
   }
   line_.queued(size, started);
   return {};
+}
+
+Result SerialPort::takeInput(std::span<uint8_t> into) {
+  lastReadCount_ = 0;
+  for (;;) {
+    const ssize_t r = ::read(device_->fd.get(), into.data(), into.size());
+    if (r >= 0) {
+      lastReadCount_ = static_cast<int32_t>(r);
+      return {};
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN) return {};
+    return failure("cannot read a packet", errno);
+  }
 }
 
 SerialPort::Reply SerialPort::waitReply(const std::atomic<uint8_t>& running, milliseconds limit) {

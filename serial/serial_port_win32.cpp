@@ -272,14 +272,32 @@ Result SerialPort::sendReply(uint8_t byte) {
   return {};
 }
 
-Result SerialPort::writePacket(std::span<const uint8_t> packet) {
+Result SerialPort::writePacket(std::span<const uint8_t> packet) { return write(packet); }
+
+Result SerialPort::write(std::span<const uint8_t> bytes) {
   // A real port's WriteFile returns once the bytes are (nearly) sent, a pty's
   // under Wine at once: the clock counts from the start of the write either way.
   const auto started = Clock::now();
   DWORD written = 0;
-  const bool wrote = WriteFile(device_->handle.get(), packet.data(), static_cast<DWORD>(packet.size()), &written, nullptr) != 0;
+  const bool wrote = WriteFile(device_->handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0;
   line_.queued(written, started);
   return wrote ? Result{} : lastError("cannot write a packet");
+}
+
+Result SerialPort::takeInput(std::span<uint8_t> into) {
+  const HANDLE h = device_->handle.get();
+  int32_t count = 0;
+  if (device_->havePending && !into.empty()) {
+    into[count++] = device_->pendingByte;
+    device_->havePending = false;
+  }
+  // Whatever is queued, at once, even nothing.
+  COMMTIMEOUTS t{};
+  t.ReadIntervalTimeout = MAXDWORD;
+  DWORD got = 0;
+  const bool read = SetCommTimeouts(h, &t) && ReadFile(h, into.data() + count, static_cast<DWORD>(into.size() - count), &got, nullptr);
+  lastReadCount_ = count + static_cast<int32_t>(got);
+  return read ? Result{} : lastError("cannot read a packet");
 }
 
 SerialPort::Reply SerialPort::waitReply(const std::atomic<uint8_t>& running, std::chrono::milliseconds limit) {

@@ -124,8 +124,15 @@ Result SerialPort::sendReply(uint8_t byte) {
   return {};
 }
 
-Result SerialPort::writePacket(std::span<const uint8_t> packet) {
-  device_->end.write(packet.data(), static_cast<int32_t>(packet.size()));
+Result SerialPort::writePacket(std::span<const uint8_t> packet) { return write(packet); }
+
+Result SerialPort::write(std::span<const uint8_t> bytes) {
+  device_->end.write(bytes.data(), static_cast<int32_t>(bytes.size()));
+  return {};
+}
+
+Result SerialPort::takeInput(std::span<uint8_t> into) {
+  lastReadCount_ = device_->end.read(into.data(), static_cast<int32_t>(into.size()));
   return {};
 }
 

@@ -11,7 +11,7 @@ Line::~Line() {
 }
 
 void Line::startReceiver() {
-  receiver_ = std::make_unique<harness::ReceiverThread>(cable_.endB(), 115200, target.str(), receiverUi, verify);
+  receiver_ = std::make_unique<harness::ReceiverThread>(cable_.endB(), 115200, target.str(), receiverUi, verify, stream);
 }
 
 void Line::startSend(const std::vector<std::string>& names, int32_t retryLimit) {
@@ -21,6 +21,7 @@ void Line::startSend(const std::vector<std::string>& names, int32_t retryLimit) 
   sendJob_.speed = 115200;
   sendJob_.crcRetryLimit = retryLimit;
   sendJob_.verify = verify;
+  sendJob_.stream = stream;
   sendJob_.running = 1;
   senderDone_ = false;
   senderThread_ = std::thread([this] {

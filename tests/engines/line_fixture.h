@@ -61,6 +61,7 @@ class Line {
 
   // Both ends offer and take verified files; off, they speak the classic protocol.
   bool verify = false;
+  bool stream = false;  // and verified files are streamed
   Cable cable_;
   TempDir source, target;
   RecordingUi senderUi, receiverUi;

@@ -8,24 +8,30 @@
 #include "harness/cable_end.h"
 #include "line_fixture.h"
 #include "protocol/packet.h"
+#include "protocol/streamed.h"
 #include "protocol/verified.h"
 #include "support/clean_run.h"
 
 namespace zarvek::test {
 namespace {
 
-// Classic and verified: the same packets, one per chunk; classic ends answer
-// every packet but "EF" with "A"; verified ends answer the offer and the request
-// "V", each chunk with the code that names its index, the end with "matches".
+// Classic, verified and streamed: the same packets, one per chunk; classic ends
+// answer every packet but "EF" with "A"; verified ends answer the offer and the
+// request "V", each chunk with the code that names its index, the end with
+// "matches"; streamed ends answer the request kReplyStream, each chunk with an
+// acknowledgement frame naming the next, the end with a "matches" frame.
 // What real lines and machines do costs nothing, no packet sent twice: a stray
 // byte waiting at the sender, and each next "FS" coming while the receiver still
 // shows the last file's end.
 TEST(ClassicAndVerified, FilesOfEverySizeArriveIdenticalWithOnePacketPerChunk) {
   const std::vector<size_t> sizes = {0, 1, 1023, 1024, 1025, 2048, 3000, 100000, 5u << 20};
-  for (const bool verify : {false, true}) {
-    SCOPED_TRACE(verify ? "verified" : "classic");
+  for (const int mode : {0, 1, 2}) {
+    const bool verify = mode > 0, stream = mode == 2;
+    SCOPED_TRACE(stream ? "streamed" : verify ? "verified" : "classic");
     Line line;
     line.verify = verify;
+    line.stream = stream;
+    uint32_t tag = 0;  // each file's, drawn at random: read from its request
     harness::CableEnd(line.cable_.endB()).write("N");  // a late answer from an earlier conversation
     line.receiverUi.slowDown(std::chrono::milliseconds(150));  // longer than the sender's pause after "EF"
     std::vector<std::string> names;
@@ -37,9 +43,11 @@ TEST(ClassicAndVerified, FilesOfEverySizeArriveIdenticalWithOnePacketPerChunk) {
       kinds += std::string(kinds.empty() ? "" : " ") + "FS FN";
       for (size_t n = 0; n < chunks; ++n) kinds += " FD";
       kinds += " EF";
-      answers += verify ? "VV" : "AA";
-      for (size_t n = 0; n < chunks; ++n) answers += verify ? char(encodeAnswer(Answer::Taken, uint32_t(n))) : 'A';
-      if (verify) answers += '?';  // the verdict's id is the tag's, drawn at random
+      answers += stream ? "V\x78" : verify ? "VV" : "AA";
+      for (size_t n = 0; n < chunks; ++n) {
+        answers += stream ? std::string(kStreamFrameSize, '+') : std::string(1, verify ? char(encodeAnswer(Answer::Taken, uint32_t(n))) : 'A');
+      }
+      answers += stream ? std::string(kStreamFrameSize, '=') : verify ? "?" : "";  // the verdict's id is the tag's
     }
     line.startReceiver();
     EXPECT_TRUE(line.send(names).clean());
@@ -52,7 +60,9 @@ TEST(ClassicAndVerified, FilesOfEverySizeArriveIdenticalWithOnePacketPerChunk) {
       for (size_t done = 1024; done < size + 1024; done += 1024) steps.emplace_back(std::min(done, size), size);
     }
     for (const auto* ui : {&line.senderUi, &line.receiverUi}) {
-      for (const auto& r : ui->reports()) EXPECT_TRUE(r.outcome == FileOutcome::Complete && r.verified == verify) << r.name;
+      for (const auto& r : ui->reports()) {
+        EXPECT_TRUE(r.outcome == FileOutcome::Complete && r.verified == verify && r.streamed == stream) << r.name;
+      }
       EXPECT_TRUE(ui->sizesBegun() == std::vector<uint64_t>(sizes.begin(), sizes.end()));
       EXPECT_TRUE(ui->progressed() == steps);
       EXPECT_TRUE(saidNothingWrong(*ui));
@@ -65,6 +75,23 @@ TEST(ClassicAndVerified, FilesOfEverySizeArriveIdenticalWithOnePacketPerChunk) {
     }
     std::string replies = line.replies();
     ASSERT_EQ(replies.size(), answers.size());
+    // Frames: one acknowledgement per chunk, naming the chunk after it, then
+    // the verdict, all sealed with the file's tag.
+    std::vector<uint32_t> tags;
+    for (const LinePacket& packet : p) {
+      if (packet.kind == "FN" && readRequest(packet.bytes.data())) tags.push_back(readRequest(packet.bytes.data())->tag);
+    }
+    for (size_t i = 0, chunk = 0, file = 0; i < answers.size() && stream; ++i) {
+      if (answers[i] == 'V') chunk = 0, tag = tags.at(file++);
+      if (answers[i] == '+' || answers[i] == '=') {
+        const auto* at = reinterpret_cast<const uint8_t*>(replies.data() + i);
+        const std::optional<StreamFrame> frame = readStreamFrame(at, tag);
+        const auto kind = answers[i] == '+' ? StreamFrameKind::Ack : StreamFrameKind::Matches;
+        EXPECT_TRUE(frame && frame->kind == kind && (answers[i] == '=' || frame->index == ++chunk)) << i;
+        std::fill(replies.begin() + static_cast<std::ptrdiff_t>(i), replies.begin() + static_cast<std::ptrdiff_t>(i + kStreamFrameSize), answers[i]);
+        i += kStreamFrameSize - 1;
+      }
+    }
     for (size_t i = 0; i < answers.size(); ++i) {
       if (answers[i] != '?') continue;
       const auto verdict = decodeAnswer(static_cast<uint8_t>(replies[i]));
