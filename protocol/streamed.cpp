@@ -16,12 +16,13 @@ constexpr int32_t kAskSize = 9;       // magic, version, CRC-32
 
 int32_t askAt(const uint8_t* frame) { return offset::payload + frame[offset::lengthLow] + kRequestTail; }
 
-// CRC-16/CCITT seeded with the tag and the index: a packet of another attempt,
-// or of another place in the file, fails it.
-uint16_t seededCrc(const uint8_t* bytes, size_t n, uint32_t tag, uint32_t index) {
-  uint8_t seed[8];
+// CRC-16/CCITT seeded with the tag, the index and the round: a packet of
+// another attempt, place or round fails it.
+uint16_t seededCrc(const uint8_t* bytes, size_t n, uint32_t tag, uint32_t index, uint8_t round = 0) {
+  uint8_t seed[9];
   put32(seed, tag);
   put32(seed + 4, index);
+  seed[8] = round;
   return crc16Ccitt(bytes, n, crc16Ccitt(seed, sizeof seed));
 }
 
@@ -34,8 +35,8 @@ int32_t coveredLength(const uint8_t* frame) {
   }
 }
 
-void seal(uint8_t* frame, uint32_t tag, uint32_t index) {
-  const uint16_t crc = seededCrc(frame, static_cast<size_t>(offset::payload + coveredLength(frame)), tag, index);
+void seal(uint8_t* frame, uint32_t tag, uint32_t index, uint8_t round = 0) {
+  const uint16_t crc = seededCrc(frame, static_cast<size_t>(offset::payload + coveredLength(frame)), tag, index, round);
   frame[offset::crcHigh] = static_cast<uint8_t>(crc >> 8);
   frame[offset::crcLow] = static_cast<uint8_t>(crc);
 }
@@ -58,9 +59,10 @@ bool readStreamAsk(const uint8_t* frame, uint32_t tag) {
   return std::memcmp(at, kMagic, 4) == 0 && at[4] == kVersion && get32(at + 5) == crc32(tagBytes, 4, crc32(at, 5));
 }
 
-void buildStreamedData(uint8_t* frame, const uint8_t* chunk, int32_t length, uint32_t index, uint32_t tag) {
+void buildStreamedData(uint8_t* frame, const uint8_t* chunk, int32_t length, uint32_t index, uint32_t tag,
+                       uint8_t round) {
   buildVerifiedData(frame, chunk, length, index);
-  seal(frame, tag, index);
+  seal(frame, tag, index, round);
 }
 
 void buildStreamedEnd(uint8_t* frame, uint32_t fileCrc, uint32_t tag) {
@@ -73,13 +75,13 @@ void buildStreamedAbort(uint8_t* frame, uint32_t tag) {
   seal(frame, tag, kStreamEndIndex);
 }
 
-bool checkStreamed(const uint8_t* frame, uint32_t tag, uint32_t index) {
+bool checkStreamed(const uint8_t* frame, uint32_t tag, uint32_t index, uint8_t round) {
   const int32_t n = coveredLength(frame);
   if (n < 0 || n > kMaxChunk) return false;
   if ((index == kStreamEndIndex) == (kindOf(frame) == PacketKind::FileData)) return false;
   if (index != kStreamEndIndex && verifiedSequence(frame) != (index & 31)) return false;
   const uint16_t stored = static_cast<uint16_t>(frame[offset::crcHigh] << 8 | frame[offset::crcLow]);
-  return seededCrc(frame, static_cast<size_t>(offset::payload + n), tag, index) == stored;
+  return seededCrc(frame, static_cast<size_t>(offset::payload + n), tag, index, round) == stored;
 }
 
 uint32_t nearestIndex(uint32_t low, uint32_t expected) {
@@ -90,7 +92,7 @@ uint32_t nearestIndex(uint32_t low, uint32_t expected) {
 void buildStreamFrame(uint8_t* out, const StreamFrame& frame, uint32_t tag) {
   out[0] = static_cast<uint8_t>(frame.kind);
   put32(out + 1, frame.index);
-  out[5] = frame.credit;
+  out[5] = frame.kind == StreamFrameKind::Ack ? frame.credit : frame.round;
   const uint16_t crc = seededCrc(out, 6, tag, 0);
   out[6] = static_cast<uint8_t>(crc >> 8);
   out[7] = static_cast<uint8_t>(crc);
@@ -98,12 +100,13 @@ void buildStreamFrame(uint8_t* out, const StreamFrame& frame, uint32_t tag) {
 
 std::optional<StreamFrame> readStreamFrame(const uint8_t* bytes, uint32_t tag) {
   const auto kind = static_cast<StreamFrameKind>(bytes[0]);
-  if (kind != StreamFrameKind::Ack && kind != StreamFrameKind::Resend && kind != StreamFrameKind::Matches &&
-      kind != StreamFrameKind::Differs) {
+  if (kind != StreamFrameKind::Ack && kind != StreamFrameKind::Resend && kind != StreamFrameKind::Silence &&
+      kind != StreamFrameKind::Matches && kind != StreamFrameKind::Differs) {
     return std::nullopt;
   }
   if (seededCrc(bytes, 6, tag, 0) != static_cast<uint16_t>(bytes[6] << 8 | bytes[7])) return std::nullopt;
-  return StreamFrame{kind, get32(bytes + 1), bytes[5]};
+  return StreamFrame{kind, get32(bytes + 1), kind == StreamFrameKind::Ack ? bytes[5] : uint8_t{0},
+                     kind == StreamFrameKind::Ack ? uint8_t{0} : bytes[5]};
 }
 
 }  // namespace zarvek

@@ -7,7 +7,8 @@
 // copies; a receiver that takes it answers kReplyStream instead of
 // kReplyVerify. The sender then keeps up to a window of packets on the line.
 // Each streamed packet is a verified one whose CRC-16 is seeded with the
-// attempt's tag and the chunk's full index, so it names its file and its place
+// attempt's tag, the chunk's full index and the round (how often the sender has
+// gone back in this attempt), so it names its file, its place and its round
 // whatever its 5-bit index says, and the receiver can find packets again in a
 // stream cut by a lost or an added byte. The receiver answers with 8-byte
 // frames (an acknowledgement, a request to send again from a chunk, the
@@ -34,12 +35,17 @@ inline constexpr int32_t kStreamPacketSize = 1030;  // as every packet
 // The index that seeds a streamed "EF" or "AF" checksum.
 inline constexpr uint32_t kStreamEndIndex = 0xFFFFFFFF;
 
-void buildStreamedData(uint8_t* frame, const uint8_t* chunk, int32_t length, uint32_t index, uint32_t tag);
+void buildStreamedData(uint8_t* frame, const uint8_t* chunk, int32_t length, uint32_t index, uint32_t tag,
+                       uint8_t round);
 void buildStreamedEnd(uint8_t* frame, uint32_t fileCrc, uint32_t tag);
 void buildStreamedAbort(uint8_t* frame, uint32_t tag);
 // Whether a frame is whole as the streamed packet `index` (kStreamEndIndex for
-// an end or an abort) of the attempt `tag`.
-bool checkStreamed(const uint8_t* frame, uint32_t tag, uint32_t index);
+// an end or an abort, whose round is 0) of the attempt `tag` in `round`.
+bool checkStreamed(const uint8_t* frame, uint32_t tag, uint32_t index, uint8_t round = 0);
+// How many rounds past the last it saw a receiver looks for: one more than the
+// highest retry limit, as the sender gives a file up after that many rounds
+// without a chunk acknowledged.
+inline constexpr int32_t kRoundsAhead = 21;
 // The full index of a streamed "FD" whose 5-bit index is `low`, nearest to
 // `expected` (a window is never more than 16 packets wide, so it is exact).
 uint32_t nearestIndex(uint32_t low, uint32_t expected);
@@ -48,14 +54,16 @@ uint32_t nearestIndex(uint32_t low, uint32_t expected);
 inline constexpr int32_t kStreamFrameSize = 8;
 enum class StreamFrameKind : uint8_t {
   Ack = 'K',       // every chunk before `index` is written; `credit` more may come
-  Resend = 'R',    // a chunk went missing or arrived damaged: send again from `index`
+  Resend = 'R',    // in `round` a chunk went missing or arrived damaged: send again from `index`
+  Silence = 'Q',   // the line fell quiet with chunk `index` missing, in whatever round: send again from it
   Matches = 'M',   // the file matches its end: it is under its name now
   Differs = 'D',   // it does not (or this end has no such file): nothing kept
 };
 struct StreamFrame {
   StreamFrameKind kind;
   uint32_t index;
-  uint8_t credit;
+  uint8_t credit;  // an Ack's
+  uint8_t round;   // a Resend's
 };
 void buildStreamFrame(uint8_t* out, const StreamFrame& frame, uint32_t tag);
 // The frame at `bytes` (kStreamFrameSize of them), if it is whole for `tag`.

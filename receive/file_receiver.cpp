@@ -3,6 +3,28 @@
 #include "protocol/verified.h"
 
 namespace zarvek {
+namespace {
+
+// How many bytes of noise before a packet still leave it known as a Zarvek
+// sender's size or name.
+constexpr int32_t kNoiseBefore = 16;
+
+// A Zarvek sender's size or name, whole, with its kind letters hit or behind
+// a few bytes of noise: answered "A" as an unknown kind, it would make this
+// end look classic.
+bool zarvekWithin(const uint8_t* frame) {
+  if (readOffer(frame) != Offer::None || readRequest(frame)) return true;
+  for (int32_t at = 1; at <= kNoiseBefore; ++at) {
+    const PacketKind kind = kindOf(frame + at);
+    if ((kind == PacketKind::FileSize && readOffer(frame + at) != Offer::None) ||
+        (kind == PacketKind::FileName && readRequest(frame + at))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
 
 FileReceiver::FileReceiver(TransferUi& ui, bool acceptOffers, bool acceptStreams)
     : ui_(ui), acceptOffers_(acceptOffers), acceptStreams_(acceptStreams), packet_(new uint8_t[kPacketSize]()) {}
@@ -39,7 +61,9 @@ void FileReceiver::beginFile(const char* folder) {
   offerTaken_ = sizeTaken_ = verified_ = broken_ = classicData_ = streamTaken_ = streamed_ = false;
   refusals_ = 0;
   resendAsked_ = 0;
+  round_ = resendRound_ = 0;
   scanner_ = PacketScanner();
+  droppedSeen_ = 0;
   tag_ = nextIndex_ = fileCrc_ = 0;
   pendingEnd_ = PacketKind::Unknown;
 }
@@ -93,6 +117,12 @@ bool FileReceiver::actOnPacket() {
   // The reply follows the packet's whole effect: for a name, the file is
   // already created and mapped when it goes out.
   if (handled.reply != 0) sendReply(handled.reply);
+  // The first packet of a file taken for streaming, damaged: the refusal is
+  // said in a frame too, which a sender that streams reads and one that did
+  // not hear kReplyStream passes over.
+  if (handled.result == PacketResult::CrcFailed && verified_ && streamTaken_ && !streamed_) {
+    frame_ = OwedFrame{StreamFrameKind::Resend, nextIndex_, tag_};
+  }
   if (frame_) sendFrame(frame_->kind, frame_->index, frame_->tag, handled.result == PacketResult::FileEnded);
   frame_.reset();
   return handled.result != PacketResult::FileEnded;
@@ -107,10 +137,13 @@ bool FileReceiver::handleStreamedPacket() {
       case SerialPort::More::Stopped:
         return false;
       case SerialPort::More::Quiet:
-        // A piece that waits in vain for its rest: a packet cut short.
-        if (scanner_.buffered() > 0) {
+        // A piece that waits in vain for its rest, or bytes dropped since the
+        // last whole packet with nothing after them: the last packets sent
+        // were cut or damaged, and no later one will show it.
+        if (scanner_.buffered() > 0 || scanner_.dropped() > droppedSeen_) {
           scanner_.dropAll();
-          askResend();
+          droppedSeen_ = scanner_.dropped();
+          askResend(true);
         }
         continue;
       case SerialPort::More::Data:
@@ -120,6 +153,7 @@ bool FileReceiver::handleStreamedPacket() {
     if (const Result taken = port_.takeInput(bytes); !taken) return unread(taken);
     scanner_.add(bytes, port_.lastReadCount());
   }
+  droppedSeen_ = scanner_.dropped();
   const PacketKind kind = kindOf(packet_.get());
   if (kind == PacketKind::FileSize || kind == PacketKind::FileName) {
     // The sender starts over and waits for the answer: what else came is stale.
@@ -136,9 +170,20 @@ bool FileReceiver::wholeInStream(const uint8_t* f) const {
   switch (kindOf(f)) {
     case PacketKind::FileSize: return checkCrc(f, 4);
     case PacketKind::FileName: return checkCrc(f, payloadLength(f));
-    case PacketKind::FileData: return checkStreamed(f, tag_, nearestIndex(verifiedSequence(f), nextIndex_));
+    case PacketKind::FileData: return roundOf(f).has_value();
     default: return checkStreamed(f, tag_, kStreamEndIndex);
   }
+}
+
+std::optional<uint8_t> FileReceiver::roundOf(const uint8_t* f) const {
+  // Rounds only go up, and the line keeps their order: none before the last
+  // one seen can still come.
+  const uint32_t index = nearestIndex(verifiedSequence(f), nextIndex_);
+  for (int32_t ahead = 0; ahead < kRoundsAhead; ++ahead) {
+    const auto round = static_cast<uint8_t>(round_ + ahead);
+    if (checkStreamed(f, tag_, index, round)) return round;
+  }
+  return std::nullopt;
 }
 
 FileReceiver::Handled FileReceiver::takeStreamed(PacketKind kind) {
@@ -151,6 +196,7 @@ FileReceiver::Handled FileReceiver::takeStreamed(PacketKind kind) {
     return {handled.result, 0};
   }
   if (kind == PacketKind::AbortFile) return abortVerifiedFile();
+  round_ = *roundOf(p);
   const uint32_t index = nearestIndex(verifiedSequence(p), nextIndex_);
   if (index > nextIndex_) {  // one before it went missing
     askResend();
@@ -172,15 +218,18 @@ FileReceiver::Handled FileReceiver::takeStreamed(PacketKind kind) {
   return {PacketResult::Accepted, 0};
 }
 
-void FileReceiver::askResend() {
-  if (!streamed_ || resendAsked_ == nextIndex_ + 1) return;
+void FileReceiver::askResend(bool quiet) {
+  // A silence is asked about each time: it comes only once the sender has
+  // stopped sending, so it cannot be stale the way a request in mid-round is.
+  if (!streamed_ || (!quiet && resendAsked_ == nextIndex_ + 1 && resendRound_ == round_)) return;
   resendAsked_ = nextIndex_ + 1;
-  sendFrame(StreamFrameKind::Resend, nextIndex_, tag_, false);
+  resendRound_ = round_;
+  sendFrame(quiet ? StreamFrameKind::Silence : StreamFrameKind::Resend, nextIndex_, tag_, false);
 }
 
 void FileReceiver::sendFrame(StreamFrameKind kind, uint32_t index, uint32_t tag, bool answersEnd) {
   uint8_t bytes[kStreamFrameSize];
-  buildStreamFrame(bytes, {kind, index, kind == StreamFrameKind::Ack ? kStreamCredit : uint8_t{0}}, tag);
+  buildStreamFrame(bytes, {kind, index, kStreamCredit, round_}, tag);
   // A verdict ends the file: whatever came after its end is stale, as a
   // reply's discard has it. An acknowledgement discards nothing.
   if (answersEnd) port_.discardInput();
@@ -271,8 +320,7 @@ FileReceiver::Handled FileReceiver::dispatch() {
       // A Zarvek sender's size or name with a kind letter hit: its offer or
       // request is whole, or its offer was taken and the name is due. Answered
       // "A" as a classic receiver would, it would take this end for one.
-      if (acceptOffers_ && (readOffer(p) != Offer::None || readRequest(p) || (offerTaken_ && !(target_ && target_->hasFile()))) &&
-          mayRefuseForZarvek()) {
+      if (acceptOffers_ && (zarvekWithin(p) || (offerTaken_ && !(target_ && target_->hasFile()))) && mayRefuseForZarvek()) {
         return refuse();
       }
       break;

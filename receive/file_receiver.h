@@ -83,8 +83,10 @@ class FileReceiver {
   // A streamed file's packets, found in the bytes as they come.
   bool handleStreamedPacket();
   bool wholeInStream(const uint8_t* frame) const;
+  std::optional<uint8_t> roundOf(const uint8_t* frame) const;  // of a whole streamed "FD"
   Handled takeStreamed(PacketKind kind);
-  void askResend();  // once for each chunk found missing
+  // Once for each chunk found missing in a round; `quiet`: found by silence.
+  void askResend(bool quiet = false);
   void sendFrame(StreamFrameKind kind, uint32_t index, uint32_t tag, bool answersEnd);
   ShortRead settleShortRead();
   Result readPacket();
@@ -134,7 +136,10 @@ class FileReceiver {
   PacketKind pendingEnd_ = PacketKind::Unknown;  // an end no check vouches for, held
   bool streamTaken_ = false;  // its "FN" was answered kReplyStream
   bool streamed_ = false;     // a streamed packet came: the rest is found by PacketScanner
+  uint8_t round_ = 0;         // the sender's round, as its last packet gave it
   uint32_t resendAsked_ = 0;  // the chunk a resend frame was last sent for, plus one (0: none)
+  uint8_t resendRound_ = 0;   // and in which round
+  int64_t droppedSeen_ = 0;   // the scanner's dropped bytes at the last whole packet or request
   PacketScanner scanner_;
   // A frame owed as the answer to the packet just handled, and its attempt's tag.
   struct OwedFrame {

@@ -247,8 +247,12 @@ FileSender::Ending FileSender::sendStreamedData(uint64_t& delivered) {
   uint32_t base = 0, next = 0, sent = 0, credit = kFirstWindow;
   FrameScanner frames(tag_);
   int64_t noiseFrom = 0;  // frames.dropped() when the window last moved
+  // Each going back starts a round: the receiver asks once a round for what it
+  // misses, and a request of an earlier round is stale.
+  uint8_t round = 0;
   const auto goBack = [&] {
     next = base;
+    ++round;
     ++crcFailures;
     ui_.chunkRefused();
     noiseFrom = frames.dropped();
@@ -259,7 +263,7 @@ FileSender::Ending FileSender::sendStreamedData(uint64_t& delivered) {
     if (crcFailures >= crcRetryLimit_) return Ending::Abandoned;
     const bool mayWrite = next < chunks && next < base + std::min(window, credit);
     if (mayWrite) {
-      sendStreamedChunk(next++);
+      sendStreamedChunk(next++, round);
       sent = std::max(sent, next);
       reply = {Heard::Quiet, 0, {}};  // nothing waited for: take only what is queued
     } else {
@@ -284,7 +288,9 @@ FileSender::Ending FileSender::sendStreamedData(uint64_t& delivered) {
         delivered = std::min<uint64_t>(uint64_t{base} * kMaxChunk, size);
         source_->releaseBefore(uint64_t{base} * kMaxChunk);
         ui_.progress(delivered, size);
-      } else if (frame->kind == StreamFrameKind::Resend && frame->index >= base && frame->index < sent) {
+      } else if (((frame->kind == StreamFrameKind::Resend && frame->round == round) ||
+                  frame->kind == StreamFrameKind::Silence) &&
+                 frame->index >= base && frame->index < sent) {
         if (moves) crcFailures = 0;
         base = frame->index;
         goBack();
@@ -296,7 +302,7 @@ FileSender::Ending FileSender::sendStreamedData(uint64_t& delivered) {
   return Ending::Sent;
 }
 
-void FileSender::sendStreamedChunk(uint32_t index) {
+void FileSender::sendStreamedChunk(uint32_t index, uint8_t round) {
   const int64_t at = int64_t{index} * kMaxChunk;
   const auto n = static_cast<int32_t>(std::min<int64_t>(kMaxChunk, static_cast<int64_t>(source_->size()) - at));
   const uint8_t* chunk = source_->view() + at;
@@ -304,7 +310,7 @@ void FileSender::sendStreamedChunk(uint32_t index) {
     fileCrc_ = crc32(chunk, static_cast<size_t>(n), fileCrc_);
     crcUpTo_ += n;
   }
-  buildStreamedData(packet_, chunk, n, index, tag_);
+  buildStreamedData(packet_, chunk, n, index, tag_, round);
   // Nothing is discarded: what has come are answers still to be read.
   if (const Result written = port_.write(packet_); !written) ui_.systemCallFailed(written);
 }

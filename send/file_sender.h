@@ -100,7 +100,7 @@ class FileSender {
   Ending sendClassicData(uint64_t& delivered);
   Ending sendVerifiedData(uint64_t& delivered);
   Ending sendStreamedData(uint64_t& delivered);
-  void sendStreamedChunk(uint32_t index);
+  void sendStreamedChunk(uint32_t index, uint8_t round);
   // A streamed file's wait: kStreamQuiet past two packets' line time.
   std::chrono::milliseconds streamLimit() const;
   // Reads what has come into `frames`; false when the read failed.

@@ -1,6 +1,6 @@
 // Fifty files of mixed sizes over a line that flips bits at random in both
-// directions (fixed seeds), classic and verified side by side, at two error
-// rates. Nothing may hang; every classic file arrives identical, is reported
+// directions (fixed seeds), classic, verified and streamed side by side, at two
+// error rates. Nothing may hang; every classic file arrives identical, is reported
 // (refused, abandoned, deleted), or is counted as silently damaged: called
 // complete yet different, or arrived under another name. The classic checksum
 // sees only the low four bits of payload bytes, so classic files can be; every
@@ -12,7 +12,6 @@
 #include <map>
 
 #include "engines/line_fixture.h"
-#include "protocol/verified.h"
 
 namespace fs = std::filesystem;
 
@@ -24,9 +23,13 @@ struct Counts {
   long resends = 0;
 };
 
-Counts soak(double bitErrorRate, bool verify) {
+enum class Mode { Classic, Verified, Streamed };
+
+Counts soak(double bitErrorRate, Mode mode) {
   Line line;
+  const bool verify = mode != Mode::Classic;
   line.verify = verify;
+  line.stream = mode == Mode::Streamed;
   FaultPlan noise;
   noise.bitErrorRate = bitErrorRate;
   noise.seed = 20250611;
@@ -69,12 +72,8 @@ Counts soak(double bitErrorRate, bool verify) {
     if (verify) ADD_FAILURE() << name << ": arrived under a name that was not sent";
   }
   for (const auto& e : fs::directory_iterator(line.target.path())) EXPECT_TRUE(e.is_regular_file()) << e.path();
-  const std::string answers = line.replies();
-  // A refusal is "N", or inside a verified file the code that says so.
-  c.resends = static_cast<long>(std::count_if(answers.begin(), answers.end(), [](char byte) {
-    const auto coded = decodeAnswer(static_cast<uint8_t>(byte));
-    return byte == 'N' || (coded && coded->answer == Answer::Refused);
-  }));
+  // Each chunk sent again (streamed: each time the sender went back).
+  c.resends = line.senderUi.refused();
   EXPECT_GT(c.resends, 0) << "the noise never reached a checksum: the soak tested nothing";
   return c;
 }
@@ -82,11 +81,12 @@ Counts soak(double bitErrorRate, bool verify) {
 TEST(NoiseSoak, VerifiedFilesArriveIdenticalOrReportedClassicOnesAreCounted) {
   std::printf("| bit-error rate | mode | identical | reported | silently damaged | resends |\n|---|---|---:|---:|---:|---:|\n");
   for (const double rate : {1e-5, 1e-4}) {
-    for (const bool verify : {false, true}) {
-      SCOPED_TRACE(std::to_string(rate) + (verify ? " verified" : " classic"));
-      const Counts c = soak(rate, verify);
-      std::printf("| %.0e | %s | %d | %d | %d | %ld |\n", rate, verify ? "verified" : "classic", c.identical, c.reported,
-                  c.silentlyDamaged, c.resends);
+    for (const Mode mode : {Mode::Classic, Mode::Verified, Mode::Streamed}) {
+      const bool verify = mode != Mode::Classic;
+      const char* name = mode == Mode::Classic ? "classic" : mode == Mode::Verified ? "verified" : "streamed";
+      SCOPED_TRACE(std::to_string(rate) + " " + name);
+      const Counts c = soak(rate, mode);
+      std::printf("| %.0e | %s | %d | %d | %d | %ld |\n", rate, name, c.identical, c.reported, c.silentlyDamaged, c.resends);
       // With the highest retry limit a verified file gets through this noise
       // whole: one that ends reported instead is a recovery that failed.
       if (verify) {

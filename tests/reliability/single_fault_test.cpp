@@ -1,13 +1,16 @@
 // Every single fault, one at a time, on a batch of an empty, a one-chunk and a
-// three-chunk file, on the simulated line: every bit of bytes 0-7 and 1028-1029
-// and of every extension byte of every packet, payload bits sampled (the low
-// and high nibble of a middle and the last byte of each chunk), every answer
-// turned into each of its one-bit neighbours and into "A", "N", "V", 0xA9 and
-// 0x00, dropped, or preceded by a copy of itself or by "N". Our engines at both
-// ends must keep every promise of a verified transfer; against the classic peer
-// (either way) our end must never wait without end, and nothing the classic
-// checks can see may end damaged: the classic protocol's own blind spots are
-// counted and listed. The counts are printed.
+// three-chunk file (streamed: a twenty-chunk one, past the window), on the
+// simulated line: every bit of bytes 0-7 and 1028-1029 and of every extension
+// byte of every packet, payload bits sampled (the low and high nibble of a
+// middle and the last byte of each chunk), every one-byte answer turned into
+// each of its one-bit neighbours and into "A", "N", "V", 0xA9 and 0x00,
+// dropped, or preceded by a copy of itself or by "N". Streamed, also every bit
+// of every byte of every frame, each frame byte dropped or doubled, and at each
+// packet boundary its first or last byte dropped or a byte put before it. Our
+// engines at both ends must keep every promise of a verified transfer; against
+// the classic peer (either way) our end must never wait without end, and nothing
+// the classic checks can see may end damaged: the classic protocol's own blind
+// spots are counted and listed. The counts are printed.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -18,6 +21,7 @@
 #include <thread>
 
 #include "protocol/packet.h"
+#include "protocol/streamed.h"
 #include "protocol/verified.h"
 #include "receive/file_receiver.h"
 #include "send/file_sender.h"
@@ -39,10 +43,13 @@ constexpr int32_t kRetryLimit = 4;
 // did: a few reply limits (3 s each) and the pauses around an attempt given up.
 constexpr Time kBound = 15s;
 
-enum class Pairing { Verified, OursToClassic, ClassicToOurs };
+enum class Pairing { Verified, Streamed, OursToClassic, ClassicToOurs };
 const char* nameOf(Pairing p) {
-  return p == Pairing::Verified ? "verified" : p == Pairing::OursToClassic ? "ours to classic" : "classic to ours";
+  return p == Pairing::Verified   ? "verified"
+         : p == Pairing::Streamed ? "streamed"
+         : p == Pairing::OursToClassic ? "ours to classic" : "classic to ours";
 }
+bool bothOurs(Pairing p) { return p == Pairing::Verified || p == Pairing::Streamed; }
 
 struct Fault {
   enum Kind { Flip, Replace, Drop, Insert } kind;
@@ -51,7 +58,7 @@ struct Fault {
   uint8_t value;
   std::string what;
   bool blind = false;  // a classic end is in it and the classic checks cannot see it
-  bool once = false;   // the chunk index spares a resend: the file goes once
+  bool once = false;   // the chunk index spares a resend: the file goes once (streamed: not again from "FS")
 };
 
 void lay(SimLine& line, const Fault& f) {
@@ -94,6 +101,7 @@ struct Outcome {
   std::vector<SimLine::Write> packets, replies;
   std::vector<SimLine::Arrival> bytes, answers;  // what arrived from each end
   std::string trace;                    // the classic peer's, if one took part
+  int streamed = 0;                     // reports of streamed files, both ends
 };
 
 Outcome runBatch(const Batch& batch, Pairing pairing, const std::vector<Fault>& faults,
@@ -114,7 +122,8 @@ Outcome runBatch(const Batch& batch, Pairing pairing, const std::vector<Fault>& 
   if (pairing == Pairing::OursToClassic) {
     classicReceiver.emplace(line.portName(SimLine::B), target.path());
   } else {
-    receiver.emplace(receiverUi, true);
+    // Our ends as shipped, but for the verified table, which keeps stop-and-wait.
+    receiver.emplace(receiverUi, true, pairing != Pairing::Verified);
     EXPECT_TRUE(receiver->openPort(line.portName(SimLine::B).c_str()));
     receiverThread = std::thread([&] { receiver->runReceiveLoop(target.str().c_str(), receiverRunning); });
   }
@@ -122,7 +131,7 @@ Outcome runBatch(const Batch& batch, Pairing pairing, const std::vector<Fault>& 
     classicSender.emplace(line.portName(SimLine::A));
     classicSender->start({batch.paths.begin(), batch.paths.end()});
   } else {
-    sender.emplace(senderUi, true);
+    sender.emplace(senderUi, true, pairing != Pairing::Verified);
     sender->setFirstTag(0);  // each case the same, byte for byte
     EXPECT_TRUE(sender->openPort(line.portName(SimLine::A).c_str()));
     senderThread = std::thread([&] {
@@ -177,7 +186,20 @@ Outcome runBatch(const Batch& batch, Pairing pairing, const std::vector<Fault>& 
     run.receiver.push_back(classicReceiver ? last(classic, name, classics) : last(receiverUi.reports(), name, ours));
   }
   run.troubles = senderUi.troubles() + receiverUi.troubles();
+  for (const auto* ui : {&senderUi, &receiverUi}) {
+    for (const auto& r : ui->reports()) run.streamed += r.streamed;
+  }
   return run;
+}
+
+// How many files went from their "FS", attempts again included.
+int sizesSent(const Outcome& r) {
+  int sizes = 0;
+  for (const auto& w : r.packets) {
+    const auto at = static_cast<size_t>(w.index);
+    sizes += r.bytes[at].value == 'F' && r.bytes[at + 1].value == 'S';
+  }
+  return sizes;
 }
 
 // The frame the sender wrote as its k-th write, as it arrived on a clean run.
@@ -216,6 +238,7 @@ bool classicSees(Pairing pairing, const std::vector<uint8_t>& frame, int at) {
 std::vector<Fault> enumerateFaults(Pairing pairing, const Outcome& clean) {
   std::vector<Fault> faults;
   const bool ours = pairing != Pairing::ClassicToOurs;
+  const bool streams = pairing != Pairing::Verified;  // our sender asks to stream
   std::vector<PacketKind> kinds;
   for (size_t k = 0; k < clean.packets.size(); ++k) {
     const std::vector<uint8_t> frame = frameOf(clean, k);
@@ -226,9 +249,10 @@ std::vector<Fault> enumerateFaults(Pairing pairing, const Outcome& clean) {
       for (int at = 8; at < 34; ++at) offsets.push_back(at);
     }
     if (ours && kind == PacketKind::FileName) {
-      for (int at = 4 + frame[offset::lengthLow]; at < 4 + frame[offset::lengthLow] + 34; ++at) offsets.push_back(at);
+      const int tail = streams ? 43 : 34;  // the request's two copies, and the ask to stream
+      for (int at = 4 + frame[offset::lengthLow]; at < 4 + frame[offset::lengthLow] + tail; ++at) offsets.push_back(at);
     }
-    if (pairing == Pairing::Verified && kind == PacketKind::EndOfFile) {
+    if (bothOurs(pairing) && kind == PacketKind::EndOfFile) {
       for (int at = 8; at < 12; ++at) offsets.push_back(at);  // the tag
     }
     std::vector<std::pair<int, int>> bits;  // offset, bit
@@ -247,20 +271,40 @@ std::vector<Fault> enumerateFaults(Pairing pairing, const Outcome& clean) {
                   std::to_string(at) + " bit " + std::to_string(bit)};
       std::vector<uint8_t> damaged = frame;
       damaged[static_cast<size_t>(at)] ^= f.value;
-      f.blind = pairing != Pairing::Verified && !classicSees(pairing, damaged, at);
+      f.blind = !bothOurs(pairing) && !classicSees(pairing, damaged, at);
       // The chunk index and the tag spare a resend of the whole file.
-      f.once = pairing == Pairing::Verified && (kind == PacketKind::FileData || kind == PacketKind::EndOfFile);
+      f.once = bothOurs(pairing) && (kind == PacketKind::FileData || kind == PacketKind::EndOfFile);
       faults.push_back(f);
+    }
+    if (pairing == Pairing::Streamed) {  // a packet's edges: where a lost or added byte hurts the most
+      const int64_t first = clean.packets[k].index, last = first + kPacketSize - 1;
+      const std::string about = "packet " + std::to_string(k) + " (" + std::string(frame.begin(), frame.begin() + 2) + ")";
+      const bool once = kind == PacketKind::FileData || kind == PacketKind::EndOfFile;
+      faults.push_back({Fault::Drop, SimLine::A, first, 0, about + " first byte lost", false, once});
+      faults.push_back({Fault::Drop, SimLine::A, last, 0, about + " last byte lost", false, once});
+      faults.push_back({Fault::Insert, SimLine::A, first, 0x46, about + " after an added F", false, once});
     }
   }
   for (const SimLine::Write& reply : clean.replies) {
+    if (reply.length == kStreamFrameSize) {  // a frame: every bit, each byte lost or doubled
+      for (int64_t i = reply.index; i < reply.index + reply.length; ++i) {
+        const uint8_t value = clean.answers[static_cast<size_t>(i)].value;
+        const std::string about = "frame byte " + std::to_string(i - reply.index) + " at " + std::to_string(i);
+        for (int bit = 0; bit < 8; ++bit) {
+          faults.push_back({Fault::Flip, SimLine::B, i, static_cast<uint8_t>(1 << bit), about + " bit " + std::to_string(bit), false, true});
+        }
+        faults.push_back({Fault::Drop, SimLine::B, i, 0, about + " lost", false, true});
+        faults.push_back({Fault::Insert, SimLine::B, i, value, about + " twice", false, true});
+      }
+      continue;
+    }
     // The packet it answers: the last one written before it.
     size_t k = 0;
     while (k + 1 < clean.packets.size() && clean.packets[k + 1].at < reply.at) ++k;
     const uint8_t value = clean.answers[static_cast<size_t>(reply.index)].value;
     const std::string about = "answer " + hexByte(value) + " to packet " + std::to_string(k);
-    const bool once = pairing == Pairing::Verified && (kinds[k] == PacketKind::FileData || kinds[k] == PacketKind::EndOfFile);
-    const bool blind = pairing != Pairing::Verified;  // the classic answers carry no check
+    const bool once = bothOurs(pairing) && (kinds[k] == PacketKind::FileData || kinds[k] == PacketKind::EndOfFile);
+    const bool blind = !bothOurs(pairing);  // the classic answers carry no check
     std::vector<uint8_t> into;
     for (int bit = 0; bit < 8; ++bit) into.push_back(static_cast<uint8_t>(value ^ (1 << bit)));
     for (const uint8_t other : {uint8_t('A'), uint8_t('N'), uint8_t('V'), uint8_t(0xA9), uint8_t(0x00)}) {
@@ -299,7 +343,10 @@ std::string brokenPromise(const Outcome& clean, const Outcome& r, const Fault& f
     if (!(r.sender[i] == r.receiver[i])) return file + "the two ends say different things";
     if (r.sender[i].delivered && !r.sender[i].verified) return file + "went classic";
   }
-  if (f.once && r.packets.size() > clean.packets.size() + 1) return "the file went more than once";
+  // Streamed, a lost chunk costs those sent after it, but never the whole file.
+  if (f.once && (clean.streamed > 0 ? sizesSent(r) > sizesSent(clean) : r.packets.size() > clean.packets.size() + 1)) {
+    return "the file went more than once";
+  }
   return {};
 }
 
@@ -330,13 +377,16 @@ std::string brokenClassicPromise(Pairing pairing, const Outcome& clean, const Ou
 
 void runTable(Pairing pairing) {
   const auto started = std::chrono::steady_clock::now();
-  Batch batch;
+  Batch batch = pairing == Pairing::Streamed
+                    ? Batch({{"empty.bin", ""}, {"one.bin", randomBytes(1000, 41)}, {"twenty.bin", randomBytes(20000, 42)}})
+                    : Batch();
   const Outcome clean = runBatch(batch, pairing, {});
   ASSERT_TRUE(clean.finished);
   for (size_t i = 0; i < batch.names.size(); ++i) {
     EXPECT_TRUE(clean.identical[i] && clean.sender[i].delivered && clean.receiver[i].delivered) << batch.names[i];
-    EXPECT_EQ(clean.sender[i].verified, pairing == Pairing::Verified) << batch.names[i];
+    EXPECT_EQ(clean.sender[i].verified, bothOurs(pairing)) << batch.names[i];
   }
+  EXPECT_EQ(clean.streamed, pairing == Pairing::Streamed ? 6 : 0) << "each file streamed, said by both ends";
   EXPECT_EQ(clean.troubles, "") << "a clean run reported something wrong";
   // Packet and answer take turns, so a clean batch lasts its bytes' line time
   // at 115200 and the protocol's pauses (50 ms after each file not verified,
@@ -345,10 +395,22 @@ void runTable(Pairing pairing) {
   for (const auto* writes : {&clean.packets, &clean.replies}) {
     for (const SimLine::Write& w : *writes) bytes += w.length;
   }
-  const Time pauses = (pairing == Pairing::Verified ? 1 : 4) * Time(50ms);
-  EXPECT_NEAR(std::chrono::duration<double>(clean.took).count(),
-              std::chrono::duration<double>(Time(bytes * 10 * 1'000'000'000LL / 115200) + pauses).count(), 0.002);
-  if (pairing != Pairing::Verified) {  // either classic end sees the classic conversation, nothing more
+  const Time pauses = (bothOurs(pairing) ? 1 : 4) * Time(50ms);
+  const Time lineTime = Time(bytes * 10 * 1'000'000'000LL / 115200) + pauses;
+  if (pairing == Pairing::Streamed) {
+    // A file's data packets follow each other with no gap on the line.
+    int gaps = 0;
+    for (size_t k = 0; k + 1 < clean.packets.size(); ++k) {
+      const std::vector<uint8_t> a = frameOf(clean, k), b = frameOf(clean, k + 1);
+      if (kindOf(a.data()) != PacketKind::FileData || kindOf(b.data()) != PacketKind::FileData) continue;
+      const Time ended = clean.bytes[static_cast<size_t>(clean.packets[k].index + kPacketSize - 1)].at;
+      gaps += clean.bytes[static_cast<size_t>(clean.packets[k + 1].index)].at - ended > Time(200us);
+    }
+    EXPECT_EQ(gaps, 0);
+  } else {
+    EXPECT_NEAR(std::chrono::duration<double>(clean.took).count(), std::chrono::duration<double>(lineTime).count(), 0.002);
+  }
+  if (!bothOurs(pairing)) {  // either classic end sees the classic conversation, nothing more
     EXPECT_EQ(clean.trace, "FS/A FN/A EF FS/A FN/A FD/A EF FS/A FN/A FD/A FD/A FD/A EF");
   }
 
@@ -357,7 +419,7 @@ void runTable(Pairing pairing) {
     const Outcome r = runBatch(batch, pairing, {fault});
     ++tally.cases;
     tally.longest = std::max(tally.longest, r.took - clean.took);
-    const std::string broken = pairing == Pairing::Verified ? brokenPromise(clean, r, fault)
+    const std::string broken = bothOurs(pairing) ? brokenPromise(clean, r, fault)
                                                             : brokenClassicPromise(pairing, clean, r, fault, tally);
     if (broken == "blind: damaged" || broken == "blind: waits") {
       (broken == "blind: damaged" ? tally.blindDamaged : tally.blindWaited) += 1;
@@ -376,7 +438,7 @@ void runTable(Pairing pairing) {
               tally.broken, ms(tally.longest).c_str(), seconds);
   for (const std::string& spot : tally.blindSpots) std::printf("    blind spot: %s\n", spot.c_str());
   // Between our ends one fault is always recovered from: no file ends merely reported.
-  if (pairing == Pairing::Verified) {
+  if (bothOurs(pairing)) {
     EXPECT_EQ(tally.reported, 0);
   }
 }
@@ -387,6 +449,7 @@ void runTable(Pairing pairing) {
 // (silent damage, disagreement, a wait without end: must be 0); the longest a
 // batch took beyond the clean run; real time.
 TEST(SingleFaults, VerifiedBetweenOurEnds) { runTable(Pairing::Verified); }
+TEST(SingleFaults, StreamedBetweenOurEnds) { runTable(Pairing::Streamed); }
 TEST(SingleFaults, OurSenderToTheClassicReceiver) { runTable(Pairing::OursToClassic); }
 TEST(SingleFaults, TheClassicSenderToOurReceiver) { runTable(Pairing::ClassicToOurs); }
 
