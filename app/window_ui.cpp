@@ -78,8 +78,11 @@ void WindowUi::fileEnded(const FileReport& report) {
   if (!note.empty()) {
     failures_.push_back(note);
   } else if (report.verified) {
-    note = "Verified: " + report.name + " (" + std::to_string(report.size) + " bytes)";
-    verified_.push_back(report.name);
+    // Streamed files went without waiting for each packet's answer: said, so
+    // that a slow transfer can be told from a fast one.
+    const std::string streamed = report.streamed ? ", streamed" : "";
+    note = "Verified: " + report.name + " (" + std::to_string(report.size) + " bytes" + streamed + ")";
+    verified_.push_back(report.name + (report.streamed ? " (streamed)" : ""));
   } else {
     return;
   }

@@ -45,7 +45,10 @@ struct Options {
   std::string wineExe;  // empty: native sender
   bool uart = false;
   std::vector<std::string> usb;  // [DIR:]MS, as zarvek-cable takes it
-  bool classic = false;  // both ends classic: the cost of verified transfers, by comparison
+  // classic, verified (stop-and-wait) or streamed: both ends alike
+  std::string mode = "streamed";
+  bool verify() const { return mode != "classic"; }
+  bool stream() const { return mode == "streamed"; }
   std::string markdown, data;
 };
 
@@ -121,21 +124,23 @@ Batch sendOverCable(const Options& options, int baud, const Files& files, double
   for (const auto& text : options.usb) applyUsbOption(text, config);
   Cable cable(config);
   TimingUi receivedUi;
-  harness::ReceiverThread receiver(cable.endB(), baud, files.to, receivedUi, !options.classic);
+  harness::ReceiverThread receiver(cable.endB(), baud, files.to, receivedUi, options.verify(), options.stream());
   letReceiverSettle();
   FirstByteWatch watch(cable, Direction::AtoB);
   const auto guard = std::chrono::milliseconds(static_cast<int64_t>(lineSeconds * 3000)) + 120s;
   bool sent = false;
   if (options.wineExe.empty()) {
     TimingUi senderUi;
-    const auto result = harness::sendFiles(cable.endA(), baud, files.paths, senderUi, kDefaultRetryLimit, !options.classic);
+    const auto result =
+        harness::sendFiles(cable.endA(), baud, files.paths, senderUi, kDefaultRetryLimit, options.verify(), options.stream());
     sent = result && result->clean();
     receivedUi.waitForFiles(files.paths.size(), guard);
   } else {
     harness::pointComPort(kWineCom, cable.endA());
     std::vector<std::string> args = {
         "send", "-q", "--port", "COM" + std::to_string(kWineCom), "--speed", std::to_string(baud)};
-    if (options.classic) args.push_back("--classic");
+    if (!options.verify()) args.push_back("--classic");
+    if (options.verify() && !options.stream()) args.push_back("--no-stream");
     for (const auto& path : files.paths) args.push_back(harness::windowsPath(path));
     harness::Process sender(harness::wineCommand(options.wineExe, args));
     receivedUi.waitForFiles(files.paths.size(), guard);
@@ -211,23 +216,27 @@ int main(int argc, char** argv) try {
                  "(a2b: the receiver's, b2a: the sender's)")
       ->type_name("[DIR:]MS")
       ->check(CLI::Validator([](std::string& text) { return usbOptionProblem(text); }, ""));
-  app.add_flag("--classic", options.classic, "Classic transfers at both ends (by default two Zarvek ends verify)");
+  app.add_option("--mode", options.mode, "Both ends classic, verified (stop-and-wait) or streamed (the default)")
+      ->check(CLI::IsMember({"classic", "verified", "streamed"}));
+  bool classic = false;
+  app.add_flag("--classic", classic, "The same as --mode classic");
   app.add_option("--markdown", options.markdown, "Write the tables here");
   app.add_option("--data", options.data, "Write one line per run here, for the plot");
   CLI11_PARSE(app, argc, argv);
+  if (classic) options.mode = "classic";
 
   std::string usb;
   for (const auto& text : options.usb) usb += (usb.empty() ? "" : " ") + text;
   const std::string build = std::string(options.wineExe.empty() ? "Linux" : "Windows (Wine)") +
                             (options.uart ? ", UART cable" : "") + (usb.empty() ? "" : ", USB " + usb + " ms") +
-                            (options.classic ? ", classic" : "");
+                            ", " + options.mode;
   std::optional<WineSession> wine;
   if (!options.wineExe.empty()) wine.emplace(options.wineExe);
   std::printf("Line efficiency, %s sender, native receiver, paced virtual cable%s%s, %s transfers\n",
               options.wineExe.empty() ? "Linux" : "Windows (Wine)",
               options.uart ? " handing bytes over as a UART does" : "",
               usb.empty() ? "" : (" through USB adapters (--usb " + usb + ")").c_str(),
-              options.classic ? "classic" : "verified");
+              options.mode.c_str());
   std::printf("%8s %8s %10s %10s %9s %9s  %s\n", "bit/s", "file", "time s", "line s", "eff %", "ceil %", "");
 
   std::vector<Row> rows;

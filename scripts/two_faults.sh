@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Two faults at a time on the verified batch, drawn at random (seeded) from the
+# Two faults at a time on the verified batch (ZARVEK_STREAMED=1: the streamed one), drawn at random (seeded) from the
 # single-fault table's faults, on the simulated line: prints one row of counts
 # (cases, identical, reported by both ends, ends disagreeing without damage,
 # silent damage, hangs, the longest beyond the clean run). A few minutes.

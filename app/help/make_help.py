@@ -117,8 +117,13 @@ TOPICS = [
          "receiving end and sent again, up to the Sender's CRC Retry Value of "
          "times. With an older program at the other end, files travel as that "
          "program sends and receives them."],
+        ["Verified files are also streamed: the sending end sends packet after "
+         "packet without waiting for each answer, and the receiving end says "
+         "which arrived and asks again for any that did not. Through a USB "
+         "serial adapter this is up to twice as fast. A file that was streamed "
+         "says so: ", ("b", "Verified: a.txt (1500 bytes, streamed)"), "."],
         ["While receiving, the status line names each file that arrived "
-         "verified (", ("b", "Verified: a.txt (1500 bytes)"), ") and each that did "
+         "verified (", ("b", "Verified: a.txt (1500 bytes, streamed)"), ") and each that did "
          "not arrive complete (", ("b", "Not received: ..."), ") until the next "
          "file begins. When receiving ends (Abort), one box lists them all."],
     ]),

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "protocol/packet.h"
+#include "protocol/streamed.h"
 #include "protocol/verified.h"
 #include "support/temp_dir.h"
 
@@ -61,10 +62,33 @@ std::string unhex(const std::string& text) {
 // Builds the vector's packet with the code, on a zeroed buffer. That the code
 // reads back what it built is every verified transfer's (tests/engines).
 std::vector<uint8_t> build(const Vector& v) {
-  std::vector<uint8_t> frame(kPacketSize, 0);
+  std::vector<uint8_t> frame(v.kind == "frame" ? kStreamFrameSize : kPacketSize, 0);
   uint8_t* f = frame.data();
   const auto field = [&](const char* name) { return hex32(v.fields.at(name)); };
-  if (v.kind == "offer") {
+  const auto number = [&](const char* name) { return static_cast<uint8_t>(std::stoul(v.fields.at(name))); };
+  const std::string chunk = v.fields.count("chunk") ? unhex(v.fields.at("chunk")) : "";
+  const auto* chunkBytes = reinterpret_cast<const uint8_t*>(chunk.data());
+  if (v.kind == "stream-request") {
+    const std::string& name = v.fields.at("name");
+    buildName(f, name.data(), static_cast<uint8_t>(name.size()));
+    putRequest(f, field("size"), field("tag"));
+    putStreamAsk(f, field("tag"));
+  } else if (v.kind == "stream-data") {
+    const auto index = static_cast<uint32_t>(std::stoul(v.fields.at("index")));
+    buildStreamedData(f, chunkBytes, static_cast<int32_t>(chunk.size()), index, field("tag"), number("round"));
+  } else if (v.kind == "stream-end") {
+    buildStreamedEnd(f, field("crc32"), field("tag"));
+  } else if (v.kind == "stream-abort") {
+    buildStreamedAbort(f, field("tag"));
+  } else if (v.kind == "frame") {
+    const auto kind = static_cast<StreamFrameKind>(v.fields.at("kind")[0]);
+    const uint8_t credit = v.fields.count("credit") ? number("credit") : 0, round = v.fields.count("round") ? number("round") : 0;
+    buildStreamFrame(f, {kind, field("index"), credit, round}, field("tag"));
+    const std::optional<StreamFrame> read = readStreamFrame(f, field("tag"));
+    EXPECT_TRUE(read && read->kind == kind && read->index == field("index") &&
+                (kind == StreamFrameKind::Ack ? read->credit == credit : read->round == round));
+    EXPECT_FALSE(readStreamFrame(f, field("tag") + 1)) << "a frame is sealed with its attempt's tag";
+  } else if (v.kind == "offer") {
     buildSize(f, field("size"));
     putOffer(f, field("size"));
   } else if (v.kind == "request") {
@@ -72,9 +96,8 @@ std::vector<uint8_t> build(const Vector& v) {
     buildName(f, name.data(), static_cast<uint8_t>(name.size()));
     putRequest(f, field("size"), field("tag"));
   } else if (v.kind == "data") {
-    const std::string chunk = unhex(v.fields.at("chunk"));
     const auto index = static_cast<uint32_t>(std::stoul(v.fields.at("index")));
-    buildVerifiedData(f, reinterpret_cast<const uint8_t*>(chunk.data()), static_cast<int32_t>(chunk.size()), index);
+    buildVerifiedData(f, chunkBytes, static_cast<int32_t>(chunk.size()), index);
   } else if (v.kind == "end") {
     buildVerifiedEnd(f, field("crc32"), field("tag"));
   } else if (v.kind == "abort") {
@@ -89,11 +112,12 @@ TEST(ProtocolPage, VectorsAreWhatTheCodeBuilds) {
   const std::vector<Vector> vectors = readVectors(protocolPage());
   std::vector<std::string> kinds;
   for (const Vector& v : vectors) kinds.push_back(v.kind);
-  ASSERT_EQ(kinds, (std::vector<std::string>{"offer", "request", "data", "end", "abort"}));
+  ASSERT_EQ(kinds, (std::vector<std::string>{"offer", "request", "data", "end", "abort", "stream-request", "stream-data",
+                                              "stream-end", "stream-abort", "frame", "frame", "frame", "frame", "frame"}));
   for (const Vector& v : vectors) {
     SCOPED_TRACE(v.kind);
     const std::vector<uint8_t> frame = build(v);
-    for (int at = 0; at < kPacketSize; ++at) {
+    for (int at = 0; at < static_cast<int>(frame.size()); ++at) {
       const auto listed = v.bytes.find(at);
       EXPECT_EQ(frame[at], listed == v.bytes.end() ? 0 : listed->second) << "offset " << at;
     }
@@ -133,6 +157,12 @@ TEST(ProtocolPage, AnswerTableIsTheCodeAndNoAnswerIsNearAnother) {
   int decodable = 0;
   for (int byte = 0; byte < 256; ++byte) decodable += decodeAnswer(static_cast<uint8_t>(byte)).has_value();
   EXPECT_EQ(decodable, 16);
+  // The answer that makes a file streamed, as the page gives it: no damaged
+  // bit turns another answer to "FN" into it, nor it into one.
+  EXPECT_NE(page.find("**`x`** (0x78)"), std::string::npos);
+  EXPECT_EQ(kReplyStream, 0x78);
+  for (const uint8_t other : {uint8_t('A'), uint8_t('N'), uint8_t('V')}) EXPECT_GE(std::popcount(unsigned(kReplyStream ^ other)), 4);
+  for (const uint8_t code : codes) EXPECT_GE(std::popcount(unsigned(kReplyStream ^ code)), 2);
 }
 
 }  // namespace
