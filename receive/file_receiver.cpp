@@ -202,16 +202,7 @@ FileReceiver::Handled FileReceiver::takeStreamed(PacketKind kind) {
     askResend();
     return {PacketResult::Accepted, 0};
   }
-  if (index == nextIndex_) {
-    const int32_t n = verifiedLength(p);
-    if (target_->writeChunk(p, n, writeCount_)) {
-      fileCrc_ = crc32(p + offset::payload, static_cast<size_t>(n), fileCrc_);
-      wrote(n);
-    } else {
-      broken_ = true;  // past the announced size
-    }
-    ++nextIndex_;
-  }
+  if (index == nextIndex_) writeNextChunk();
   // Sent again (an acknowledgement was lost, or the sender went back): the
   // acknowledgement tells it how far this end is.
   frame_ = OwedFrame{StreamFrameKind::Ack, nextIndex_, tag_};
@@ -504,6 +495,12 @@ FileReceiver::Handled FileReceiver::takeVerifiedChunk() {
     if (nextIndex_ == 0 || index != ((nextIndex_ - 1) & 31)) broken_ = true;
     return {PacketResult::Accepted, encodeAnswer(Answer::Taken, index)};
   }
+  writeNextChunk();
+  return {PacketResult::Accepted, encodeAnswer(Answer::Taken, index)};
+}
+
+void FileReceiver::writeNextChunk() {
+  const uint8_t* p = packet_.get();
   const int32_t n = verifiedLength(p);
   if (target_->writeChunk(p, n, writeCount_)) {
     fileCrc_ = crc32(p + offset::payload, static_cast<size_t>(n), fileCrc_);
@@ -512,7 +509,6 @@ FileReceiver::Handled FileReceiver::takeVerifiedChunk() {
     broken_ = true;  // past the announced size
   }
   ++nextIndex_;
-  return {PacketResult::Accepted, encodeAnswer(Answer::Taken, index)};
 }
 
 FileReceiver::Handled FileReceiver::endVerifiedFile() {

@@ -102,6 +102,7 @@ class FileReceiver {
   Handled answerLateEnd(PacketKind kind);
   Handled dispatchVerified(PacketKind kind);
   Handled takeVerifiedChunk();
+  void writeNextChunk();  // the packet's chunk, as chunk nextIndex_ of a verified file
   // A chunk of n bytes is written at the write count: counts it and tells the user.
   void wrote(int32_t n);
   Handled endVerifiedFile();

@@ -2,8 +2,10 @@
 # Streamed against stop-and-wait, taking turns (each condition runs its modes
 # one after the other, so what the machine does meanwhile weighs on all alike),
 # and writes the table into docs/BENCHMARKS.md between its markers.
-#   scripts/stream_bench.sh [REPS]   (default 3; about 8 minutes a repetition,
-#                                    plus 25 once for the runs at 115200)
+#   scripts/stream_bench.sh [REPS]   (default 3; about 4 minutes a repetition,
+#                                    plus 30 once: 115200, and stop-and-wait
+#                                    through USB adapters)
+#   scripts/stream_bench.sh --report the table and docs/streaming.png again
 # Run it on an otherwise idle machine: figures, not pass/fail.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -11,6 +13,7 @@ reps=${1:-3}
 out=build/bench/stream
 bin=build/native/bench/line_efficiency
 mkdir -p "$out"
+if [ "$reps" != --report ]; then  # --report: the table and plot again from the last runs
 cmake --build build/native --target line_efficiency >/dev/null
 : > "$out/runs.txt"
 
@@ -37,6 +40,11 @@ for mode in streamed verified classic; do
   run "115200" $mode $kib --speeds 115200
 done
 run "115200, USB 16 ms" streamed 4096 --speeds 115200 --usb 16
+# Stop-and-wait through the adapters: 1 MiB, as its efficiency is per packet.
+for mode in verified classic; do
+  run "115200, USB 16 ms" $mode 1024 --speeds 115200 --usb 16
+  run "921600, USB 16 ms" $mode 1024 --speeds 921600 --usb 16
+done
 for rep in $(seq "$reps"); do
   for mode in streamed verified classic; do run "921600, UART" $mode 4096 --speeds 921600 --uart; done
   run "921600, USB 16 ms" streamed 4096 --speeds 921600 --usb 16
@@ -44,6 +52,7 @@ for rep in $(seq "$reps"); do
   run "921600, USB 16 ms, 2 busy cores" streamed 4096 --speeds 921600 --usb 16
   unload
 done
+fi
 
 # The table: each condition and mode, mean over the runs and their spread.
 table=$(awk -F'|' '
@@ -71,3 +80,24 @@ block = start + "\n" + sys.argv[1] + "\n" + end
 page = re.sub(re.escape(start) + ".*?" + re.escape(end), lambda _: block, page, flags=re.S) if start in page else page + "\n" + block + "\n"
 open(path, "w").write(page)
 PY
+
+# Each line's modes side by side (means), as docs/streaming.png.
+awk -F'|' '$4 != "failed" { key = $1 "|" $2; n[key]++; s[key] += $4; if (!($1 in seen)) { seen[$1] = 1; lines[++count] = $1 } }
+  END { for (i = 1; i <= count; i++) { l = lines[i]; printf "\"%s\"", l
+          for (m = 1; m <= 3; m++) { mode = (m == 1 ? "classic" : m == 2 ? "verified" : "streamed"); k = l "|" mode
+            printf " %s", (k in n) ? sprintf("%.2f", s[k] / n[k]) : "NaN" }
+          print "" } }' "$out/runs.txt" > "$out/plot.dat"
+gnuplot <<PLOT
+set terminal pngcairo size 1000,520 noenhanced
+set output 'docs/streaming.png'
+set title 'Line efficiency: 4 MiB streamed, 1 or 4 MiB stop-and-wait (the table), Linux ends, virtual cable'
+set style data histogram
+set style histogram clustered gap 1
+set style fill solid 0.8 border -1
+set ylabel 'efficiency (%)'
+set yrange [0:100]
+set key outside right top
+set grid ytics
+set xtics font ',9' rotate by -15
+plot '$out/plot.dat' using 2:xtic(1) title 'classic', '' using 3 title 'verified', '' using 4 title 'streamed'
+PLOT

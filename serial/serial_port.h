@@ -42,8 +42,9 @@ class SerialPort {
   // Speed (one of kLineSpeeds: any other fails, alike everywhere), 8 data
   // bits, no parity, one stop bit; raw: every byte value carried unchanged both ways, no flow control, no translation; on Windows DTR and
   // RTS raised, as a null-modem cable wants them. Receiver: read time-outs of
-  // 20 ms between bytes and 10 ms per byte in all, queues 1200 in / 3 out.
-  // Sender: queues 5 in / 1200 out. A failure leaves the port as it then is.
+  // 20 ms between bytes and 10 ms per byte in all, queues 32 KiB in / 3 out.
+  // Sender: queues 4 KiB in / 1200 out (input room for a streamed file's
+  // window and its acknowledgements). A failure leaves the port as it then is.
   Result configure(int32_t speed, PortRole role);
 
   // Receiver. True as soon as at least one byte is queued, false once

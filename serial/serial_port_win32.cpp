@@ -162,9 +162,13 @@ Result SerialPort::configure(int32_t speed, PortRole role) {
     t.ReadTotalTimeoutMultiplier = kReadPerByteMs;
     // The classic program writes no error code for this step: it reports 0.
     if (!SetCommTimeouts(h, &t)) return Result::failed("cannot set the read time-outs", 0);
-    SetupComm(h, 1200, 3);
+    // Room for a streamed file's window (16 packets) while the receiver
+    // writes a chunk; one packet would do for stop-and-wait alone.
+    SetupComm(h, 32 * 1024, 3);
   } else {
-    SetupComm(h, 5, 1200);
+    // Input for a streamed file's acknowledgements, which come while a
+    // packet is being written.
+    SetupComm(h, 4096, 1200);
   }
   return {};
 }
