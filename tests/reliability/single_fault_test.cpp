@@ -417,8 +417,15 @@ void runTable(Pairing pairing) {
     EXPECT_EQ(clean.trace, "FS/A FN/A EF FS/A FN/A FD/A EF FS/A FN/A FD/A FD/A FD/A EF");
   }
 
+  // Under the sanitizers (ZARVEK_FAULT_STRIDE=n) every n-th case, the
+  // whole table is the plain build's.
+  const char* strideText = std::getenv("ZARVEK_FAULT_STRIDE");
+  const size_t stride = strideText ? std::max(1, std::atoi(strideText)) : 1;
+  const std::vector<Fault> faults = enumerateFaults(pairing, clean);
+  if (stride > 1) std::printf("every %zu-th of %zu cases:\n", stride, faults.size());
   Tally tally;
-  for (const Fault& fault : enumerateFaults(pairing, clean)) {
+  for (size_t k = 0; k < faults.size(); k += stride) {
+    const Fault& fault = faults[k];
     const Outcome r = runBatch(batch, pairing, {fault});
     ++tally.cases;
     tally.longest = std::max(tally.longest, r.took - clean.took);
