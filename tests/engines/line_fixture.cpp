@@ -32,7 +32,7 @@ void Line::startSend(const std::vector<std::string>& names, int32_t retryLimit) 
 
 SendBatchResult Line::finishSend() {
   // A conversation that stalls is a failure to report, not a test that hangs.
-  if (!eventually([this] { return senderDone_.load(); }, std::chrono::seconds(120))) {
+  if (!eventually([this] { return senderDone_.load(); }, std::chrono::seconds(300))) {
     ADD_FAILURE() << "the send did not end; line so far: " << kinds() << "; replies: " << replies();
     sendJob_.running = 0;
   }
