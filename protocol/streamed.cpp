@@ -12,7 +12,6 @@ namespace {
 constexpr uint8_t kMagic[4] = {'Z', 'V', 'S', 'T'};
 constexpr uint8_t kVersion = 3;
 constexpr int32_t kRequestTail = 34;  // the request's two copies (protocol/verified.h)
-constexpr int32_t kAskSize = 9;       // magic, version, CRC-32
 
 int32_t askAt(const uint8_t* frame) { return offset::payload + frame[offset::lengthLow] + kRequestTail; }
 
@@ -108,10 +107,6 @@ std::optional<StreamFrame> readStreamFrame(const uint8_t* bytes, uint32_t tag) {
   return StreamFrame{kind, get32(bytes + 1), kind == StreamFrameKind::Ack ? bytes[5] : uint8_t{0},
                      kind == StreamFrameKind::Ack ? uint8_t{0} : bytes[5]};
 }
-
-}  // namespace zarvek
-
-namespace zarvek {
 
 void ByteQueue::add(const uint8_t* bytes, int32_t n) {
   // Consumed bytes are let go once they are half of what is held.

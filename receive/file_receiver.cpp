@@ -123,8 +123,7 @@ bool FileReceiver::actOnPacket() {
   if (handled.result == PacketResult::CrcFailed && verified_ && streamTaken_ && !streamed_) {
     frame_ = OwedFrame{StreamFrameKind::Resend, nextIndex_, tag_};
   }
-  if (frame_) sendFrame(frame_->kind, frame_->index, frame_->tag, handled.result == PacketResult::FileEnded);
-  frame_.reset();
+  sendOwedFrame(handled.result == PacketResult::FileEnded);
   return handled.result != PacketResult::FileEnded;
 }
 
@@ -161,8 +160,7 @@ bool FileReceiver::handleStreamedPacket() {
     return actOnPacket();
   }
   const Handled handled = takeStreamed(kind);
-  if (frame_) sendFrame(frame_->kind, frame_->index, frame_->tag, handled.result == PacketResult::FileEnded);
-  frame_.reset();
+  sendOwedFrame(handled.result == PacketResult::FileEnded);
   return handled.result != PacketResult::FileEnded;
 }
 
@@ -216,6 +214,11 @@ void FileReceiver::askResend(bool quiet) {
   resendAsked_ = nextIndex_ + 1;
   resendRound_ = round_;
   sendFrame(quiet ? StreamFrameKind::Silence : StreamFrameKind::Resend, nextIndex_, tag_, false);
+}
+
+void FileReceiver::sendOwedFrame(bool endsFile) {
+  if (frame_) sendFrame(frame_->kind, frame_->index, frame_->tag, endsFile);
+  frame_.reset();
 }
 
 void FileReceiver::sendFrame(StreamFrameKind kind, uint32_t index, uint32_t tag, bool answersEnd) {
@@ -421,7 +424,7 @@ FileReceiver::Handled FileReceiver::answerLateEnd(PacketKind kind) {
     frame_ = OwedFrame{kept && answeredMatch_ ? StreamFrameKind::Matches : StreamFrameKind::Differs, 0, tag};
     return {PacketResult::Accepted, 0};
   }
-  if (kept) return {PacketResult::Accepted, answer_};
+  if (kept) return {PacketResult::Accepted, encodeAnswer(answeredMatch_ ? Answer::Matches : Answer::Differs, tag)};
   // An end for a file this end does not have (its name never came): it cannot match.
   return {PacketResult::Accepted, encodeAnswer(Answer::Differs, tag)};
 }
@@ -531,8 +534,7 @@ FileReceiver::Handled FileReceiver::endVerifiedFile() {
   answered_ = true;
   answeredTag_ = tag;
   answeredMatch_ = matches;
-  answer_ = encodeAnswer(matches ? Answer::Matches : Answer::Differs, tag);
-  return {PacketResult::FileEnded, answer_};
+  return {PacketResult::FileEnded, encodeAnswer(matches ? Answer::Matches : Answer::Differs, tag)};
 }
 
 FileReceiver::Handled FileReceiver::abortVerifiedFile() {

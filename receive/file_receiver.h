@@ -88,6 +88,7 @@ class FileReceiver {
   // Once for each chunk found missing in a round; `quiet`: found by silence.
   void askResend(bool quiet = false);
   void sendFrame(StreamFrameKind kind, uint32_t index, uint32_t tag, bool answersEnd);
+  void sendOwedFrame(bool endsFile);  // frame_, if one is owed
   ShortRead settleShortRead();
   Result readPacket();
   bool unread(const Result& failure);  // reported; false: the cycle ends
@@ -153,7 +154,6 @@ class FileReceiver {
   // The answer to the last verified file's end, for that end sent again.
   bool answered_ = false;
   uint32_t answeredTag_ = 0;
-  uint8_t answer_ = 0;
   bool answeredMatch_ = false;
 };
 
