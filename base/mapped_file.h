@@ -34,6 +34,16 @@ class MappedFile {
   // file, open with no view.
   Result create(const std::string& path, uint32_t size);
 
+  // An existing regular file (no link followed) of exactly `size` bytes,
+  // opened and held exclusively as create() holds it, and mapped read/write
+  // with its content as it is: a partly received file taken up again.
+  Result openExisting(const std::string& path, uint32_t size);
+
+  // Everything written into the view before `upTo` is on the disk when this
+  // returns (the pages written back, then the file's data flushed), so that
+  // it survives a crash or a power loss.
+  Result flush(uint64_t upTo);
+
   // What the steps before a failed one made stays held until close.
   void close();
 
