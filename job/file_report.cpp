@@ -50,6 +50,18 @@ std::string problemText(FileProblem problem, const Result& failure, int32_t atte
       return "folder and name are longer than 255 characters";
     case FileProblem::NotCreated:
       return failure.step() + " (error " + std::to_string(failure.code()) + ")";
+    case FileProblem::PathNotRelative:
+      return "path is not relative to the receive folder";
+    case FileProblem::PathNotText:
+      return "path is not text this system can name files with";
+    case FileProblem::NameNotHeldHere:
+      return "name cannot be held by this file system";
+    case FileProblem::FolderInTheWay:
+      return "a link or a file stands where a folder of the path must be";
+    case FileProblem::PathTooLongToSend:
+      return "its path under the folder sent is longer than 255 bytes";
+    case FileProblem::FolderNeedsZarvek:
+      return "a folder is made only by a receiver that took a file of this batch verified";
   }
   return {};
 }

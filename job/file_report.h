@@ -35,6 +35,14 @@ enum class FileProblem : uint8_t {
   NoAcceptedName,
   PathTooLong,    // folder and name together longer than 255 characters
   NotCreated,     // the report's failure says which call failed
+  // A relative path (a folder sent) the receiver will not use.
+  PathNotRelative,    // absolute, a drive, an empty folder name, "." or ".."
+  PathNotText,        // not UTF-8, or a character this system cannot name files with
+  NameNotHeldHere,    // a name this file system cannot hold (Windows: a trailing dot or space, <>"|?*)
+  FolderInTheWay,     // a link or a file stands where a folder of the path must be
+  // The sender cannot send a folder's entry.
+  PathTooLongToSend,  // its relative path is longer than the line carries
+  FolderNeedsZarvek,  // a folder is made only by a receiver that took a file verified
 };
 
 enum class FileOutcome {
@@ -51,6 +59,8 @@ enum class FileOutcome {
                    // sender: not confirmed after the retry limit, or refused (problem says why)
   Discarded,       // receiver: a verified file cut off before it was verified (a stop,
                    // the sender starting over): its staged copy deleted
+  Held,            // receiver: a verified file cut off; what arrived is kept to be taken
+                   // up by the next send of the same file (`written` bytes)
 };
 
 struct FileReport {
@@ -66,6 +76,13 @@ struct FileReport {
   int32_t attempts = 0;
   bool verified = false;  // Complete, and checked over all its bytes at both ends
   bool streamed = false;  // verified, its data sent without waiting packet by packet
+  // Verified, and taken up where an earlier attempt stopped: the bytes that
+  // did not go again. 0: sent whole.
+  uint64_t resumedAt = 0;
+  bool folder = false;          // a folder made (no data), not a file
+  bool timeKept = false;        // receiver: the sender's modification time is on the file
+  bool timeNotHeld = false;     // receiver: it came but this system could not set it: left as now
+  bool underBaseName = false;   // sender: its folders did not go (a classic receiver)
 };
 
 // "it is 4 GiB or larger, ...", "name contains a drive colon", ...

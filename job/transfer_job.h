@@ -33,6 +33,10 @@ inline constexpr char kDefaultPort[] = "COM2";
 
 struct TransferJob {
   std::vector<std::string> files;  // Send: the full path of each file, in order
+  // Send: where each file goes under the receive folder, '/' between folders
+  // (UTF-8), parallel to `files`; one ending in '/' is a folder to make. Empty
+  // (or an empty entry): the file's base name.
+  std::vector<std::string> wirePaths;
   int32_t speed = 0;
   std::string portName;  // "COM1".."COM4" in the window; any device in the command line
   int32_t crcRetryLimit = 0;
@@ -43,6 +47,9 @@ struct TransferJob {
   // Stream verified files (ask, sending; take, receiving) when the other end
   // takes it; without, every verified file waits for each packet's answer.
   bool stream = true;
+  // Receiving: keep what arrived of a verified file that was cut off, and take
+  // it up when the same file comes again; without, it is deleted.
+  bool resume = true;
   // One byte, cleared by the front end, read by the worker at every poll;
   // nothing else changes while a worker runs, so no ordering beyond the flag
   // is needed.

@@ -100,7 +100,8 @@ void buildStreamFrame(uint8_t* out, const StreamFrame& frame, uint32_t tag) {
 std::optional<StreamFrame> readStreamFrame(const uint8_t* bytes, uint32_t tag) {
   const auto kind = static_cast<StreamFrameKind>(bytes[0]);
   if (kind != StreamFrameKind::Ack && kind != StreamFrameKind::Resend && kind != StreamFrameKind::Silence &&
-      kind != StreamFrameKind::Matches && kind != StreamFrameKind::Differs) {
+      kind != StreamFrameKind::Matches && kind != StreamFrameKind::Differs && kind != StreamFrameKind::Held &&
+      kind != StreamFrameKind::HeldCrc) {
     return std::nullopt;
   }
   if (seededCrc(bytes, 6, tag, 0) != static_cast<uint16_t>(bytes[6] << 8 | bytes[7])) return std::nullopt;

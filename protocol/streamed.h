@@ -58,6 +58,10 @@ enum class StreamFrameKind : uint8_t {
   Silence = 'Q',   // the line fell quiet with chunk `index` missing, in whatever round: send again from it
   Matches = 'M',   // the file matches its end: it is under its name now
   Differs = 'D',   // it does not (or this end has no such file): nothing kept
+  // After a request with a file's block (protocol/file_info.h), in any
+  // verified file: how much of it this end holds from an earlier attempt.
+  Held = 'H',      // `index` chunks (0: none; it starts from the first)
+  HeldCrc = 'C',   // `index` is the CRC-32 of the bytes those chunks hold, as they are on disk
 };
 struct StreamFrame {
   StreamFrameKind kind;
