@@ -18,4 +18,9 @@ std::string baseName(const std::string& path);
 // none on Linux.
 bool isReservedDeviceName(const char* name);
 
+// Whether this file system keeps a name as it is given. Windows drops a
+// trailing dot or space and refuses < > " | ? *; Linux keeps every name that
+// holds no '/'.
+bool nameHeldAsGiven(const char* name);
+
 }  // namespace zarvek

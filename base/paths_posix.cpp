@@ -8,4 +8,6 @@ bool isPathSeparator(char c) { return c == '/'; }
 
 bool isReservedDeviceName(const char*) { return false; }
 
+bool nameHeldAsGiven(const char*) { return true; }
+
 }  // namespace zarvek

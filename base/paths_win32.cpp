@@ -39,4 +39,10 @@ bool isReservedDeviceName(const char* name) {
   return false;
 }
 
+bool nameHeldAsGiven(const char* name) {
+  const size_t length = std::strlen(name);
+  if (length > 0 && (name[length - 1] == '.' || name[length - 1] == ' ')) return false;
+  return std::strpbrk(name, "<>\"|?*") == nullptr;
+}
+
 }  // namespace zarvek

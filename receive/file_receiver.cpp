@@ -26,8 +26,12 @@ bool zarvekWithin(const uint8_t* frame) {
 
 }  // namespace
 
-FileReceiver::FileReceiver(TransferUi& ui, bool acceptOffers, bool acceptStreams)
-    : ui_(ui), acceptOffers_(acceptOffers), acceptStreams_(acceptStreams), packet_(new uint8_t[kPacketSize]()) {}
+FileReceiver::FileReceiver(TransferUi& ui, bool acceptOffers, bool acceptStreams, bool keepPartial)
+    : ui_(ui),
+      acceptOffers_(acceptOffers),
+      acceptStreams_(acceptStreams),
+      keepPartial_(keepPartial),
+      packet_(new uint8_t[kPacketSize]()) {}
 
 FileReceiver::~FileReceiver() { settleOpenFile(); }
 
@@ -42,6 +46,8 @@ void FileReceiver::runReceiveLoop(const char* folder, const std::atomic<uint8_t>
   // ready, not by the first wait: a sender that starts at once would lose its
   // first packet to it and wait for the answer.
   port_.discardInput();
+  // What earlier jobs left here to be taken up, within its bounds.
+  HeldFiles(folder ? folder : "").sweep();
   if (listening) listening();
   while (running.load()) {
     beginFile(folder);
@@ -66,6 +72,9 @@ void FileReceiver::beginFile(const char* folder) {
   droppedSeen_ = 0;
   tag_ = nextIndex_ = fileCrc_ = 0;
   pendingEnd_ = PacketKind::Unknown;
+  held_ = HeldFiles(folder_);
+  infoTaken_ = folderEntry_ = resumable_ = heldOwed_ = false;
+  heldChunks_ = heldCrc_ = resumedAt_ = recorded_ = 0;
 }
 
 void FileReceiver::settleOpenFile() {
@@ -75,7 +84,7 @@ void FileReceiver::settleOpenFile() {
   const bool endCounts = classicData_ || (nextIndex_ == 0 && target_->size() == 0);
   if (pendingEnd_ != PacketKind::Unknown && (!verified_ || endCounts)) return endFile(pendingEnd_);
   // A verified file not verified is never handed over.
-  if (verified_ && !classicData_) return dropVerifiedFile(FileOutcome::Discarded);
+  if (verified_ && !classicData_) return holdOrDrop(FileOutcome::Discarded);
   // A classic file cut short stays on disk at its announced size, under its name.
   if (target_->isStaged() && !target_->publish()) return dropVerifiedFile(FileOutcome::Discarded);
   reportEnd(FileOutcome::Kept);
@@ -117,6 +126,7 @@ bool FileReceiver::actOnPacket() {
   // The reply follows the packet's whole effect: for a name, the file is
   // already created and mapped when it goes out.
   if (handled.reply != 0) sendReply(handled.reply);
+  if (heldOwed_) sendHeldFrames();
   // The first packet of a file taken for streaming, damaged: the refusal is
   // said in a frame too, which a sender that streams reads and one that did
   // not hear kReplyStream passes over.
@@ -358,8 +368,8 @@ FileReceiver::Handled FileReceiver::takeName() {
   return {openNamedFile(false) ? PacketResult::Accepted : PacketResult::Failed, kReplyAccept};
 }
 
-bool FileReceiver::openNamedFile(bool staged) {
-  if (!target_->takeName(packet_.get())) {
+bool FileReceiver::openNamedFile(bool staged, const FileInfo* info, uint32_t* held) {
+  if (!(info ? target_->takePath(info->path) : target_->takeName(packet_.get()))) {
     reportEnd(FileOutcome::Refused);
     return false;
   }
@@ -368,7 +378,22 @@ bool FileReceiver::openNamedFile(bool staged) {
     reportEnd(FileOutcome::Refused);
     return false;
   }
-  const Result opened = staged ? target_->openStaged(tag_) : target_->openForWrite();
+  // A folder is made once its end has come: it has no file of its own.
+  if (folderEntry_) return true;
+  Result opened;
+  if (!staged) {
+    opened = target_->openForWrite();
+  } else if (!resumable_) {
+    opened = target_->openStaged(tag_);
+  } else {
+    opened = target_->openStagedAt(held_.partPath(heldId_), *held);
+    if (!opened && *held > 0 && target_->refusal() == FileProblem::NotCreated) {
+      // What was held cannot be opened as it was left: the file starts over.
+      held_.forget(heldId_);
+      *held = 0;
+      opened = target_->openStagedAt(held_.partPath(heldId_), 0);
+    }
+  }
   if (!opened) {
     // Closed now (left as it is on disk, or the staged file deleted), so that
     // nothing later reports it again.
@@ -386,13 +411,80 @@ FileReceiver::Handled FileReceiver::takeVerifiedName(uint32_t size, uint32_t tag
   // became of the size packet.
   target_->setSize(size);
   tag_ = tag;
+  const std::optional<FileInfo> info = readFileInfo(packet_.get(), tag);
+  infoTaken_ = info.has_value();
+  uint32_t held = 0;
+  if (info) {
+    target_->setModified(info->modified);
+    folderEntry_ = info->folder;
+    heldId_ = HeldFile{info->path, size, info->modified};
+    resumable_ = keepPartial_ && !info->folder && size > 0;
+    // The sender does not take up what is held: it goes, and the file comes whole.
+    if (info->fresh) held_.forget(heldId_);
+    if (resumable_) held = held_.held(heldId_);
+    // Whole chunks only, or all of the file.
+    if (held < size) held = held / kMaxChunk * kMaxChunk;
+  }
   // A file this end cannot take is refused before any data comes for it.
-  if (!openNamedFile(true)) return {PacketResult::Failed, encodeAnswer(Answer::Differs, tag)};
+  if (!openNamedFile(true, info ? &*info : nullptr, &held)) {
+    return {PacketResult::Failed, encodeAnswer(Answer::Differs, tag)};
+  }
   verified_ = true;
   nextIndex_ = fileCrc_ = 0;
   broken_ = classicData_ = streamed_ = false;
   streamTaken_ = acceptStreams_ && readStreamAsk(packet_.get(), tag);
+  if (held > 0) takeUpHeld(held);
+  recorded_ = held;
+  recordedAt_ = std::chrono::steady_clock::now();
+  heldOwed_ = infoTaken_;
   return {PacketResult::Accepted, streamTaken_ ? kReplyStream : kReplyVerify};
+}
+
+void FileReceiver::takeUpHeld(uint32_t held) {
+  // Its CRC-32 as it is on the disk now, not as it was recorded: the sender
+  // compares it with its own bytes, so damage since is found there.
+  heldCrc_ = crc32(target_->view(), held);
+  fileCrc_ = heldCrc_;
+  writeCount_ = held;
+  nextIndex_ = heldChunks_ = (held + kMaxChunk - 1) / kMaxChunk;
+  resumedAt_ = held;
+  ui_.progress(held, target_->size());
+}
+
+void FileReceiver::sendHeldFrames() {
+  heldOwed_ = false;
+  sendFrame(StreamFrameKind::Held, heldChunks_, tag_, false);
+  sendFrame(StreamFrameKind::HeldCrc, heldCrc_, tag_, false);
+}
+
+void FileReceiver::checkpoint(bool now) {
+  if (!resumable_ || !target_ || !target_->isMapped()) return;
+  const auto bytes = static_cast<uint32_t>(writeCount_);
+  const auto at = std::chrono::steady_clock::now();
+  if (bytes <= recorded_) return;
+  if (!now && at - recordedAt_ < kCheckpointAtMost &&
+      (bytes - recorded_ < kCheckpointBytes || at - recordedAt_ < kCheckpointAtLeast)) {
+    return;
+  }
+  recordedAt_ = at;
+  // The data first: a record never vouches for bytes that are not on the disk.
+  if (const Result flushed = target_->flush(bytes); !flushed) return ui_.systemCallFailed(flushed);
+  if (const Result saved = held_.record(heldId_, bytes); !saved) return ui_.systemCallFailed(saved);
+  const bool first = recorded_ == 0;
+  recorded_ = bytes;
+  if (first) held_.sweep(held_.partPath(heldId_));
+}
+
+void FileReceiver::holdOrDrop(FileOutcome dropped) {
+  if (resumable_ && writeCount_ > 0 && target_->hasFile()) {
+    checkpoint(true);
+    if (recorded_ > 0) {
+      target_->keepStaged();
+      return reportEnd(FileOutcome::Held);
+    }
+  }
+  dropVerifiedFile(dropped);
+  if (resumable_) held_.forget(heldId_);
 }
 
 FileReceiver::Handled FileReceiver::takeClassicChunk() {
@@ -413,6 +505,7 @@ void FileReceiver::wrote(int32_t n) {
   writeCount_ += n;
   target_->releaseBefore(static_cast<uint64_t>(writeCount_));
   ui_.progress(static_cast<uint64_t>(writeCount_), target_->size());
+  if (resumable_) checkpoint(false);
 }
 
 FileReceiver::Handled FileReceiver::answerLateEnd(PacketKind kind) {
@@ -438,7 +531,10 @@ FileReceiver::Handled FileReceiver::dispatchVerified(PacketKind kind) {
     // whose request is damaged where the classic checksum cannot see: again.
     if (kind == PacketKind::FileName) {
       const std::optional<Request> request = readRequest(p);
-      if (request && request->tag == tag_) return {PacketResult::Accepted, streamTaken_ ? kReplyStream : kReplyVerify};
+      if (request && request->tag == tag_) {
+        heldOwed_ = infoTaken_;
+        return {PacketResult::Accepted, streamTaken_ ? kReplyStream : kReplyVerify};
+      }
       if (!request && mayRefuseForZarvek()) return {PacketResult::CrcFailed, kReplyRefuse};
     }
     return startOver();
@@ -520,7 +616,7 @@ FileReceiver::Handled FileReceiver::endVerifiedFile() {
   bool matches = tag == tag_ && !broken_ && static_cast<uint64_t>(writeCount_) == target_->size() &&
                  fileCrc_ == verifiedFileCrc(p);
   if (matches) {
-    if (const Result placed = target_->publish(); placed) {
+    if (const Result placed = folderEntry_ ? target_->makeFolder() : target_->publish(); placed) {
       reportEnd(FileOutcome::Complete, true);
     } else {
       ui_.systemCallFailed(placed);
@@ -529,6 +625,9 @@ FileReceiver::Handled FileReceiver::endVerifiedFile() {
   }
   // A file that does not match is not handed over: the sender sends it again.
   if (!matches) dropVerifiedFile(FileOutcome::NotVerified);
+  // Whether it is under its name now or did not match, nothing of it is
+  // to be taken up any more.
+  if (resumable_) held_.forget(heldId_, matches);
   closeVerifiedFile();
   // Kept for the same end sent again: the answer belongs to this tag only.
   answered_ = true;
@@ -540,7 +639,7 @@ FileReceiver::Handled FileReceiver::endVerifiedFile() {
 FileReceiver::Handled FileReceiver::abortVerifiedFile() {
   // An abort is not answered, as in the classic conversation: its sender goes
   // on with the next file, and a lost one is settled by that file's "FS".
-  dropVerifiedFile(FileOutcome::AbortedDeleted);
+  holdOrDrop(FileOutcome::AbortedDeleted);
   closeVerifiedFile();
   return {PacketResult::FileEnded, 0};
 }
@@ -594,6 +693,10 @@ void FileReceiver::reportEnd(FileOutcome outcome, bool verified) {
   report.written = static_cast<uint64_t>(writeCount_);
   report.problem = target_->refusal();
   report.failure = target_->failure();
+  report.resumedAt = verified ? resumedAt_ : 0;
+  report.folder = folderEntry_;
+  report.timeKept = target_->timeKept();
+  report.timeNotHeld = target_->timeNotHeld();
   ui_.fileEnded(report);
 }
 

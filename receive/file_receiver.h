@@ -15,8 +15,10 @@
 
 #include "base/result.h"
 #include "job/transfer_ui.h"
+#include "protocol/file_info.h"
 #include "protocol/packet.h"
 #include "protocol/streamed.h"
+#include "receive/held_files.h"
 #include "receive/target_file.h"
 #include "serial/serial_port.h"
 
@@ -41,11 +43,20 @@ inline constexpr std::chrono::milliseconds kStreamGap{200};
 // have on the line: what its port's input queue holds while it writes a chunk.
 inline constexpr uint8_t kStreamCredit = 16;
 
+// How often what has arrived of a file that may be taken up is flushed and
+// recorded: after this many bytes and this long, or after kCheckpointAtMost
+// whatever came. Each costs a flush of the data and of a small record.
+inline constexpr uint32_t kCheckpointBytes = 32 * 1024;
+inline constexpr std::chrono::milliseconds kCheckpointAtLeast{250};
+inline constexpr std::chrono::milliseconds kCheckpointAtMost{1000};
+
 class FileReceiver {
  public:
   // `acceptOffers`: take a Zarvek sender's offer of a verified file; without
   // it every file stays classic. `acceptStreams`: take its ask to stream one.
-  explicit FileReceiver(TransferUi& ui, bool acceptOffers = true, bool acceptStreams = true);
+  // `keepPartial`: keep what arrived of a verified file cut off, and take it
+  // up when the same file comes again (held_files.h); without, it is deleted.
+  explicit FileReceiver(TransferUi& ui, bool acceptOffers = true, bool acceptStreams = true, bool keepPartial = true);
   ~FileReceiver();  // closes the current file (a classic one kept on disk) and the port
   FileReceiver(const FileReceiver&) = delete;
   FileReceiver& operator=(const FileReceiver&) = delete;
@@ -95,7 +106,15 @@ class FileReceiver {
   void sendReply(uint8_t byte);
   Handled refuse() const;  // "N", or the coded refusal in a verified file
   bool mayRefuseForZarvek();  // counts one, while kZarvekRefusals allow it
-  bool openNamedFile(bool staged);  // the name taken, shown, its file made; else reported
+  // The name (or a verified file's path) taken, shown, its file made (or
+  // opened as held, `held` bytes); else reported.
+  bool openNamedFile(bool staged, const FileInfo* info = nullptr, uint32_t* held = nullptr);
+  void takeUpHeld(uint32_t held);  // the file goes on from its first `held` bytes
+  void sendHeldFrames();
+  // What arrived is flushed and recorded, now or when it is due.
+  void checkpoint(bool now);
+  // A verified file cut off: kept to be taken up, or deleted.
+  void holdOrDrop(FileOutcome dropped);
   Handled takeSize();
   Handled takeName();
   Handled takeClassicChunk();
@@ -119,6 +138,7 @@ class FileReceiver {
   const std::atomic<uint8_t>* running_ = nullptr;  // the loop's stop flag, from runReceiveLoop on
   const bool acceptOffers_;
   const bool acceptStreams_;
+  const bool keepPartial_;
   SerialPort port_;
   std::unique_ptr<uint8_t[]> packet_;
   std::unique_ptr<TargetFile> target_;
@@ -150,6 +170,18 @@ class FileReceiver {
     uint32_t tag;
   };
   std::optional<OwedFrame> frame_;
+
+  // A verified file's own block, and what this end holds of it.
+  bool infoTaken_ = false;    // its request came with the file's block
+  bool folderEntry_ = false;  // a folder to make, no data
+  bool resumable_ = false;    // what arrives is recorded, to be taken up
+  bool heldOwed_ = false;     // the held frames follow the reply
+  HeldFiles held_{""};
+  HeldFile heldId_;
+  uint32_t heldChunks_ = 0, heldCrc_ = 0;
+  uint32_t resumedAt_ = 0;    // bytes taken up from an earlier attempt
+  uint32_t recorded_ = 0;     // bytes the record vouches for
+  std::chrono::steady_clock::time_point recordedAt_{};
 
   // The answer to the last verified file's end, for that end sent again.
   bool answered_ = false;

@@ -6,7 +6,7 @@ namespace zarvek {
 
 bool runReceiveJob(TransferJob& job, TransferUi& ui, const std::function<void()>& listening) {
   {
-    FileReceiver receiver(ui, job.verify, job.stream);
+    FileReceiver receiver(ui, job.verify, job.stream, job.resume);
     if (const Result opened = receiver.openPort(job.portName.c_str()); !opened) {
       ui.portNotOpened(job.portName, receiver.openError(), opened);
       return false;

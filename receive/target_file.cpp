@@ -4,7 +4,10 @@
 #include <cstring>
 #include <string>
 
+#include "base/file_times.h"
+#include "base/folders.h"
 #include "base/paths.h"
+#include "base/wire_text.h"
 #include "job/transfer_job.h"
 #include "protocol/packet.h"
 
@@ -58,6 +61,22 @@ bool TargetFile::takeName(const uint8_t* packet) {
   return true;
 }
 
+bool TargetFile::takePath(const std::string& wirePath) {
+  refusal_ = FileProblem::None;
+  failure_ = {};
+  nameTaken_ = false;
+  wirePath_ = wirePath;
+  parts_.clear();
+  std::vector<std::string> parts;
+  if (const FileProblem why = refuseReceivedPath(wirePath, parts); why != FileProblem::None) {
+    refusal_ = why;
+    return false;
+  }
+  parts_ = std::move(parts);
+  nameTaken_ = true;
+  return true;
+}
+
 void TargetFile::refuseName(FileProblem why, const Result& failure) {
   refusal_ = why;
   failure_ = failure;
@@ -89,10 +108,25 @@ bool TargetFile::preparePath() {
     refusal_ = FileProblem::NoAcceptedName;
     return false;
   }
-  const std::string joined = joinPath(folder_.c_str(), name_);
+  std::string relative = name_;
+  if (!parts_.empty()) {
+    relative.clear();
+    for (const std::string& part : parts_) relative += (relative.empty() ? "" : std::string(1, kPathSeparator)) + part;
+  }
+  const std::string joined = joinPath(folder_.c_str(), relative.c_str());
   if (joined.empty()) {
     refusal_ = FileProblem::PathTooLong;
     return false;
+  }
+  // The folders of a relative path are made now, so that a link or a file in
+  // their way refuses the file before any data comes for it.
+  if (parts_.size() > 1) {
+    const std::vector<std::string> folders(parts_.begin(), parts_.end() - 1);
+    if (Result made = makeFolders(folder_.empty() ? "." : folder_, folders); !made) {
+      refusal_ = FileProblem::FolderInTheWay;
+      failure_ = made;
+      return false;
+    }
   }
   std::memcpy(path_, joined.c_str(), joined.size() + 1);
   named_ = true;
@@ -129,6 +163,18 @@ Result TargetFile::openStaged(uint32_t tag) {
   return made;
 }
 
+Result TargetFile::openStagedAt(const std::string& staged, uint32_t held) {
+  if (!preparePath()) return Result::refused(problemText(refusal_));
+  staged_ = staged;
+  Result made = held > 0 ? file_.openExisting(staged_, size_) : file_.create(staged_, size_);
+  created_ = file_.isOpen();
+  if (!made) {
+    refusal_ = FileProblem::NotCreated;
+    failure_ = made;
+  }
+  return made;
+}
+
 Result TargetFile::publish() {
   file_.close();
   Result placed = MappedFile::replace(staged_, path_);
@@ -136,8 +182,36 @@ Result TargetFile::publish() {
     // It is a finished file now: nothing here deletes it any more.
     staged_.clear();
     created_ = false;
+    applyTime();
   }
   return placed;
+}
+
+Result TargetFile::makeFolder() {
+  if (!preparePath()) return Result::refused(problemText(refusal_));
+  Result made = makeFolders(folder_.empty() ? "." : folder_, parts_);
+  if (!made) {
+    refusal_ = FileProblem::FolderInTheWay;
+    failure_ = made;
+    return made;
+  }
+  applyTime();
+  return made;
+}
+
+void TargetFile::applyTime() {
+  if (!modified_) return;
+  // A time this system cannot hold leaves the file's own ("now"): reported.
+  timeKept_ = static_cast<bool>(setModifiedTime(path_, *modified_));
+  timeNotHeld_ = !timeKept_;
+}
+
+Result TargetFile::flush(uint32_t upTo) { return file_.flush(upTo); }
+
+void TargetFile::keepStaged() {
+  file_.close();
+  staged_.clear();
+  created_ = false;
 }
 
 bool TargetFile::writeChunk(const uint8_t* packet, int32_t length, int64_t offset) {
@@ -176,6 +250,27 @@ FileProblem refuseReceivedName(const char* name) {
   }
   if (isReservedDeviceName(name)) return FileProblem::NameReserved;
   return FileProblem::None;
+}
+
+FileProblem refuseReceivedPath(const std::string& wirePath, std::vector<std::string>& parts) {
+  parts.clear();
+  if (wirePath.empty()) return FileProblem::NameEmpty;
+  if (wirePath[0] == '/' || wirePath[0] == '\\') return FileProblem::PathNotRelative;
+  for (size_t start = 0;;) {
+    const size_t end = wirePath.find('/', start);
+    const std::string part = wirePath.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (part.empty() || part == "." || part == "..") return FileProblem::PathNotRelative;
+    const std::optional<std::string> local = fromWireText(part);
+    if (!local) return FileProblem::PathNotText;
+    // A NUL would end the name early: the file would not be the one sent.
+    if (local->find('\0') != std::string::npos) return FileProblem::NameWithControlCharacter;
+    if (const FileProblem why = refuseReceivedName(local->c_str()); why != FileProblem::None) return why;
+    if (!nameHeldAsGiven(local->c_str())) return FileProblem::NameNotHeldHere;
+    parts.push_back(*local);
+    if (parts.size() > kMaxPathParts) return FileProblem::PathNotRelative;
+    if (end == std::string::npos) return FileProblem::None;
+    start = end + 1;
+  }
 }
 
 }  // namespace zarvek

@@ -4,7 +4,9 @@
 // exclusively while open. A sender can be hostile: nothing is ever written
 // outside the fixed fields, the view or the receive folder.
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "base/mapped_file.h"
 #include "base/result.h"
@@ -35,6 +37,14 @@ class TargetFile {
   // (refuseReceivedName); refusal() says why.
   bool takeName(const uint8_t* packet);
 
+  // A verified file's place under the receive folder: a relative path as it
+  // came over the line (UTF-8, '/' between folders), each part checked as a
+  // name is (refuseReceivedPath). False with refusal() saying why; the file's
+  // name is then the path as it came, for the report.
+  bool takePath(const std::string& wirePath);
+  // The time to give the file once it is under its name (seconds since 1970 UTC).
+  void setModified(int64_t seconds) { modified_ = seconds; }
+
   // The receiver cannot use the file after all (the name could not be shown,
   // the file could not be put under its name): refusal() and failure() say why.
   void refuseName(FileProblem why, const Result& failure = {});
@@ -59,8 +69,19 @@ class TargetFile {
   // that did not match, and a copy that was verified is never truncated by a
   // later attempt at the same file: discard() deletes the staged file only.
   Result openStaged(uint32_t tag);
-  // Closes the staged file and puts it under its name, replacing a file there.
+  // The same under a staging name chosen by the caller (a file kept to be
+  // taken up: HeldFiles). With `held` > 0 the file there is opened as it is
+  // (its first `held` bytes are what arrived before); otherwise it is made anew.
+  Result openStagedAt(const std::string& staged, uint32_t held);
+  // Closes the staged file and puts it under its name, replacing a file there;
+  // the folders of its path are made first, and its time set after.
   Result publish();
+  // A folder entry: the path's folders made, the last one given the time.
+  Result makeFolder();
+  // What is written before `upTo` is on the disk.
+  Result flush(uint32_t upTo);
+  // Closes a staged file and leaves it where it is, to be taken up later.
+  void keepStaged();
 
   // Copies `length` bytes from packet byte 4 into the view at `offset`.
   // Refused (false) without a view, for a length outside 0..1024, or when the chunk
@@ -81,7 +102,10 @@ class TargetFile {
   bool discard();
 
   uint32_t size() const { return size_; }
-  const char* name() const { return name_; }
+  const char* name() const { return wirePath_.empty() ? name_ : wirePath_.c_str(); }
+  const uint8_t* view() const { return file_.data(); }
+  bool timeKept() const { return timeKept_; }
+  bool timeNotHeld() const { return timeNotHeld_; }
   const char* path() const { return path_; }
   bool isMapped() const { return file_.isMapped(); }
   bool hasFile() const { return file_.isOpen(); }
@@ -95,6 +119,7 @@ class TargetFile {
   // First step of openForWrite: closes a file left open by an earlier name,
   // checks the name again and joins folder and name into path.
   bool preparePath();
+  void applyTime();  // the time from setModified, on the file under its name
 
   MappedFile file_;
   // The size announced; it can change after the file is mapped (a second size
@@ -108,6 +133,11 @@ class TargetFile {
   bool named_ = false;      // path holds the file's full path, not the folder
   bool created_ = false;    // this object created (or truncated) the file it holds
   std::string staged_;      // where a verified file is written until publish()
+  std::string wirePath_;    // a verified file's relative path as it came
+  std::vector<std::string> parts_;  // and its parts, as this system names files
+  std::optional<int64_t> modified_;
+  bool timeKept_ = false;
+  bool timeNotHeld_ = false;
   FileProblem refusal_ = FileProblem::None;
   Result failure_;
 };
@@ -117,5 +147,15 @@ class TargetFile {
 // path separator ('\' or '/'), a colon (drive or stream), a control character,
 // or a name that opens a device on this platform (isReservedDeviceName).
 FileProblem refuseReceivedName(const char* name);
+
+// Why a received relative path (UTF-8, '/' between folders) may not be used
+// under the receive folder, or None if it may; `parts` gets its parts as this
+// system names files. Refused: empty, absolute ('/' or '\' first), a drive
+// ("c:"), an empty part ("a//b", a trailing '/'), "." or "..", any part that
+// refuseReceivedName refuses or this file system does not hold as given, text
+// that is not UTF-8 or that this system cannot name files with, more than
+// kMaxPathParts parts.
+inline constexpr size_t kMaxPathParts = 32;
+FileProblem refuseReceivedPath(const std::string& wirePath, std::vector<std::string>& parts);
 
 }  // namespace zarvek

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <random>
 
+#include "base/paths.h"
+#include "base/wire_text.h"
+#include "protocol/file_info.h"
+
 namespace zarvek {
 
 using Heard = SerialPort::Heard;
@@ -37,23 +41,42 @@ Result FileSender::configurePort(int32_t speed) {
 }
 
 SendBatchResult FileSender::runSendBatch(const std::vector<std::string>& paths, const std::atomic<uint8_t>& running,
-                                         int32_t crcRetryLimit) {
+                                         int32_t crcRetryLimit, const std::vector<std::string>& wirePaths) {
   running_ = &running;
   crcRetryLimit_ = crcRetryLimit;
   batch_ = {};
   batchDone_ = false;
-  for (const std::string& path : paths) {
+  peerZarvek_ = peerClassic_ = false;
+  for (size_t i = 0; i < paths.size(); ++i) {
     if (!running.load() || batchDone_) return batch_;
-    sendFile(path);
+    sendFile(paths[i], i < wirePaths.size() ? wirePaths[i] : std::string());
   }
   pause(50);  // the selection found exhausted
   return batch_;
 }
 
-void FileSender::sendFile(const std::string& path) {
+void FileSender::sendFile(const std::string& path, const std::string& wirePath) {
   source_ = std::make_unique<SourceFile>();
-  static_cast<void>(source_->open(path));  // a failure is the file's problem()
-  if (const FileProblem problem = source_->problem(); problem != FileProblem::None) {
+  const bool folder = !wirePath.empty() && wirePath.back() == '/';
+  if (folder) {
+    source_->openFolder(path);
+    // A classic receiver would make a file of it; that it makes no folders
+    // was said with its first file.
+    if (peerClassic_ || !verify_) return source_.reset();
+    if (!peerZarvek_) {
+      ui_.fileEnded(report(FileOutcome::Skipped, 0, FileProblem::FolderNeedsZarvek));
+      return source_.reset();
+    }
+    wirePath_ = wirePath.substr(0, wirePath.size() - 1);
+  } else {
+    static_cast<void>(source_->open(path));  // a failure is the file's problem()
+    wirePath_ = wirePath.empty() ? toWireText(source_->name()).value_or(source_->name()) : wirePath;
+  }
+  FileProblem problem = source_->problem();
+  if (problem == FileProblem::None && verify_ && wirePath_.size() > static_cast<size_t>(kMaxWirePath)) {
+    problem = FileProblem::PathTooLongToSend;
+  }
+  if (problem != FileProblem::None) {
     // Nothing of it has gone out: say so and go on with the next file.
     FileReport skipped = report(FileOutcome::Skipped, 0, problem);
     skipped.failure = source_->opened();
@@ -87,6 +110,9 @@ void FileSender::reportEnding(Ending ending, int32_t attempts, uint64_t delivere
       FileReport r = report(FileOutcome::Complete, source_->size());
       r.verified = ending == Ending::Verified;
       r.streamed = r.verified && fileStreamed_;
+      r.resumedAt = r.verified ? resumedAt_ : 0;
+      r.folder = source_->isFolder();
+      r.underBaseName = !r.verified && wirePath_.find('/') != std::string::npos;
       ui_.fileEnded(r);
       return;
     }
@@ -127,6 +153,9 @@ FileSender::Ending FileSender::sendOnce(uint64_t& delivered) {
   crcUpTo_ = 0;
   delivered = 0;
   tag_ = nextTag_++;
+  fresh_ = false;
+  startChunk_ = 0;
+  resumedAt_ = 0;
   // A Zarvek receiver answers the offer in "FS" and the request in "FN" with
   // kReplyVerify: hearing it to either makes the file verified, so one damaged
   // answer never turns it classic.
@@ -150,6 +179,35 @@ FileSender::Ending FileSender::sendOnce(uint64_t& delivered) {
   }
   fileVerified_ = verify_ && heard;
   fileStreamed_ = fileVerified_ && stream_ && answer == kReplyStream;
+  peerZarvek_ = peerZarvek_ || fileVerified_;
+  peerClassic_ = peerClassic_ || (verify_ && !heard);
+  if (fileVerified_ && infoSent_) {
+    // The receiver says how much of the file it holds; this end takes it up
+    // only if it is its own bytes, else starts over under a new tag, which
+    // makes the receiver let what it held go.
+    Held held{};
+    for (int32_t tries = 0;; ++tries) {
+      switch (awaitHeld(held)) {
+        case HeldStage::Heard: break;
+        case HeldStage::Stopped: return giveUp(Ending::Stopped);
+        case HeldStage::NoAnswer: return giveUp(Ending::NoAnswer);
+        case HeldStage::ReplyUnread: return giveUp(Ending::ReplyUnread);
+      }
+      if (held.chunks == 0 || takeUp(held)) break;
+      // It still holds something after a fresh start: this attempt cannot agree with it.
+      if (tries > 0) return giveUp(Ending::Mismatch);
+      tag_ = nextTag_++;
+      fresh_ = true;
+      heard = false;
+      const Stage again = askUntilTaken(&FileSender::sendName, nameLimit, kAsksForAnswer, heard, answer);
+      if (again == Stage::ReplyUnread) return giveUp(Ending::ReplyUnread);
+      if (again == Stage::NoAnswer) return giveUp(Ending::NoAnswer);
+      if (again == Stage::Stopped) return giveUp(Ending::Stopped);
+      // Heard or not, the file is verified now: the receiver answered this attempt's offer.
+      fileStreamed_ = stream_ && answer == kReplyStream;
+    }
+    delivered = resumedAt_;
+  }
 
   Ending ending = fileStreamed_ ? sendStreamedData(delivered)
                   : fileVerified_ ? sendVerifiedData(delivered)
@@ -244,7 +302,7 @@ FileSender::Ending FileSender::sendStreamedData(uint64_t& delivered) {
   // base: the first chunk not acknowledged; next: the next to send; sent:
   // one past the furthest sent, which acknowledgements may still reach after
   // the sender has gone back.
-  uint32_t base = 0, next = 0, sent = 0, credit = kFirstWindow;
+  uint32_t base = startChunk_, next = startChunk_, sent = startChunk_, credit = kFirstWindow;
   FrameScanner frames(tag_);
   int64_t noiseFrom = 0;  // frames.dropped() when the window last moved
   // Each going back starts a round: the receiver asks once a round for what it
@@ -411,7 +469,49 @@ void FileSender::sendName() {
   buildName(packet_, name.data(), static_cast<uint8_t>(name.size()));
   if (verify_) putRequest(packet_, source_->size(), tag_);
   if (verify_ && stream_) putStreamAsk(packet_, tag_);
+  if (verify_) infoSent_ = putFileInfo(packet_, {wirePath_, source_->modified(), source_->isFolder(), fresh_}, tag_);
   writePacket();
+}
+
+FileSender::HeldStage FileSender::awaitHeld(Held& held) {
+  // The two frames follow the answer to the name; the name is asked again
+  // (and answered again, frames and all) if they do not come whole.
+  FrameScanner frames(tag_);
+  for (int32_t asks = 0; asks < kAsksForAnswer; ++asks) {
+    if (asks > 0) sendName();
+    std::optional<uint32_t> chunks, crc;
+    for (;;) {
+      const SerialPort::Reply reply = waitAnswer(kReplyLimit);
+      if (reply.heard == Heard::Stopped) return HeldStage::Stopped;
+      if (reply.heard == Heard::Failed) return HeldStage::ReplyUnread;
+      if (reply.heard == Heard::Quiet) break;
+      if (!collect(frames, reply)) return HeldStage::ReplyUnread;
+      while (const std::optional<StreamFrame> frame = frames.next()) {
+        if (frame->kind == StreamFrameKind::Held) chunks = frame->index;
+        if (frame->kind == StreamFrameKind::HeldCrc) crc = frame->index;
+      }
+      if (chunks && crc) {
+        held = {*chunks, *crc};
+        return HeldStage::Heard;
+      }
+    }
+  }
+  return HeldStage::NoAnswer;
+}
+
+bool FileSender::takeUp(const Held& held) {
+  const uint64_t size = source_->size();
+  if (uint64_t{held.chunks} > (size + kMaxChunk - 1) / kMaxChunk) return false;
+  const uint64_t bytes = std::min<uint64_t>(uint64_t{held.chunks} * kMaxChunk, size);
+  const uint32_t crc = crc32(source_->view(), bytes);
+  if (crc != held.crc) return false;
+  fileCrc_ = crc;
+  crcUpTo_ = static_cast<int64_t>(bytes);
+  readPos_ = static_cast<int64_t>(bytes);
+  startChunk_ = held.chunks;
+  resumedAt_ = bytes;
+  ui_.progress(bytes, size);
+  return true;
 }
 
 int32_t FileSender::chunkLength() const {

@@ -77,8 +77,11 @@ class FileSender {
   // byte sets the first.
   void setFirstTag(uint32_t tag) { nextTag_ = tag; }
 
+  // `wirePaths`, parallel to `paths` or empty: where each goes under the
+  // receive folder of a Zarvek receiver ('/' between folders, UTF-8; one
+  // ending in '/' is a folder to make); empty entries go under their base names.
   SendBatchResult runSendBatch(const std::vector<std::string>& paths, const std::atomic<uint8_t>& running,
-                               int32_t crcRetryLimit);
+                               int32_t crcRetryLimit, const std::vector<std::string>& wirePaths = {});
 
  private:
   // How one attempt at a file ended.
@@ -91,7 +94,16 @@ class FileSender {
     Answer answer;
   };
 
-  void sendFile(const std::string& path);
+  void sendFile(const std::string& path, const std::string& wirePath);
+  // What a verified receiver holds of the file from an earlier attempt.
+  struct Held {
+    uint32_t chunks;
+    uint32_t crc;
+  };
+  enum class HeldStage { Heard, Stopped, NoAnswer, ReplyUnread };
+  HeldStage awaitHeld(Held& held);
+  // Goes on from what is held if its CRC-32 is that of this file's own bytes.
+  bool takeUp(const Held& held);
   void reportEnding(Ending ending, int32_t attempts, uint64_t delivered);
   Ending sendOnce(uint64_t& delivered);
   // Sends one packet kind until it is not refused; `asks`: how many silences
@@ -148,6 +160,17 @@ class FileSender {
   bool fileStreamed_ = false;  // and streamed
   uint32_t fileCrc_ = 0;       // CRC-32 of the chunks sent so far in this attempt
   int64_t crcUpTo_ = 0;        // how far fileCrc_ reaches
+  // The file's block in the name: where it goes, and whether this attempt
+  // starts over rather than taking up what the receiver holds.
+  std::string wirePath_;
+  bool infoSent_ = false;
+  bool fresh_ = false;
+  uint32_t startChunk_ = 0;    // the first chunk this attempt sends
+  uint64_t resumedAt_ = 0;     // the bytes before it
+  // What the batch has shown of the receiver: a folder entry goes only to a
+  // Zarvek end, and to a classic one nothing says so but once.
+  bool peerZarvek_ = false;
+  bool peerClassic_ = false;
 };
 
 }  // namespace zarvek

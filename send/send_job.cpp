@@ -11,7 +11,7 @@ std::optional<SendBatchResult> runSendJob(TransferJob& job, TransferUi& ui) {
       return std::nullopt;
     }
     if (const Result set = sender.configurePort(job.speed); !set) ui.systemCallFailed(set);
-    result = sender.runSendBatch(job.files, job.running, job.crcRetryLimit);
+    result = sender.runSendBatch(job.files, job.running, job.crcRetryLimit, job.wirePaths);
   }
   if (job.running.load() && result.clean()) ui.playCompletionSound();
   return result;

@@ -1,5 +1,6 @@
 #include "send/source_file.h"
 
+#include "base/file_times.h"
 #include "base/paths.h"
 
 namespace zarvek {
@@ -7,7 +8,15 @@ namespace zarvek {
 Result SourceFile::open(const std::string& path) {
   path_ = path;
   opened_ = file_.openForReading(path);
+  modified_ = modifiedTime(path).value_or(0);
   return opened_;
+}
+
+void SourceFile::openFolder(const std::string& path) {
+  path_ = path;
+  folder_ = true;
+  opened_ = {};
+  modified_ = modifiedTime(path).value_or(0);
 }
 
 std::string SourceFile::name() const { return baseName(path_); }

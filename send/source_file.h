@@ -20,6 +20,8 @@ class SourceFile {
   // Keeps the path (of any length), opens the file and maps all of it. An empty
   // file opens with nothing to map, its size 0.
   Result open(const std::string& path);
+  // A folder sent as an entry of its own: no data, only its name and time.
+  void openFolder(const std::string& path);
 
   // Why this file cannot be sent, or None if it can: not opened (opened()
   // says how), 4 GiB or more (the size field has 32 bits), not mapped, or a
@@ -33,6 +35,9 @@ class SourceFile {
   uint32_t size() const { return file_.size(); }
   const uint8_t* view() const { return file_.data(); }
   const std::string& path() const { return path_; }
+  bool isFolder() const { return folder_; }
+  // Its modification time, read as it was opened (0 if it could not be read).
+  int64_t modified() const { return modified_; }
   // The name that travels: the part of the path after its last separator.
   std::string name() const;
 
@@ -40,6 +45,8 @@ class SourceFile {
   std::string path_;
   MappedFile file_;
   Result opened_;
+  bool folder_ = false;
+  int64_t modified_ = 0;
 };
 
 // The same checks as SourceFile::problem on a file not yet open, in words: for
