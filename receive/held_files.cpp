@@ -25,7 +25,7 @@ constexpr size_t kRecordLimit = 512;
 
 // magic, version, size, time, bytes held, path length, path
 std::vector<uint8_t> identityBytes(const HeldFile& file, uint32_t bytes) {
-  std::vector<uint8_t> out(4 + 1 + 4 + 8 + 4 + 2);
+  std::vector<uint8_t> out(23 + file.path.size());
   std::memcpy(out.data(), kMagic, 4);
   out[4] = kVersion;
   put32(out.data() + 5, file.size);
@@ -35,7 +35,7 @@ std::vector<uint8_t> identityBytes(const HeldFile& file, uint32_t bytes) {
   put32(out.data() + 17, bytes);
   out[21] = static_cast<uint8_t>(file.path.size() >> 8);
   out[22] = static_cast<uint8_t>(file.path.size());
-  out.insert(out.end(), file.path.begin(), file.path.end());
+  if (!file.path.empty()) std::memcpy(out.data() + 23, file.path.data(), file.path.size());
   return out;
 }
 

@@ -44,6 +44,8 @@ TEST(ClassicAndVerified, FilesOfEverySizeArriveIdenticalWithOnePacketPerChunk) {
       for (size_t n = 0; n < chunks; ++n) kinds += " FD";
       kinds += " EF";
       answers += stream ? "V\x78" : verify ? "VV" : "AA";
+      // What it holds of the file: nothing, and so no CRC.
+      if (verify) answers += std::string(kStreamFrameSize, 'h') + std::string(kStreamFrameSize, 'c');
       for (size_t n = 0; n < chunks; ++n) {
         answers += stream ? std::string(kStreamFrameSize, '+') : std::string(1, verify ? char(encodeAnswer(Answer::Taken, uint32_t(n))) : 'A');
       }
@@ -80,6 +82,15 @@ TEST(ClassicAndVerified, FilesOfEverySizeArriveIdenticalWithOnePacketPerChunk) {
     std::vector<uint32_t> tags;
     for (const LinePacket& packet : p) {
       if (packet.kind == "FN" && readRequest(packet.bytes.data())) tags.push_back(readRequest(packet.bytes.data())->tag);
+    }
+    for (size_t i = 0, file = 0; i < answers.size(); ++i) {
+      if (answers[i] != 'h' && answers[i] != 'c') continue;
+      if (answers[i] == 'h') tag = tags.at(file++);
+      const std::optional<StreamFrame> frame = readStreamFrame(reinterpret_cast<const uint8_t*>(replies.data() + i), tag);
+      const auto kind = answers[i] == 'h' ? StreamFrameKind::Held : StreamFrameKind::HeldCrc;
+      EXPECT_TRUE(frame && frame->kind == kind && frame->index == 0) << i;
+      std::fill(replies.begin() + static_cast<std::ptrdiff_t>(i), replies.begin() + static_cast<std::ptrdiff_t>(i + kStreamFrameSize), answers[i]);
+      i += kStreamFrameSize - 1;
     }
     for (size_t i = 0, chunk = 0, file = 0; i < answers.size() && stream; ++i) {
       if (answers[i] == 'V') chunk = 0, tag = tags.at(file++);
