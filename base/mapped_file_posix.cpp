@@ -3,6 +3,9 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -66,6 +69,48 @@ Result MappedFile::create(const std::string& path, uint32_t size) {
     }
   }
   return mapWhole(true);
+}
+
+Result MappedFile::openExisting(const std::string& path, uint32_t size) {
+  close();
+  failedStep_ = Step::None;
+  size_ = size;
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (!fd) return fail(Step::Open, "cannot open the file", static_cast<unsigned long>(errno));
+  struct stat st {};
+  if (fstat(fd.get(), &st) != 0) return fail(Step::Open, "cannot open the file", errno);
+  if (!S_ISREG(st.st_mode)) return fail(Step::Open, "not a regular file", EINVAL);
+  if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return fail(Step::Open, "the file is in use", errno);
+  handles_->file = std::move(fd);
+  // The size is taken under the lock: the holder it waited for may have changed it.
+  if (fstat(handles_->file.get(), &st) != 0) return fail(Step::Open, "cannot open the file", errno);
+  if (st.st_size != static_cast<off_t>(size)) return fail(Step::Open, "the partial file has the wrong size", EINVAL);
+  // A partial file copied or restored may have come back sparse: its blocks
+  // are reserved again (a no-op where they are), so a full disk fails here
+  // and not with SIGBUS in a chunk copy.
+  if (size > 0) {
+    if (const int code = posix_fallocate(handles_->file.get(), 0, static_cast<off_t>(size)); code != 0) {
+      return fail(Step::Reserve, "no room for the file", static_cast<unsigned long>(code));
+    }
+  }
+  return mapWhole(true);
+}
+
+Result MappedFile::flush(uint64_t upTo) {
+  if (!handles_->file) return Result::failed("cannot flush the file", EBADF);
+  const uint64_t end = std::min<uint64_t>(upTo, size_);
+  if (data_ != nullptr && end > released_) {
+    // msync takes whole pages. Those before released_ are no longer mapped:
+    // what was written there is in the page cache, which fdatasync writes.
+    const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+    const uint64_t from = released_ / page * page;
+    const uint64_t to = (end + page - 1) / page * page;
+    if (msync(data_ + from, to - from, MS_SYNC) != 0) {
+      return Result::failed("cannot write the file back", static_cast<unsigned long>(errno));
+    }
+  }
+  if (fdatasync(handles_->file.get()) != 0) return Result::failed("cannot flush the file", static_cast<unsigned long>(errno));
+  return {};
 }
 
 // The whole file, size_ bytes, as one view.

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <algorithm>
+
 #include "base/mapped_file.h"
 #include "base/unique_handle_win32.h"
 
@@ -46,6 +48,42 @@ Result MappedFile::create(const std::string& path, uint32_t size) {
   // A mapping of `size` bytes extends the empty file to that size, zero-filled,
   // and allocates it: a full disk fails here, not later in a chunk copy.
   return mapWhole(true);
+}
+
+Result MappedFile::openExisting(const std::string& path, uint32_t size) {
+  close();
+  failedStep_ = Step::None;
+  size_ = size;
+  // Held as create() holds it: share mode 0. OPEN_REPARSE_POINT: a link is
+  // opened itself, and refused below, not followed.
+  handles_->file.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handles_->file) return fail(Step::Open, "cannot open the file", GetLastError());
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handles_->file.get(), &info)) return fail(Step::Open, "cannot open the file", GetLastError());
+  if (GetFileType(handles_->file.get()) != FILE_TYPE_DISK ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return fail(Step::Open, "not a regular file", ERROR_INVALID_PARAMETER);
+  }
+  LARGE_INTEGER length;
+  if (!GetFileSizeEx(handles_->file.get(), &length)) return fail(Step::Open, "cannot read the file's size", GetLastError());
+  // A mapping larger than the file would silently extend it.
+  if (length.QuadPart != static_cast<LONGLONG>(size)) {
+    return fail(Step::Open, "the partial file has the wrong size", ERROR_INVALID_PARAMETER);
+  }
+  return mapWhole(true);
+}
+
+Result MappedFile::flush(uint64_t upTo) {
+  if (!handles_->file) return Result::failed("cannot flush the file", ERROR_INVALID_HANDLE);
+  // A length of 0 would flush the whole view: nothing written is nothing asked.
+  const uint64_t end = std::min<uint64_t>(upTo, size_);
+  if (data_ != nullptr && end > 0 && !FlushViewOfFile(data_, static_cast<SIZE_T>(end))) {
+    return Result::failed("cannot write the file back", GetLastError());
+  }
+  // FlushViewOfFile only starts the writes: this waits for them and the metadata.
+  if (!FlushFileBuffers(handles_->file.get())) return Result::failed("cannot flush the file", GetLastError());
+  return {};
 }
 
 // The whole file, size_ bytes, as one view.
