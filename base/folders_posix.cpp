@@ -97,11 +97,12 @@ struct Walk {
 
 Result listTree(const std::string& root, std::vector<TreeEntry>& out) {
   std::string trimmed = root;
+  // "tree/" is listed as "tree", with "tree/a" below it.
   while (trimmed.size() > 1 && isPathSeparator(trimmed.back())) trimmed.pop_back();
   FolderListing listing(UniqueFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
   if (!listing) return Result::failed("cannot open the folder", static_cast<unsigned long>(errno));
   Walk walk;
-  if (!walk.visit(listing, root, {baseName(trimmed)})) {
+  if (!walk.visit(listing, trimmed, {baseName(trimmed)})) {
     return Result::failed("cannot read the folder", static_cast<unsigned long>(errno));
   }
   out = std::move(walk.files);
@@ -115,14 +116,17 @@ bool isRealFolder(const std::string& path) {
 }
 
 Result makeFolders(const std::string& root, const std::vector<std::string>& components) {
+  // Every name is checked before any folder is made: a refusal leaves nothing behind.
+  for (const std::string& name : components) {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+      return Result::refused("not a folder name: " + name);
+    }
+  }
   UniqueFd folder(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!folder) return Result::failed("cannot open the receive folder", static_cast<unsigned long>(errno));
   // Each step is taken from the folder opened before it, never by a path
   // walked again: a link put in place meanwhile cannot redirect what follows.
   for (const std::string& name : components) {
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
-      return Result::refused("not a folder name: " + name);
-    }
     if (mkdirat(folder.get(), name.c_str(), 0755) != 0 && errno != EEXIST) {
       return Result::failed("cannot make the folder " + name, static_cast<unsigned long>(errno));
     }

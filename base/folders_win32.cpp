@@ -99,12 +99,16 @@ struct Walk {
 
 Result listTree(const std::string& root, std::vector<TreeEntry>& out) {
   std::string trimmed = root;
-  while (trimmed.size() > 1 && isPathSeparator(trimmed.back())) trimmed.pop_back();
+  // "tree\" is listed as "tree", with "tree\a" below it; "C:\" stays, as
+  // "C:" names the drive's current folder.
+  while (trimmed.size() > 1 && isPathSeparator(trimmed.back()) && trimmed[trimmed.size() - 2] != ':') {
+    trimmed.pop_back();
+  }
   const DWORD attributes = GetFileAttributesA(root.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return Result::failed("cannot open the folder", GetLastError());
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return Result::failed("not a folder", ERROR_DIRECTORY);
   Walk walk;
-  if (!walk.visit(root, {baseName(trimmed)})) return Result::failed("cannot read the folder", GetLastError());
+  if (!walk.visit(trimmed, {baseName(trimmed)})) return Result::failed("cannot read the folder", GetLastError());
   out = std::move(walk.files);
   out.insert(out.end(), walk.folders.begin(), walk.folders.end());
   return {};
@@ -116,13 +120,16 @@ bool isRealFolder(const std::string& path) {
 }
 
 Result makeFolders(const std::string& root, const std::vector<std::string>& components) {
-  if (!isRealFolder(root)) return Result::failed("cannot open the receive folder", ERROR_PATH_NOT_FOUND);
-  std::string path = root;
+  // Every name is checked before any folder is made: a refusal leaves nothing
+  // behind. A drive ("C:") or a stream ("a:b") in a name would lead elsewhere.
   for (const std::string& name : components) {
-    // A drive ("C:") or a stream ("a:b") in a name would lead outside the path.
     if (name.empty() || name == "." || name == ".." || name.find_first_of("\\/:") != std::string::npos) {
       return Result::refused("not a folder name: " + name);
     }
+  }
+  if (!isRealFolder(root)) return Result::failed("cannot open the receive folder", ERROR_PATH_NOT_FOUND);
+  std::string path = root;
+  for (const std::string& name : components) {
     path = joined(path, name);
     if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
       return Result::failed("cannot make the folder " + name, GetLastError());
