@@ -7,6 +7,8 @@
 #include "app/resource.h"
 #include "app/settings.h"
 #include "app/transfer_thread.h"
+#include "base/system_text.h"
+#include "job/send_list.h"
 
 namespace zarvek {
 namespace {
@@ -16,8 +18,10 @@ constexpr UINT kReceiveWaitMs = 5000;
 constexpr UINT kExitSendingSleepMs = 300;
 
 // The commands that would start a transfer or change a setting.
-constexpr UINT kIdleCommands[] = {ID_ACTION_RECEIVE, ID_ACTION_SEND, ID_SETUP_RECEIVEFOLDER,
+constexpr UINT kIdleCommands[] = {ID_ACTION_RECEIVE, ID_ACTION_SEND, ID_ACTION_SENDFOLDER, ID_SETUP_RECEIVEFOLDER,
                                   ID_SETUP_COMMSETUP};
+// A box lists this many of what a folder leaves out, then counts the rest.
+constexpr size_t kLeftOutShown = 15;
 
 void setMenuStates(HWND window, UINT abortState, UINT idleState) {
   const HMENU menu = GetMenu(window);
@@ -51,6 +55,28 @@ void startWorker(Application& app, HWND window) {
   if (app.workerThread) return;
   MessageBoxA(window, "The transfer could not be started.", "Error", MB_OK);
   AbortCommand(app, window);
+}
+
+// The job's files (and wirePaths) are set: the run's controls, then its worker.
+void startSending(Application& app, HWND window) {
+  app.appState = AppState::Sending;
+  SetBusyMenus(window);
+  app.runControls.progressBar = createProgressBar(app, window);
+  app.runControls.statusField = createStatusField(app, window);
+  SetWindowTextA(window, "ZARVEK [SEND MODE]");
+  app.transferJob.running = 1;
+  startWorker(app, window);
+}
+
+bool leftOutAccepted(HWND window, const std::vector<LeftOut>& leftOut) {
+  if (leftOut.empty()) return true;
+  std::string text = "These are not sent:\r\n";
+  for (size_t i = 0; i < leftOut.size() && i < kLeftOutShown; ++i) {
+    text += "\r\n" + leftOut[i].path + " (" + leftOut[i].why + ")";
+  }
+  if (leftOut.size() > kLeftOutShown) text += "\r\n... and " + std::to_string(leftOut.size() - kLeftOutShown) + " more";
+  text += "\r\n\r\nSend the rest of the folder?";
+  return MessageBoxA(window, text.c_str(), "Send Folder", MB_OKCANCEL | MB_ICONWARNING) == IDOK;
 }
 
 bool confirmExit(HWND window, const char* text, const char* caption) {
@@ -100,14 +126,34 @@ void SendCommand(Application& app, HWND window) {
     }
     return;
   }
-  app.appState = AppState::Sending;
-  SetBusyMenus(window);
   app.transferJob.files = selectedPaths(app.selection, kSelectionSize, request.nFileOffset);
-  app.runControls.progressBar = createProgressBar(app, window);
-  app.runControls.statusField = createStatusField(app, window);
-  SetWindowTextA(window, "ZARVEK [SEND MODE]");
-  app.transferJob.running = 1;
-  startWorker(app, window);
+  app.transferJob.wirePaths.clear();  // each under its base name
+  startSending(app, window);
+}
+
+void SendFolderCommand(Application& app, HWND window) {
+  if (!WaitForPreviousThread(app.workerThread, window, kSendWaitMs, "Send thread error, Aborting")) return;
+  std::string folder;
+  if (ChooseFolderToSend(window, folder)) SendFolder(app, window, folder);
+}
+
+bool SendFolder(Application& app, HWND window, const std::string& folder) {
+  TransferJob& job = app.transferJob;
+  job.files.clear();
+  job.wirePaths.clear();
+  std::vector<LeftOut> leftOut;
+  if (const Result listed = addToSendList(job, folder, leftOut); !listed) {
+    const std::string text = folder + " cannot be sent: " + listed.step() + ": " + systemErrorText(listed.code());
+    MessageBoxA(window, text.c_str(), "Send Folder", MB_OK | MB_ICONWARNING);
+    return false;
+  }
+  if (!leftOutAccepted(window, leftOut)) {
+    job.files.clear();
+    job.wirePaths.clear();
+    return false;
+  }
+  startSending(app, window);
+  return true;
 }
 
 void ReceiveCommand(Application& app, HWND window) {
@@ -153,6 +199,9 @@ void OnCommand(Application& app, HWND window, WORD command) {
   switch (command) {
     case ID_ACTION_SEND:
       if (idle) SendCommand(app, window);
+      break;
+    case ID_ACTION_SENDFOLDER:
+      if (idle) SendFolderCommand(app, window);
       break;
     case ID_ACTION_RECEIVE:
       if (idle) ReceiveCommand(app, window);

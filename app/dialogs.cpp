@@ -152,6 +152,20 @@ void ChooseReceiveFolder(HWND owner, TransferJob& job) {
   }
 }
 
+bool ChooseFolderToSend(HWND owner, std::string& folder) {
+  BROWSEINFOA request = {};
+  request.hwndOwner = owner;
+  request.lpszTitle = "Choose a folder to send, with everything in it";
+  request.ulFlags = BIF_RETURNONLYFSDIRS;
+  const PIDLIST_ABSOLUTE chosen = SHBrowseForFolderA(&request);
+  if (chosen == nullptr) return false;
+  char path[MAX_PATH] = {};
+  const bool gotPath = SHGetPathFromIDListA(chosen, path) != 0;
+  CoTaskMemFree(chosen);
+  if (gotPath) folder = path;
+  return gotPath;
+}
+
 namespace {
 
 // The WinHelp viewer came with Windows up to XP; since Vista it is an add-on

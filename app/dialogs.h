@@ -3,6 +3,8 @@
 // choice lands in the TransferJob at once; nothing is kept elsewhere.
 #include <windows.h>
 
+#include <string>
+
 #include "job/transfer_job.h"
 
 namespace zarvek {
@@ -14,6 +16,10 @@ INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 
 // The system's folder browser; a confirmed folder becomes job.receiveFolder.
 void ChooseReceiveFolder(HWND owner, TransferJob& job);
+
+// The system's folder browser for Send Folder: false when cancelled or when
+// the choice is no folder on disk.
+bool ChooseFolderToSend(HWND owner, std::string& folder);
 
 // Copies `path` into job.receiveFolder when it fits (receiveFolderFits);
 // false, with the field untouched, when it does not.

@@ -60,10 +60,24 @@ std::string WindowUi::failureNote(const FileReport& r) {
     case FileOutcome::Discarded:
       what = "interrupted before it was verified, deleted";
       break;
+    case FileOutcome::Held:
+      what = "interrupted, " + std::to_string(r.written) + " bytes kept to take up when it is sent again";
+      break;
     default:
       return {};
   }
   return "Not received: " + r.name + " (" + what + ")";
+}
+
+std::string WindowUi::verifiedNote(const FileReport& r) {
+  // Streamed files went without waiting for each packet's answer: said, so
+  // that a slow transfer can be told from a fast one.
+  const std::string streamed = r.streamed ? ", streamed" : "";
+  const std::string size = std::to_string(r.size) + " bytes";
+  if (r.resumedAt > 0) {
+    return "Resumed: " + r.name + " (" + size + ", from byte " + std::to_string(r.resumedAt) + streamed + ")";
+  }
+  return "Verified: " + r.name + " (" + size + streamed + ")";
 }
 
 void WindowUi::fileEnded(const FileReport& report) {
@@ -77,12 +91,13 @@ void WindowUi::fileEnded(const FileReport& report) {
   std::string note = failureNote(report);
   if (!note.empty()) {
     failures_.push_back(note);
+  } else if (report.folder) {
+    note = "Folder made: " + report.name;
   } else if (report.verified) {
-    // Streamed files went without waiting for each packet's answer: said, so
-    // that a slow transfer can be told from a fast one.
-    const std::string streamed = report.streamed ? ", streamed" : "";
-    note = "Verified: " + report.name + " (" + std::to_string(report.size) + " bytes" + streamed + ")";
-    verified_.push_back(report.name + (report.streamed ? " (streamed)" : ""));
+    note = verifiedNote(report);
+    std::string how = report.resumedAt > 0 ? "resumed" : "";
+    if (report.streamed) how += std::string(how.empty() ? "" : ", ") + "streamed";
+    verified_.push_back(report.name + (how.empty() ? "" : " (" + how + ")"));
   } else {
     return;
   }

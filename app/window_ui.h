@@ -45,6 +45,9 @@ class WindowUi : public TransferUi {
 
   // What the status field says of a received file that did not arrive complete.
   static std::string failureNote(const FileReport& report);
+  // ... and of one verified: "Verified: name (N bytes, streamed)", or, taken
+  // up where an earlier send stopped, "Resumed: name (N bytes, from byte X)".
+  static std::string verifiedNote(const FileReport& report);
 
  private:
   HWND mainWindow_ = nullptr;

@@ -64,12 +64,17 @@ int main(int argc, char** argv) {
   receiveCommand->add_option("-d,--dir", receive.folder, "Folder for the received files (default: the current one)");
   receiveCommand->add_option("-n,--files", receive.files, "End after this many files have ended")
       ->check(CLI::PositiveNumber);
+  bool noResume = false;
+  receiveCommand->add_flag("--no-resume", noResume,
+                           "Delete what arrived of a verified file that was cut off, instead of keeping it to "
+                           "take up when it comes again");
   receiveCommand->callback([&] {
     chosen = [&](Terminal& terminal, InterruptGuard& interrupts) {
       receive.port = port;
       receive.speed = speed;
       receive.verify = !classic;
       receive.stream = !noStream;
+      receive.resume = !noResume;
       receive.banner = !quiet;
       return runReceive(receive, terminal, interrupts);
     };
@@ -77,14 +82,16 @@ int main(int argc, char** argv) {
 
   SendOptions send;
   send.retryLimit = kDefaultRetryLimit;
-  CLI::App* sendCommand = app.add_subcommand("send", "Send files, from any folders");
+  CLI::App* sendCommand = app.add_subcommand("send", "Send files and folders, from anywhere");
   addLineOptions(sendCommand);
   sendCommand->add_option("-r,--retry-limit", send.retryLimit,
                           "Refusals of one packet in a row before a file is abandoned, " +
                               std::to_string(kRetryLimitMin) + "-" + std::to_string(kRetryLimitMax) + " (default " +
                               std::to_string(kDefaultRetryLimit) + ")")
       ->check(CLI::Range(kRetryLimitMin, kRetryLimitMax));
-  sendCommand->add_option("FILE", send.files, "Files to send")->required();
+  sendCommand->add_option("PATH", send.files,
+                          "Files or folders to send; a folder goes whole, under its own name")
+      ->required();
   sendCommand->callback([&] {
     chosen = [&](Terminal& terminal, InterruptGuard& interrupts) {
       send.port = port;

@@ -53,6 +53,7 @@ int runReceive(const ReceiveOptions& options, Terminal& terminal, InterruptGuard
   job->speed = options.speed;
   job->verify = options.verify;
   job->stream = options.stream;
+  job->resume = options.resume;
   job->mode = AppState::Receiving;
   job->running = 1;
   if (options.stopper) options.stopper->attach(&job->running);
@@ -87,6 +88,11 @@ int runReceive(const ReceiveOptions& options, Terminal& terminal, InterruptGuard
       terminal.message("interrupted: " + report.name + " left at " + report.path + ", " +
                        std::to_string(report.size) + " bytes long with " + std::to_string(report.written) +
                        " received");
+    }
+    if (report.outcome == FileOutcome::Held && interrupts.interrupted()) {
+      cutShort = true;
+      terminal.message("interrupted: " + report.name + ": " + std::to_string(report.written) +
+                       " bytes kept to take up when it is sent again");
     }
     if (report.outcome == FileOutcome::Discarded && interrupts.interrupted()) {
       cutShort = true;

@@ -29,6 +29,7 @@ struct ReceiveOptions {
   int32_t speed = 0;
   bool verify = true;  // take a Zarvek sender's offer of verified files
   bool stream = true;  // and its ask to stream them
+  bool resume = true;  // keep a verified file cut off, to take it up when it comes again
   std::string folder;  // empty: the current folder
   int files = 0;       // 0: until interrupted
   bool banner = true;  // say where and how it waits, once the port is open

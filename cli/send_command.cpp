@@ -3,8 +3,10 @@
 #include <memory>
 #include <set>
 
+#include "base/system_text.h"
 #include "cli/exit_codes.h"
 #include "cli/terminal_ui.h"
+#include "job/send_list.h"
 #include "job/transfer_job.h"
 #include "send/send_job.h"
 #include "send/source_file.h"
@@ -13,18 +15,33 @@ namespace fs = std::filesystem;
 
 namespace zarvek::cli {
 
-CheckedFiles checkFilesToSend(const std::vector<std::string>& files) {
+CheckedFiles checkFilesToSend(const std::vector<std::string>& chosen) {
   CheckedFiles checked;
-  for (const auto& file : files) {
+  TransferJob list;
+  for (const auto& given : chosen) {
     std::error_code ec;
     // Forward slashes as the user may type them become the platform's own.
-    const fs::path path = fs::absolute(fs::path(file).make_preferred(), ec).lexically_normal();
-    if (const std::string problem = whyNotSendable(path.string()); !problem.empty()) {
-      checked.problems.push_back(file + ": cannot be sent: " + problem);
-    } else {
-      checked.paths.push_back(path.string());
+    const fs::path path = fs::absolute(fs::path(given).make_preferred(), ec).lexically_normal();
+    const size_t first = list.files.size();
+    std::vector<LeftOut> leftOut;
+    if (const Result listed = addToSendList(list, path.string(), leftOut); !listed) {
+      checked.problems.push_back(given + ": cannot be sent: " + listed.step() + ": " +
+                                 systemErrorText(listed.code()));
+      continue;
+    }
+    for (const LeftOut& l : leftOut) checked.leftOut.push_back(l.path + ": not sent: " + l.why);
+    for (size_t i = first; i < list.files.size(); ++i) {
+      const std::string wire = list.wirePaths.empty() ? std::string() : list.wirePaths[i];
+      if (!wire.empty() && wire.back() == '/') continue;  // a folder to make: nothing to read
+      // A file named as itself is told as the user wrote it.
+      const std::string& shown = wire.empty() ? given : list.files[i];
+      if (const std::string problem = whyNotSendable(list.files[i]); !problem.empty()) {
+        checked.problems.push_back(shown + ": cannot be sent: " + problem);
+      }
     }
   }
+  checked.paths = std::move(list.files);
+  checked.wirePaths = std::move(list.wirePaths);
   return checked;
 }
 
@@ -35,9 +52,11 @@ int runSend(const SendOptions& options, Terminal& terminal, InterruptGuard& inte
     terminal.message("nothing was sent");
     return kExitBadArguments;
   }
+  for (const auto& note : checked.leftOut) terminal.message(note);
 
   auto job = std::make_unique<TransferJob>();
   job->files = checked.paths;
+  job->wirePaths = checked.wirePaths;
   job->portName = options.port;
   job->speed = options.speed;
   job->crcRetryLimit = options.retryLimit;

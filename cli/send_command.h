@@ -1,6 +1,7 @@
 #pragma once
-// `zarvek send`: files from any folders, each checked as the sender would
-// check it before anything is sent, then sent as one batch over one port.
+// `zarvek send`: files from any folders, and folders whole, each file checked
+// as the sender would check it before anything is sent, then sent as one batch
+// over one port.
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -21,12 +22,16 @@ struct SendOptions {
   std::string linePrefix;  // "sender: " in the demo
 };
 
-// Each named file made absolute, or why it cannot be sent, one line per file.
+// Each named file made absolute, each named folder as the files and folders
+// in it (TransferJob::files and wirePaths), or why one cannot be sent, a line
+// each; and a line for each link or device in a folder, which does not go.
 struct CheckedFiles {
   std::vector<std::string> paths;
+  std::vector<std::string> wirePaths;
   std::vector<std::string> problems;
+  std::vector<std::string> leftOut;
 };
-CheckedFiles checkFilesToSend(const std::vector<std::string>& files);
+CheckedFiles checkFilesToSend(const std::vector<std::string>& chosen);
 
 int runSend(const SendOptions& options, Terminal& terminal, InterruptGuard& interrupts);
 

@@ -117,12 +117,22 @@ void TerminalUi::portNotOpened(const std::string& port, PortError error, const R
 
 void TerminalUi::playCompletionSound() { terminal_.bell(); }
 
-std::string TerminalUi::resultLine(Role role, const FileReport& r, int retryLimit) {
+namespace {
+
+// Always MiB, so that lines of one batch compare at a glance.
+std::string mebibytes(uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+  return text;
+}
+
+std::string outcomeText(Role role, const FileReport& r, int retryLimit) {
   const std::string sized = r.name + "  " + std::to_string(r.size) + " bytes  ";
   switch (r.outcome) {
     case FileOutcome::Complete:
+      if (r.folder) return r.name + "  folder made";
       return sized + (role == Role::Send ? "sent" : "complete") + (r.verified ? ", verified" : "") +
-             (r.streamed ? ", streamed" : "");
+             (r.streamed ? ", streamed" : "") + (r.resumedAt > 0 ? ", resumed at " + mebibytes(r.resumedAt) : "");
     case FileOutcome::Incomplete:
       return sized + "incomplete: " + std::to_string(r.written) + " bytes arrived";
     case FileOutcome::AbortedDeleted:
@@ -151,8 +161,17 @@ std::string TerminalUi::resultLine(Role role, const FileReport& r, int retryLimi
       return sized + "not sent complete: " + problemText(r) + " after " +
              std::to_string(r.written) +
              " bytes (AF sent; the receiver deletes its copy)";
+    case FileOutcome::Held:
+      return sized + "interrupted: " + std::to_string(r.written) +
+             " bytes kept to take up when it is sent again";
   }
   return sized;
+}
+
+}  // namespace
+
+std::string TerminalUi::resultLine(Role role, const FileReport& r, int retryLimit) {
+  return outcomeText(role, r, retryLimit) + (r.timeNotHeld ? "; its time left as now (this system cannot hold it)" : "");
 }
 
 void TerminalUi::fileEnded(const FileReport& report) {
@@ -160,6 +179,10 @@ void TerminalUi::fileEnded(const FileReport& report) {
   reports_.push_back(report);
   if (!report.failure && !report.failure.isRefusal()) systemCallFailed(report.failure);
   if (const std::string message = sendFailureMessage(report); !message.empty()) terminal_.message("Error: " + message);
+  if (report.underBaseName && !toldBaseNames_) {
+    toldBaseNames_ = true;
+    terminal_.message("The receiver is not a Zarvek end: files go under their base names, folders are not made.");
+  }
   terminal_.line(prefix_ + resultLine(role_, report, retryLimit_));
   if (fileEnded_) fileEnded_(report);
 }

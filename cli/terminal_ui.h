@@ -67,6 +67,7 @@ class TerminalUi : public TransferUi {
 
   std::vector<FileReport> reports_;
   bool portFailed_ = false;
+  bool toldBaseNames_ = false;  // that a classic receiver flattens the folders sent: once a batch
 };
 
 // 1536 -> "1.5 KiB"; below 1 KiB in bytes.

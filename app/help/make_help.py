@@ -58,11 +58,17 @@ TOPICS = [
             "2. Then, on the sending computer, choose Action > Send (Ctrl+S), pick "
             "one or more files in the dialog ", ("b", "File(s) To Send"),
             " and press Open. The title becomes ", ("b", "ZARVEK [SEND MODE]"),
-            "; the status line shows the file being sent and the bar its progress."]},
+            "; the status line shows the file being sent and the bar its progress. "
+            "To send a folder with everything in it, choose Action > Send Folder... "
+            "instead and pick the folder."]},
         {"indent": INDENT, "spans": [
             "3. When the last file has gone, the sending window returns to ",
             ("b", "ZARVEK [IDLE]"), " and plays a sound. The receiving end keeps "
             "waiting for more files until its user chooses Action > Abort (Esc)."]},
+        ["A folder arrives under its own name in the receive folder, with its "
+         "subfolders, when Zarvek runs at both ends; links in it are not sent, and "
+         "Zarvek lists them before it starts. An older program at the other end "
+         "gets every file under its own name, without the folders."],
         ["If Send is started first, its packets are lost and the sender waits for "
          "an answer that never comes: press Esc on the sending computer, start "
          "Receive on the other one, and send again."],
@@ -122,6 +128,10 @@ TOPICS = [
          "which arrived and asks again for any that did not. Through a USB "
          "serial adapter this is up to twice as fast. A file that was streamed "
          "says so: ", ("b", "Verified: a.txt (1500 bytes, streamed)"), "."],
+        ["A verified file that is cut off (an abort, a pulled cable) is not lost: "
+         "the receiving end keeps what arrived, and when the same file is sent "
+         "again, only the rest goes over the line. Such a file says so: ",
+         ("b", "Resumed: a.txt (1500 bytes, from byte 1024)"), "."],
         ["While receiving, the status line names each file that arrived "
          "verified (", ("b", "Verified: a.txt (1500 bytes, streamed)"), ") and each that did "
          "not arrive complete (", ("b", "Not received: ..."), ") until the next "
@@ -170,13 +180,14 @@ TOPICS = [
     ]),
     ("keys", "Menus and keys", [
         {"indent": INDENT, "spans": ["Action > Send: Ctrl+S"]},
+        {"indent": INDENT, "spans": ["Action > Send Folder...: no key"]},
         {"indent": INDENT, "spans": ["Action > Receive: Ctrl+R"]},
         {"indent": INDENT, "spans": ["Action > Abort: Esc, while sending or receiving"]},
         {"indent": INDENT, "spans": ["Action > Exit: Ctrl+E"]},
         {"indent": INDENT, "spans": ["Setup > Comm Setup: Ctrl+C"]},
         {"indent": INDENT, "spans": ["Setup > Receive Folder: Ctrl+F"]},
         {"indent": INDENT, "spans": ["Help > Contents: F1"]},
-        ["Send, Receive, Comm Setup and Receive Folder are grayed while a transfer "
+        ["Send, Send Folder, Receive, Comm Setup and Receive Folder are grayed while a transfer "
          "runs; Abort is grayed while Zarvek is idle. A grayed command's key does "
          "nothing."],
     ]),

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <set>
 #include <string>
@@ -27,7 +28,8 @@ namespace {
 
 using Ids = std::set<UINT>;
 const Ids kIdleGrayed = {ID_ACTION_ABORT};
-const Ids kBusyGrayed = {ID_ACTION_SEND, ID_ACTION_RECEIVE, ID_SETUP_COMMSETUP, ID_SETUP_RECEIVEFOLDER};
+const Ids kBusyGrayed = {ID_ACTION_SEND, ID_ACTION_SENDFOLDER, ID_ACTION_RECEIVE, ID_SETUP_COMMSETUP,
+                         ID_SETUP_RECEIVEFOLDER};
 
 std::string textOf(HWND window) {
   char text[1024] = {};
@@ -284,15 +286,62 @@ TEST_F(MainWindow, WindowUiShowsFilesStepsTheBarAndListsTheFailed) {
   EXPECT_EQ(textOf(field), "") << "a complete file leaves the field empty";
   ui.fileEnded(report(FileOutcome::Refused, "CON", 0, 0, FileProblem::NameReserved));
   EXPECT_EQ(textOf(field), "Not received: CON (refused: name is a reserved device name)");
+  ui.fileEnded(report(FileOutcome::Held, "held.bin", 4096, 1024));
+  EXPECT_EQ(textOf(field), "Not received: held.bin (interrupted, 1024 bytes kept to take up when it is sent again)");
+  // A verified file says whether it was taken up where an earlier send stopped.
+  FileReport resumed = report(FileOutcome::Complete, "again.bin", 4096, 4096);
+  resumed.verified = resumed.streamed = true;
+  resumed.resumedAt = 1024;
+  ui.fileEnded(resumed);
+  EXPECT_EQ(textOf(field), "Resumed: again.bin (4096 bytes, from byte 1024, streamed)");
+  resumed.resumedAt = 0;
+  ui.fileEnded(resumed);
+  EXPECT_EQ(textOf(field), "Verified: again.bin (4096 bytes, streamed)");
+  FileReport folder = report(FileOutcome::Complete, "tree/sub", 0, 0);
+  folder.folder = folder.verified = true;
+  ui.fileEnded(folder);
+  EXPECT_EQ(textOf(field), "Folder made: tree/sub");
   ui.receiveEnded();
   ui.receiveEnded();
   const auto lists = boxes.seen();
   ASSERT_EQ(lists.size(), 1u) << "each run's list is shown once";
   EXPECT_NE(lists[0].find("cut.bin (incomplete"), std::string::npos) << lists[0];
   EXPECT_NE(lists[0].find("CON (refused"), std::string::npos) << lists[0];
+  EXPECT_NE(lists[0].find("held.bin (interrupted"), std::string::npos) << lists[0];
+  EXPECT_NE(lists[0].find("again.bin (resumed, streamed)"), std::string::npos) << lists[0];
   EXPECT_EQ(lists[0].find("good.bin"), std::string::npos) << lists[0];
   DestroyWindow(field);
   EXPECT_FALSE(ui.fileBegins("late.bin", 1)) << "a name the window cannot show is refused";
+}
+
+// A folder sent goes whole, each file and folder with its path under the folder's own
+// name; what it leaves out is listed first, and Cancel there sends nothing.
+TEST_F(MainWindow, SendFolderListsWhatIsLeftOutThenSendsTheRest) {
+  test::TempDir dir;
+  std::filesystem::create_directories(dir / "tree" / "sub");
+  test::writeFile(dir / "tree" / "a.txt", "a");
+  test::writeFile(dir / "tree" / "sub" / "b.txt", "b");
+  std::error_code noLink;
+  std::filesystem::create_symlink(dir / "tree" / "a.txt", dir / "tree" / "link", noLink);
+  app_.transferJob.portName = "COMX";  // the worker ends at once: no such port
+  const std::string tree = (dir / "tree").string();
+  if (!noLink) {
+    Boxes cancel(IDCANCEL);
+    EXPECT_FALSE(SendFolder(app_, window_, tree));
+    EXPECT_TRUE(app_.transferJob.files.empty() && app_.transferJob.wirePaths.empty());
+    EXPECT_EQ(app_.appState, AppState::Idle);
+    const auto seen = cancel.seen();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_NE(seen[0].find((dir / "tree" / "link").string() + " (a link"), std::string::npos) << seen[0];
+  }
+  Boxes boxes;
+  ASSERT_TRUE(SendFolder(app_, window_, tree));
+  EXPECT_EQ(textOf(window_), "ZARVEK [SEND MODE]");
+  EXPECT_EQ(app_.transferJob.wirePaths, (std::vector<std::string>{"tree/a.txt", "tree/sub/b.txt", "tree/sub/", "tree/"}));
+  EXPECT_EQ(app_.transferJob.files.size(), app_.transferJob.wirePaths.size());
+  EXPECT_EQ(app_.transferJob.files.front(), (dir / "tree" / "a.txt").string());
+  ASSERT_TRUE(WaitForPreviousThread(app_.workerThread, window_, 20000, "the worker did not end"));
+  EXPECT_EQ(app_.appState, AppState::Idle);
 }
 
 TEST(Selection, PathsFromTheDialogsBuffer) {

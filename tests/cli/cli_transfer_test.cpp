@@ -170,6 +170,7 @@ TEST_F(CliLine, FileAbandonedAfterTheRetryLimitExitsOne) {
 // exit 3 and say which (end A is held, as another program would hold it).
 TEST_F(CliLine, BadArgumentsExitTwoPortErrorsThreeAndSendNothing) {
   const std::string good = makeFile("good.dat", 100, 6), port = cable_.endB(), held = cable_.endA();
+  const std::string longName = makeFile("tree/" + std::string(100, 'n'), 10, 7);
   const std::string absent = (inbox / "ttyNothing").string();
   fs::path deep = inbox.path();
   while (deep.string().size() <= 260) deep /= std::string(50, 'x');
@@ -179,13 +180,13 @@ TEST_F(CliLine, BadArgumentsExitTwoPortErrorsThreeAndSendNothing) {
   struct Case { std::vector<std::string> args; int code; std::string says; };
   const Case cases[] = {
       {{}, 2, "A subcommand is required"},
-      {{"send", "--port", port}, 2, "FILE is required"},
+      {{"send", "--port", port}, 2, "PATH is required"},
       {{"send", "--port", port, "--retry-limit", "0", good}, 2, "--retry-limit"},
       {{"send", "--port", port, "--retry-limit", "21", good}, 2, "--retry-limit"},
       {{"send", "--port", port, "--speed", "1234", good}, 2, "--speed"},
       {{"send", "--port", port, good, (outbox / "missing.dat").string()}, 2,
        "missing.dat: cannot be sent: cannot open the file"},
-      {{"send", "--port", port, outbox.str()}, 2, "not a regular file"},
+      {{"send", "--port", port, (outbox / "tree").string()}, 2, longName + ": cannot be sent: its name is longer"},
       {{"send", "--port", port, "/dev/null"}, 2, "not a regular file"},  // not a folder, yet no regular file
       {{"receive", "--port", port, "--dir", (outbox / "nowhere").string()}, 2, "does not exist"},
       {{"receive", "--port", port, "--dir", deep.string()}, 2, "at most 255"},
