@@ -93,6 +93,8 @@ void Cable::linkEnds(const std::string& linkA, const std::string& linkB) const {
 
 void Cable::unplug() { impl_->unplugged = true; }
 
+void Cable::plugIn() { impl_->unplugged = false; }
+
 void Cable::setFaults(Direction direction, const FaultPlan& plan) { impl_->relay(direction).setFaults(plan); }
 
 void Cable::injectNoise(Direction direction, uint8_t value) { impl_->relay(direction).injectNoise(value); }

@@ -90,6 +90,8 @@ class Cable {
   // Pulls the plug: from now on nothing passes either way (bytes still count in
   // bytesIn, and those not yet delivered are lost).
   void unplug();
+  // Puts it back: what is written from now on passes again.
+  void plugIn();
 
   // Changes the faults of one direction from the next byte on; indexes keep
   // counting from the cable's start.

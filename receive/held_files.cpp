@@ -132,8 +132,14 @@ void HeldFiles::sweep(const std::string& open) const {
   // Staging files of files cut off before their first record, or whose
   // record went: nothing can take them up.
   for (const std::string& name : names) {
-    if (!endsWith(name, kPart)) continue;
     const std::string path = TargetFile::joinPath(folder_.c_str(), name.c_str());
+    // A record's temporary copy left by a crash mid-write: the record it
+    // was to replace is still whole.
+    if (!endsWith(name, kPart) && !endsWith(name, kRecord)) {
+      static_cast<void>(MappedFile::remove(path));
+      continue;
+    }
+    if (!endsWith(name, kPart)) continue;
     const std::string key = name.substr(0, name.size() - std::strlen(kPart));
     const bool live = std::any_of(kept.begin(), kept.end(), [&](const Kept& k) { return k.key == key; });
     if (!live && path != open) static_cast<void>(MappedFile::remove(path));
