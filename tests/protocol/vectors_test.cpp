@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/file_info.h"
 #include "protocol/packet.h"
 #include "protocol/streamed.h"
 #include "protocol/verified.h"
@@ -73,6 +74,16 @@ std::vector<uint8_t> build(const Vector& v) {
     buildName(f, name.data(), static_cast<uint8_t>(name.size()));
     putRequest(f, field("size"), field("tag"));
     putStreamAsk(f, field("tag"));
+  } else if (v.kind == "file-request") {
+    const std::string& name = v.fields.at("name");
+    buildName(f, name.data(), static_cast<uint8_t>(name.size()));
+    putRequest(f, field("size"), field("tag"));
+    putStreamAsk(f, field("tag"));
+    const int flags = std::stoi(v.fields.at("flags"));
+    const FileInfo info{v.fields.at("path"), std::stoll(v.fields.at("time")), (flags & 1) != 0, (flags & 2) != 0};
+    EXPECT_TRUE(putFileInfo(f, info, field("tag")));
+    const std::optional<FileInfo> read = readFileInfo(f, field("tag"));
+    EXPECT_TRUE(read && read->path == info.path && read->modified == info.modified && !read->folder && !read->fresh);
   } else if (v.kind == "stream-data") {
     const auto index = static_cast<uint32_t>(std::stoul(v.fields.at("index")));
     buildStreamedData(f, chunkBytes, static_cast<int32_t>(chunk.size()), index, field("tag"), number("round"));
@@ -113,7 +124,8 @@ TEST(ProtocolPage, VectorsAreWhatTheCodeBuilds) {
   std::vector<std::string> kinds;
   for (const Vector& v : vectors) kinds.push_back(v.kind);
   ASSERT_EQ(kinds, (std::vector<std::string>{"offer", "request", "data", "end", "abort", "stream-request", "stream-data",
-                                              "stream-end", "stream-abort", "frame", "frame", "frame", "frame", "frame"}));
+                                              "stream-end", "stream-abort", "frame", "frame", "frame", "frame", "frame",
+                                              "file-request", "frame", "frame"}));
   for (const Vector& v : vectors) {
     SCOPED_TRACE(v.kind);
     const std::vector<uint8_t> frame = build(v);
