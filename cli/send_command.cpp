@@ -92,7 +92,7 @@ int runSend(const SendOptions& options, Terminal& terminal, InterruptGuard& inte
     std::string text = "interrupted";
     if (stopped) {
       text += ": " + stopped->name + " stopped after " + std::to_string(stopped->written) + " of " +
-              std::to_string(stopped->size) + " bytes; AF sent, the receiver deletes its copy";
+              std::to_string(stopped->size) + " bytes; AF sent, " + afterAbort(*stopped);
     }
     terminal.message(text);
   }

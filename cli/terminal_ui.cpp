@@ -145,10 +145,10 @@ std::string outcomeText(Role role, const FileReport& r, int retryLimit) {
     case FileOutcome::Abandoned:
       return sized + "abandoned after " +
              (retryLimit > 0 ? std::to_string(retryLimit) + " " : std::string()) +
-             "refusals in a row (AF sent; the receiver deletes its copy)";
+             "refusals in a row (AF sent; " + afterAbort(r) + ")";
     case FileOutcome::Stopped:
       return sized + "stopped after " + std::to_string(r.written) +
-             " bytes (AF sent; the receiver deletes its copy)";
+             " bytes (AF sent; " + afterAbort(r) + ")";
     case FileOutcome::Skipped:
       return r.name + "  skipped: " + problemText(r);
     case FileOutcome::NotVerified:
@@ -160,7 +160,7 @@ std::string outcomeText(Role role, const FileReport& r, int retryLimit) {
     case FileOutcome::LineFailed:
       return sized + "not sent complete: " + problemText(r) + " after " +
              std::to_string(r.written) +
-             " bytes (AF sent; the receiver deletes its copy)";
+             " bytes (AF sent; " + afterAbort(r) + ")";
     case FileOutcome::Held:
       return sized + "interrupted: " + std::to_string(r.written) +
              " bytes kept to take up when it is sent again";
@@ -169,6 +169,12 @@ std::string outcomeText(Role role, const FileReport& r, int retryLimit) {
 }
 
 }  // namespace
+
+// What the receiving end does with a file the sender cut off.
+std::string afterAbort(const FileReport& r) {
+  return r.keptAtReceiver ? "the receiver keeps what arrived, to take it up when it is sent again"
+                          : "the receiver deletes its copy";
+}
 
 std::string TerminalUi::resultLine(Role role, const FileReport& r, int retryLimit) {
   return outcomeText(role, r, retryLimit) + (r.timeNotHeld ? "; its time left as now (this system cannot hold it)" : "");

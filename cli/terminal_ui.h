@@ -16,6 +16,9 @@
 
 namespace zarvek::cli {
 
+// What the receiving end does with a file the sender cut off ("AF" sent).
+std::string afterAbort(const FileReport& r);
+
 enum class Role { Send, Receive };
 
 class TerminalUi : public TransferUi {

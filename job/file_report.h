@@ -83,6 +83,7 @@ struct FileReport {
   bool timeKept = false;        // receiver: the sender's modification time is on the file
   bool timeNotHeld = false;     // receiver: it came but this system could not set it: left as now
   bool underBaseName = false;   // sender: its folders did not go (a classic receiver)
+  bool keptAtReceiver = false;  // sender, cut off: the receiver took it verified, so it keeps what arrived to take up
 };
 
 // "it is 4 GiB or larger, ...", "name contains a drive colon", ...

@@ -595,6 +595,9 @@ void FileSender::pause(int ms) {
 
 FileReport FileSender::report(FileOutcome outcome, uint64_t delivered, FileProblem problem) const {
   FileReport r;
+  // A file cut off after the receiver took it verified: it keeps what came
+  // (unless it was told not to), to take it up when the file comes again.
+  r.keptAtReceiver = fileVerified_ && outcome != FileOutcome::Complete && outcome != FileOutcome::NotVerified;
   r.outcome = outcome;
   r.name = source_->path();
   r.path = r.name;

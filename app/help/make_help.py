@@ -73,10 +73,12 @@ TOPICS = [
          "an answer that never comes: press Esc on the sending computer, start "
          "Receive on the other one, and send again."],
         ["Files arrive under the names they had on the sending computer; a file of "
-         "the same name in the receive folder is replaced without a question. If "
-         "the sender aborts, the receiving end deletes the part of the file it has "
-         "received. If the receiver aborts, the file stays at its full size with "
-         "its missing part empty: send it again."],
+         "the same name in the receive folder is replaced without a question. With "
+         "an older program at one end, if the sender aborts, the receiving end "
+         "deletes the part of the file it has received; if the receiver aborts, "
+         "the file stays at its full size with its missing part empty: send it "
+         "again. Between two Zarvek ends a file cut off is kept to be taken up "
+         "(see Verified transfers)."],
     ]),
     ("settings", "The settings", [
         ["Setup > Comm Setup (Ctrl+C) opens Communications Setup. Every choice "
