@@ -404,8 +404,14 @@ FileSender::Ending FileSender::awaitStreamVerdict() {
       if (reply.heard == Heard::Stopped) return Ending::Stopped;
       if (reply.heard == Heard::Failed) return Ending::ReplyUnread;
       if (reply.heard == Heard::Quiet || !collect(frames, reply)) break;
+      // Acknowledgements, and the held frames of a name asked again, answer
+      // no end: taken for a damaged one, the end would go again and its extra
+      // verdicts arrive as the next file's answers.
       std::optional<StreamFrame> frame;
-      while ((frame = frames.next()) && frame->kind == StreamFrameKind::Ack) ++others;
+      while ((frame = frames.next()) && (frame->kind == StreamFrameKind::Ack || frame->kind == StreamFrameKind::Held ||
+                                         frame->kind == StreamFrameKind::HeldCrc)) {
+        ++others;
+      }
       if (frame && frame->kind == StreamFrameKind::Matches) return Ending::Verified;
       if (frame && frame->kind == StreamFrameKind::Differs) return Ending::Mismatch;
       if (frame || frames.dropped() > until) break;  // the end arrived damaged: sent again
