@@ -2,12 +2,15 @@
 // built `zarvek` in two processes, one receiving and one sending; and the
 // Windows console build under Wine at one end, the native build or the classic
 // program at the other.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <thread>
 
@@ -296,6 +299,112 @@ class CliWine : public WineSide {
 
 TEST_F(CliWine, WindowsSendsToLinux) { transfer(true); }
 TEST_F(CliWine, LinuxSendsToWindows) { transfer(false); }
+
+// A folder both ways at 921600: 50 files three levels down (an empty one, a few
+// of several KiB), two empty folders (one nested), each file and folder with a
+// time of its own. Whatever the systems, the same tree arrives: the same paths,
+// bytes and times to the second, the top folder's too. Both ends run with a
+// home of their own, which must stay empty: Wine keeps to the build's prefix.
+class WineFolders : public WineSide {
+ protected:
+  WineFolders() : WineSide(CableConfig{921600, {}, {}, false, false, 16}) {}
+
+  struct Entry {
+    bool folder = false;
+    int64_t modified = 0;
+    std::string bytes;
+  };
+  using Tree = std::map<std::string, Entry>;  // "tree", "tree/a", "tree/a/f01.dat", ...
+
+  static void setTime(const fs::path& path, int64_t seconds) {
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+  }
+
+  // outbox/tree as `expected_` says; the times last, folders deepest first, as
+  // making something in a folder changes the folder's time.
+  void makeTree() {
+    const char* folders[] = {"tree", "tree/a", "tree/a/b", "tree/a/b/c", "tree/d", "tree/d/e", "tree/empty",
+                             "tree/d/e/also empty"};
+    const char* holding[] = {"tree", "tree/a", "tree/a/b", "tree/a/b/c", "tree/d", "tree/d/e"};
+    for (int i = 0; i < 8; ++i) expected_[folders[i]] = {true, 1500000000 + i * 39601, {}};
+    for (int i = 0; i < 50; ++i) {
+      const size_t size = i == 0 ? 0 : i % 10 == 3 ? 12000 + i * 131 : 1000 + (i * 2713) % 9000;
+      const std::string name = (i % 7 == 5 ? "file " : "f") + std::to_string(100 + i).substr(1) + (i % 2 ? ".dat" : ".txt");
+      expected_[std::string(holding[i % 6]) + "/" + name] = {false, 1300000000 + i * 259217, randomBytes(size, 70 + i)};
+    }
+    for (const auto& [path, entry] : expected_) {
+      if (entry.folder) fs::create_directories(outbox / path);
+    }
+    for (const auto& [path, entry] : expected_) {
+      if (!entry.folder) {
+        writeFile(outbox / path, entry.bytes);
+        setTime(outbox / path, entry.modified);
+      }
+    }
+    for (auto it = expected_.rbegin(); it != expected_.rend(); ++it) {  // "a/b" before "a"
+      if (it->second.folder) setTime(outbox / it->first, it->second.modified);
+    }
+  }
+
+  static Tree readTree(const fs::path& top) {
+    Tree tree;
+    const auto add = [&](const fs::path& path) {
+      struct stat st {};
+      EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+      Entry& e = tree[path.lexically_relative(top.parent_path()).generic_string()];
+      e = {S_ISDIR(st.st_mode), st.st_mtim.tv_sec, {}};
+      if (S_ISREG(st.st_mode)) e.bytes = readFile(path);
+    };
+    add(top);
+    for (const auto& e : fs::recursive_directory_iterator(top)) add(e.path());
+    return tree;
+  }
+
+  void transfer(bool windowsSends) {
+    ASSERT_NO_FATAL_FAILURE(makeTree());
+    TempDir home;
+    const std::vector<std::string> env = {"HOME=" + home.str()};
+    const std::string dir = windowsSends ? inbox.str() : harness::windowsPath(inbox.str());
+    const std::string tree = windowsSends ? harness::windowsPath((outbox / "tree").string()) : (outbox / "tree").string();
+    const std::vector<std::string> receive = {"receive", "--port", windowsSends ? cable_.endB() : "COM1", "--speed",
+                                              "921600", "--dir", dir, "--files", std::to_string(expected_.size())};
+    const std::vector<std::string> send = {"send", "--port", windowsSends ? "COM1" : cable_.endB(), "--speed", "921600", tree};
+    const auto command = [&](bool windows, const std::vector<std::string>& args) {
+      return windows ? harness::wineCommand(exe_, args) : zarvek(args);
+    };
+    Process receiver(command(!windowsSends, receive), env);
+    ASSERT_TRUE(receiver.waitForOutput("receiving into", 180s)) << receiver.out() << receiver.err();
+    std::this_thread::sleep_for(500ms);
+    const harness::Outcome sender = harness::run(command(windowsSends, send), env, 240s);
+    EXPECT_EQ(sender.code, 0) << sender.out << sender.err;
+    EXPECT_EQ(receiver.wait(60s), 0) << receiver.out() << receiver.err();
+    EXPECT_TRUE(saidNothingWrong(sender.err));
+    EXPECT_TRUE(saidNothingWrong(receiver.err()));
+
+    std::vector<std::string> inInbox;  // nothing staged or held is left beside it
+    for (const auto& e : fs::directory_iterator(inbox.path())) inInbox.push_back(e.path().filename().string());
+    EXPECT_EQ(inInbox, std::vector<std::string>{"tree"});
+    const Tree got = readTree(inbox / "tree");
+    std::vector<std::string> sentPaths, gotPaths;
+    for (const auto& [path, entry] : expected_) sentPaths.push_back(path);
+    for (const auto& [path, entry] : got) gotPaths.push_back(path);
+    EXPECT_EQ(gotPaths, sentPaths);
+    for (const auto& [path, entry] : expected_) {
+      const auto at = got.find(path);
+      if (at == got.end()) continue;
+      EXPECT_EQ(at->second.folder, entry.folder) << path;
+      EXPECT_EQ(at->second.modified, entry.modified) << path;
+      EXPECT_TRUE(at->second.bytes == entry.bytes) << path;
+    }
+    EXPECT_TRUE(fs::is_empty(home.path())) << "something was left in the home folder";
+  }
+
+  Tree expected_;
+};
+
+TEST_F(WineFolders, WindowsSendsToLinux) { transfer(true); }
+TEST_F(WineFolders, LinuxSendsToWindows) { transfer(false); }
 
 // The Windows build against the classic program (on end B, in this process), both
 // ways, with a far end's noise right after an end of file and between two files,

@@ -17,6 +17,7 @@
 #include "base/paths.h"
 #include "protocol/packet.h"
 #include "receive/file_receiver.h"
+#include "support/hostile_paths.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
 
@@ -184,6 +185,56 @@ TEST(TargetFile, StagedFileReplacesTheNamedOneOnlyWhenPublished) {
     }
     EXPECT_EQ(folder.listing(), (Names{"in", "in/a.bin"}));
     EXPECT_EQ(test::readFile(folder.in / "a.bin"), publish ? "fresh" : "verified earlier");
+  }
+}
+
+// A verified file's relative path from a hostile sender, as the receiver takes
+// it (takePath, then the staged file): refused for its reason with nothing made
+// anywhere, not even through a link or past a file planted in the folder; or,
+// where this system holds the name as given, made under the folder and nowhere else.
+TEST(TargetFile, HostilePathsAreRefusedOrStayInside) {
+  using Plant = test::HostilePath::Plant;
+  ReceiveFolder folder;
+  fs::create_directory(folder.root / "outside");
+  for (const test::HostilePath& c : test::hostilePaths(folder.str().size())) {
+    const std::string label = ::testing::PrintToString(c.path);
+    for (const auto& e : fs::directory_iterator(folder.in)) fs::remove_all(e.path());  // a link goes, not its target
+    Names planted = {"in", "outside"};
+    if (c.plant == Plant::LinkOut) {
+      std::error_code ec;
+      fs::create_directory_symlink(folder.root / "outside", folder.in / "out", ec);
+      if (ec && onWindows()) continue;  // Wine may make no link
+      ASSERT_FALSE(ec) << ec.message();
+      planted.insert("in/out");
+    }
+    if (c.plant == Plant::FileBlocker) {
+      test::writeFile(folder.in / "blocker", "planted");
+      planted.insert("in/blocker");
+    }
+    Frame sizePacket{};
+    buildSize(sizePacket.data(), 5);
+    TargetFile t;
+    ASSERT_TRUE(t.setFolder(folder.str().c_str()));
+    t.storeSize(sizePacket.data());
+    const bool taken = t.takePath(c.path) && t.openStaged(0x7A7A0001);
+    EXPECT_EQ(t.refusal(), c.expected()) << label << ": " << problemText(t.refusal(), t.failure());
+    if (c.expected() != FileProblem::None) {
+      EXPECT_FALSE(taken) << label;
+      EXPECT_FALSE(problemText(t.refusal(), t.failure()).empty()) << label;
+      EXPECT_STREQ(t.name(), c.path.c_str()) << "reported as it came";
+      EXPECT_EQ(folder.listing(), planted) << label;
+      continue;
+    }
+    ASSERT_TRUE(taken) << label;
+    ASSERT_TRUE(t.writeChunk(packet("12345").data(), 5, 0)) << label;
+    ASSERT_TRUE(t.publish()) << label;
+    Names made = planted;
+    for (size_t slash = c.path.find('/'); slash != std::string::npos; slash = c.path.find('/', slash + 1)) {
+      made.insert("in/" + c.path.substr(0, slash));
+    }
+    made.insert("in/" + c.path);
+    EXPECT_EQ(folder.listing(), made) << label;
+    EXPECT_EQ(test::readFile(folder.in / c.path), "12345") << label;
   }
 }
 

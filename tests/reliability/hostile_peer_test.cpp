@@ -7,6 +7,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -15,7 +16,12 @@
 #include "engines/line_fixture.h"
 #include "harness/cable_end.h"
 #include "harness/process.h"
+#include "protocol/file_info.h"
 #include "protocol/packet.h"
+#include "protocol/streamed.h"
+#include "protocol/verified.h"
+#include "send/send_job.h"
+#include "support/hostile_paths.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -128,6 +134,94 @@ TEST(HostilePeer, ReceiverStaysInItsFolderAnswersByItsTableAndStillTakesAFile) {
   ASSERT_TRUE(sent.has_value()) << "the sender could not open " << cable.endA();
   EXPECT_TRUE(sent->clean());
   EXPECT_EQ(readFile(inbox / "honest.bin"), readFile(outbox / "honest.bin"));
+}
+
+// A Zarvek sender's "FS", offering the verified mode, and its "FN" asking for it
+// under `tag` with a file block carrying `path` as given; its verified "EF".
+std::string offeredSize(uint32_t size) {
+  std::array<uint8_t, kPacketSize> f{};
+  buildSize(f.data(), size);
+  putOffer(f.data(), size);
+  return {f.begin(), f.end()};
+}
+std::string verifiedName(const std::string& path, uint32_t size, uint32_t tag) {
+  std::array<uint8_t, kPacketSize> f{};
+  buildName(f.data(), "x.bin", 5);
+  putRequest(f.data(), size, tag);
+  EXPECT_TRUE(putFileInfo(f.data(), {path, 1300000000, false, false}, tag)) << "no room for the path";
+  return {f.begin(), f.end()};
+}
+std::string verifiedEnd(uint32_t fileCrc, uint32_t tag) {
+  std::array<uint8_t, kPacketSize> f{};
+  buildVerifiedEnd(f.data(), fileCrc, tag);
+  return {f.begin(), f.end()};
+}
+
+// Verified names whose path leaves the receive folder, goes through a link or a
+// file planted there, names a device or is no name this system holds as given:
+// each answered Differs before any data comes, with nothing held said after it,
+// reported Refused for its reason, and nothing made in the folder or outside it.
+// What Linux holds as given ("CON", "trail.") is taken as any empty file. After
+// each, an honest file with a folder of its own still goes through.
+TEST(HostilePeer, VerifiedPathsAreRefusedOrStayInside) {
+  Cable cable;  // unpaced
+  ReceiveFolder box;
+  TempDir outbox;
+  fs::create_directory(box.root / "outside");
+  fs::create_directory_symlink(box.root / "outside", box.in / "out");
+  writeFile(box.in / "blocker", "planted");
+  std::set<std::string> expected = {"in", "in/out", "in/blocker", "outside"};
+  RecordingUi ui, senderUi;
+  harness::ReceiverThread receiver(cable.endB(), 115200, box.str(), ui);
+  uint32_t tag = 0x5EED0000;
+  for (const HostilePath& c : hostilePaths(box.str().size())) {
+    SCOPED_TRACE(::testing::PrintToString(c.path));
+    const bool refused = c.expected() != FileProblem::None;
+    const size_t reported = ui.reports().size();
+    ++tag;
+    {
+      harness::CableEnd hostile(cable.endA());
+      ASSERT_TRUE(hostile.write(offeredSize(0)));
+      EXPECT_EQ(hostile.read(1), std::string(1, char(kReplyVerify)));
+      ASSERT_TRUE(hostile.write(verifiedName(c.path, 0, tag)));
+      if (refused) {
+        EXPECT_EQ(hostile.read(1 + kStreamFrameSize, 300ms), std::string(1, char(encodeAnswer(Answer::Differs, tag))));
+      } else {
+        EXPECT_EQ(hostile.read(1 + 2 * kStreamFrameSize).substr(0, 1), std::string(1, char(kReplyVerify)));
+        ASSERT_TRUE(hostile.write(verifiedEnd(0, tag)));
+        EXPECT_EQ(hostile.read(1), std::string(1, char(encodeAnswer(Answer::Matches, tag))));
+        for (size_t slash = c.path.find('/'); slash != std::string::npos; slash = c.path.find('/', slash + 1)) {
+          expected.insert("in/" + c.path.substr(0, slash));
+        }
+        expected.insert("in/" + c.path);
+      }
+    }
+    ASSERT_TRUE(eventually([&] { return ui.reports().size() > reported; }));
+    const FileReport r = ui.reports().back();
+    EXPECT_EQ(r.name, c.path.c_str()) << "named as it came, up to a NUL";
+    EXPECT_EQ(r.outcome, refused ? FileOutcome::Refused : FileOutcome::Complete);
+    EXPECT_EQ(r.problem, c.expected()) << problemText(r);
+    if (refused) {
+      EXPECT_FALSE(problemText(r).empty());
+    }
+
+    const std::string honest = "honest/" + std::to_string(tag & 0xFF) + ".bin";
+    writeFile(outbox / "honest.bin", randomBytes(3000, tag));
+    TransferJob job;
+    job.portName = cable.endA();
+    job.speed = 115200;
+    job.crcRetryLimit = kDefaultRetryLimit;
+    job.files = {(outbox / "honest.bin").string()};
+    job.wirePaths = {honest};
+    job.running = 1;
+    const auto sent = runSendJob(job, senderUi);
+    ASSERT_TRUE(sent.has_value());
+    EXPECT_TRUE(sent->clean()) << "the honest file after it did not go";
+    EXPECT_EQ(readFile(box.in / honest), readFile(outbox / "honest.bin"));
+    expected.insert({"in/honest", "in/" + honest});
+    EXPECT_EQ(box.listing(), expected) << "made outside the folder, or not as the table says";
+  }
+  EXPECT_FALSE(fs::exists("/etc/x"));
 }
 
 class Faults : public ::testing::Test, public Line {
