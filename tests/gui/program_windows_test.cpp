@@ -135,8 +135,8 @@ TEST(ProgramWindows, TwoCopiesSendOverTheCableAndShowEachStep) {
   EXPECT_EQ(desk.view(receiver).title, kReceiveMode) << "the receiver waits for more";
 
   // Esc in the middle of a file: the sender's abort reaches the receiver, which
-  // deletes the file. A verified file is written under a staging name until it
-  // is verified: nothing shows under its own name meanwhile.
+  // keeps what arrived under a staging name, never under the file's own; sent
+  // again, the file goes on from there and the receiver says so.
   const auto staged = [&] {
     for (const auto& e : fs::directory_iterator(inbox)) {
       if (e.path().filename().string().starts_with(".zarvek-")) return true;
@@ -149,14 +149,21 @@ TEST(ProgramWindows, TwoCopiesSendOverTheCableAndShowEachStep) {
   })) << "the send did not get going";
   desk.input(sender, {"key", "Escape"});
   EXPECT_TRUE(desk.titled(sender, kIdle));
-  EXPECT_TRUE(eventually([&] { return !staged() && !fs::exists(inbox / "big.bin"); }))
-      << "the receiver kept the abandoned file";
+  EXPECT_TRUE(eventually([&] { return desk.view(receiver).kind("Edit").text.starts_with("Not received: big.bin (interrupted"); }))
+      << desk.view(receiver).kind("Edit").text;
+  EXPECT_TRUE(staged() && !fs::exists(inbox / "big.bin")) << "what arrived was not kept, or shows under its name";
+  ASSERT_NO_FATAL_FAILURE(sendFrom(sender, "big.bin"));
+  EXPECT_TRUE(eventually([&] { return desk.view(receiver).kind("Edit").text.starts_with("Resumed: big.bin ("); }, 60s))
+      << desk.view(receiver).kind("Edit").text;
+  EXPECT_TRUE(eventually([&] { return fs::exists(inbox / "big.bin") && readFile(inbox / "big.bin") == readFile(outbox / "big.bin"); }));
+  EXPECT_TRUE(desk.titled(sender, kIdle));
+  EXPECT_FALSE(staged()) << "kept state left after the file completed";
   desk.input(receiver, {"key", "Escape"});
   EXPECT_TRUE(desk.titled(receiver, kIdle));
   // Once receiving has ended, what arrived verified and what did not, in one box.
   const Window list = desk.await(receiver, "Receive Mode");
   const std::string listed = list.find([](const Control& c) { return c.text.find("verified") != std::string::npos; }).text;
-  for (const char* name : {"a.bin", "b.bin", "c.bin", "big.bin (aborted"}) {
+  for (const char* name : {"a.bin", "b.bin", "c.bin", "big.bin (interrupted", "big.bin (resumed"}) {
     EXPECT_NE(listed.find(name), std::string::npos) << listed;
   }
   desk.input(list, {"key", "Return"});
