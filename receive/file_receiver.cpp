@@ -561,6 +561,10 @@ FileReceiver::Handled FileReceiver::dispatchVerified(PacketKind kind) {
   // fails the file's CRC-32 at its end.
   if (kind == PacketKind::FileData && checkCrc(p, payloadLength(p))) {
     classicData_ = true;
+    // A classic file is not taken up: its record goes, and its staged copy
+    // ends under its name as a classic file does.
+    if (resumable_) held_.forget(heldId_, true);
+    resumable_ = false;
     return takeClassicChunk();
   }
   if (kind == PacketKind::EndOfFile || kind == PacketKind::AbortFile) {
