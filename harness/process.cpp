@@ -125,6 +125,11 @@ Outcome run(const std::vector<std::string>& argv, const std::vector<std::string>
 
 std::string zarvekPath() { return ZARVEK_BINARY_DIR "/cli/zarvek"; }
 
+std::vector<std::string> zarvekCommand(std::vector<std::string> args) {
+  args.insert(args.begin(), zarvekPath());
+  return args;
+}
+
 double threadCpuSeconds() {
   timespec t{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);

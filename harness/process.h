@@ -58,6 +58,8 @@ Outcome run(const std::vector<std::string>& argv, const std::vector<std::string>
 
 // The built command line, zarvek, of this build.
 std::string zarvekPath();
+// The built command line with these arguments, as a command to run.
+std::vector<std::string> zarvekCommand(std::vector<std::string> args);
 
 // CPU seconds of the calling thread so far.
 double threadCpuSeconds();

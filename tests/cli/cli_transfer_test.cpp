@@ -31,10 +31,7 @@ namespace {
 
 constexpr auto kGuard = std::chrono::seconds(120);
 
-std::vector<std::string> zarvek(std::vector<std::string> args) {
-  args.insert(args.begin(), harness::zarvekPath());
-  return args;
-}
+using harness::zarvekCommand;
 
 // Paced at 115200 bit/s, as a real line: the protocol discards what arrives
 // before the receiver's next wait and has no time-out, so on an unpaced line a
@@ -47,7 +44,7 @@ class CliLine : public ::testing::Test {
   // A receiver on end B, waiting once it has said so.
   std::unique_ptr<Process> startReceiver(std::vector<std::string> args = {}) {
     args.insert(args.begin(), {"receive", "--port", cable_.endB(), "--dir", inbox.str()});
-    auto receiver = std::make_unique<Process>(zarvek(args));
+    auto receiver = std::make_unique<Process>(zarvekCommand(args));
     EXPECT_TRUE(receiver->waitForOutput("receiving into", 30s)) << receiver->err();
     std::this_thread::sleep_for(300ms);  // its first wait for data starts just after it has said so
     return receiver;
@@ -56,7 +53,7 @@ class CliLine : public ::testing::Test {
   // A sender on end A; options go before the files.
   std::unique_ptr<Process> startSender(std::vector<std::string> args) {
     args.insert(args.begin(), {"send", "--port", cable_.endA()});
-    return std::make_unique<Process>(zarvek(args));
+    return std::make_unique<Process>(zarvekCommand(args));
   }
 
   std::string makeFile(const std::string& relative, size_t size, uint32_t seed) {
@@ -79,7 +76,7 @@ TEST_F(CliLine, ACleanRunSaysNothingWrongAndTheLiveLineRises) {
   std::vector<std::string> sent;
   for (const auto& [name, size] : files) sent.push_back(makeFile(name, size, static_cast<uint32_t>(size + 1)));
   std::string command;
-  for (const auto& arg : zarvek({"receive", "--port", cable_.endB(), "--dir", inbox.str(), "--files", "3"})) {
+  for (const auto& arg : zarvekCommand({"receive", "--port", cable_.endB(), "--dir", inbox.str(), "--files", "3"})) {
     command += "'" + arg + "' ";
   }
   Process receiver({"/usr/bin/script", "-qefc", command + "2>'" + (outbox / "err").string() + "'", "/dev/null"});
@@ -203,7 +200,7 @@ TEST_F(CliLine, BadArgumentsExitTwoPortErrorsThreeAndSendNothing) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
-    const harness::Outcome o = harness::run(zarvek(c.args));
+    const harness::Outcome o = harness::run(zarvekCommand(c.args));
     EXPECT_EQ(o.code, c.code) << o.err;
     EXPECT_NE((o.out + o.err).find(c.says), std::string::npos) << o.out << o.err;
   }
@@ -216,7 +213,7 @@ TEST(CliPorts, ListsUartsAdaptersAndTheirStableNames) {
   TempDir root;
   const std::vector<std::string> env = {"ZARVEK_DEVICE_ROOT=" + root.str()};
   fs::create_directories(root / "dev");
-  harness::Outcome o = harness::run(zarvek({"ports"}), env);
+  harness::Outcome o = harness::run(zarvekCommand({"ports"}), env);
   EXPECT_EQ(o.code, 0);
   EXPECT_NE(o.out.find("No serial ports found on this machine"), std::string::npos) << o.out;
 
@@ -227,7 +224,7 @@ TEST(CliPorts, ListsUartsAdaptersAndTheirStableNames) {
     writeFile(root / "sys/class/tty" / name / "type", type);
   }
   fs::create_symlink("../../ttyUSB0", root / "dev/serial/by-id/usb-Maker_Adapter_A1-if00-port0");
-  o = harness::run(zarvek({"ports"}), env);
+  o = harness::run(zarvekCommand({"ports"}), env);
   EXPECT_EQ(o.code, 0);
   EXPECT_EQ(o.out,
             "/dev/ttyACM3  you may open it\n"
@@ -272,7 +269,7 @@ class CliWine : public WineSide {
     if (!windowsSends) send.push_back("--quiet");
     for (const auto& [file, size] : files_) send.push_back(path(outbox / file));
     const auto command = [&](bool windows, const std::vector<std::string>& args) {
-      return windows ? harness::wineCommand(exe_, args) : zarvek(args);
+      return windows ? harness::wineCommand(exe_, args) : zarvekCommand(args);
     };
     Process receiver(command(!windowsSends, receive));
     // Wine may need a while to start; the banner comes once the port is set up.
@@ -371,7 +368,7 @@ class WineFolders : public WineSide {
                                               "921600", "--dir", dir, "--files", std::to_string(expected_.size())};
     const std::vector<std::string> send = {"send", "--port", windowsSends ? "COM1" : cable_.endB(), "--speed", "921600", tree};
     const auto command = [&](bool windows, const std::vector<std::string>& args) {
-      return windows ? harness::wineCommand(exe_, args) : zarvek(args);
+      return windows ? harness::wineCommand(exe_, args) : zarvekCommand(args);
     };
     Process receiver(command(!windowsSends, receive), env);
     ASSERT_TRUE(receiver.waitForOutput("receiving into", 180s)) << receiver.out() << receiver.err();

@@ -27,10 +27,7 @@ namespace {
 constexpr auto kGuard = std::chrono::seconds(120);
 constexpr int64_t kTime = 1'600'000'000;  // the source's modification time, whole seconds
 
-std::vector<std::string> zarvek(std::vector<std::string> args) {
-  args.insert(args.begin(), harness::zarvekPath());
-  return args;
-}
+using harness::zarvekCommand;
 
 void setTime(const fs::path& path, int64_t seconds) {
   fs::last_write_time(path, std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(seconds))));
@@ -69,13 +66,13 @@ class CliResume : public ::testing::Test {
 
   std::unique_ptr<Process> startReceiver() {
     auto receiver = std::make_unique<Process>(
-        zarvek({"receive", "--port", cable_.endB(), "--speed", "921600", "--dir", inbox.str()}));
+        zarvekCommand({"receive", "--port", cable_.endB(), "--speed", "921600", "--dir", inbox.str()}));
     EXPECT_TRUE(receiver->waitForOutput("receiving into", 30s)) << receiver->err();
     std::this_thread::sleep_for(300ms);  // its first wait starts just after it has said so
     return receiver;
   }
   std::vector<std::string> sendArgs() const {
-    return zarvek({"send", "--port", cable_.endA(), "--speed", "921600", file_.string()});
+    return zarvekCommand({"send", "--port", cable_.endA(), "--speed", "921600", file_.string()});
   }
   // Bytes the sender has put on the line since `from`.
   uint64_t sentSince(uint64_t from) const { return cable_.bytesIn(Direction::AtoB) - from; }
